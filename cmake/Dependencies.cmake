@@ -1,0 +1,11 @@
+# Every dependency comes from Debian's packages (see scripts/packages.txt).
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network WebSockets OpenGL Test Concurrent)
+find_package(PkgConfig REQUIRED)
+find_package(spdlog REQUIRED)
+find_package(fmt REQUIRED)
+pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
+find_library(LIBYUV_LIBRARY NAMES yuv REQUIRED)
+find_path(LIBYUV_INCLUDE_DIR NAMES libyuv.h REQUIRED)
+add_library(zushare_libyuv INTERFACE)
+target_link_libraries(zushare_libyuv INTERFACE ${LIBYUV_LIBRARY})
+target_include_directories(zushare_libyuv INTERFACE ${LIBYUV_INCLUDE_DIR})

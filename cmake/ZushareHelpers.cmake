@@ -1,0 +1,26 @@
+# zushare_library(<folder-name> SOURCES ... LIBS ...): one library target per source folder,
+# named zushare_<name>, whose headers are included by folder ("signaling/signalingbean.h").
+function(zushare_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(zushare_${name} STATIC ${ARG_SOURCES})
+    target_include_directories(zushare_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(zushare_${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# zushare_test(<name> SOURCES ... LIBS ... [DISPLAY] [LABELS ...]): one QtTest executable registered
+# with CTest. DISPLAY tests run on the harness's Xvfb; the others on the offscreen platform.
+function(zushare_test name)
+    cmake_parse_arguments(ARG "DISPLAY" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set(env "ZUSHARE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    if(NOT ARG_DISPLAY)
+        list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}" LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,25 @@
+#include <QApplication>
+#include <QSysInfo>
+
+#include "core/logger.h"
+#include "core/platformflags.h"
+#include "mainwindow.h"
+#include "terminationhandler.h"
+
+int main(int argc, char *argv[])
+{
+    // There is no socket library to start on this platform; the rest of the order stays as it is.
+    g_logger->info("zu share start");
+    isWin10 = platformflags::isWindows10Version(QSysInfo::productVersion());
+
+    QApplication app(argc, argv);
+    TerminationHandler termination;
+
+    int exitCode = 0;
+    {
+        MainWindow window;
+        window.show();
+        exitCode = app.exec();
+    }
+    return exitCode;
+}

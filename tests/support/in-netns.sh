@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs a command inside the private network namespace made by `unshare --net` (see scripts/test.sh):
+# loopback up, a veth pair with 10.77.0.1/24 and 10.77.0.2/24 (ICE gathers no candidate on loopback),
+# a default route so that broadcasts to 255.255.255.255 have somewhere to go, and a virtual display
+# (Xvfb 1920x1080x24 with a small window manager). Refuses to run in the machine's own namespace.
+set -euo pipefail
+
+if [ "$(readlink /proc/self/ns/net)" = "$(readlink /proc/1/ns/net)" ]; then
+    echo "in-netns.sh: refusing to run in the machine's real network namespace" >&2
+    exit 2
+fi
+
+ip link set lo up
+ip link add zuveth0 type veth peer name zuveth1
+ip addr add 10.77.0.1/24 dev zuveth0
+ip addr add 10.77.0.2/24 dev zuveth1
+ip link set zuveth0 up
+ip link set zuveth1 up
+ip route add default via 10.77.0.2 dev zuveth0 2>/dev/null || true
+export ZU_TEST_NETNS=1 ZU_TEST_ADDR_A=10.77.0.1 ZU_TEST_ADDR_B=10.77.0.2
+
+xvfb_pid=""
+wm_pid=""
+cleanup() {
+    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if command -v Xvfb >/dev/null; then
+    fdfile=$(mktemp)
+    exec 9>"$fdfile"
+    Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$fdfile" ] && break
+        sleep 0.05
+    done
+    exec 9>&-
+    display=$(head -n1 "$fdfile")
+    rm -f "$fdfile"
+    if [ -n "$display" ]; then
+        export DISPLAY=":$display"
+        if command -v openbox >/dev/null; then
+            openbox --sm-disable >/dev/null 2>&1 &
+            wm_pid=$!
+        fi
+    else
+        echo "in-netns.sh: Xvfb did not start; display tests will fail" >&2
+    fi
+fi
+
+"$@"

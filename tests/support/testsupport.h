@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+// True inside the namespace that scripts/test.sh makes; network tests skip themselves elsewhere.
+bool inTestNamespace();
+
+// The two veth addresses of the test namespace (10.77.0.1 and 10.77.0.2).
+QString addressA();
+QString addressB();
+
+QByteArray readFile(const QString &path);
+
+// Runs a program to its end and returns its exit code, or -1 when it could not start or time out.
+int runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
+               int timeoutMs = 30000);
+
+}  // namespace testsupport
+
+// Skips the current test function unless it runs inside the test namespace.
+#define ZU_REQUIRE_TEST_NAMESPACE()                                                            \
+    do {                                                                                       \
+        if (!testsupport::inTestNamespace())                                                   \
+            QSKIP("needs the private network namespace of scripts/test.sh");                   \
+    } while (false)
