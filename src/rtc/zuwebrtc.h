@@ -1,0 +1,78 @@
+/* The media engine's C contract: peers, SDP and ICE, the screen stream, data channels and capture.
+ * Peers and capturers are small positive int handles. Functions return 0 (or a handle) on success
+ * and a negative ZUWEBRTC_E* code on failure; a call with an unknown or closed handle does nothing.
+ * Callbacks run on the engine's own threads; strings are NUL-terminated UTF-8. */
+#ifndef ZUWEBRTC_H
+#define ZUWEBRTC_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZUWEBRTC_OK 0
+#define ZUWEBRTC_EHANDLE (-1)   /* unknown or closed handle */
+#define ZUWEBRTC_EARG (-2)      /* bad argument: null pointer, malformed SDP or candidate */
+#define ZUWEBRTC_ESIZE (-3)     /* message larger than ZUWEBRTC_MAX_MESSAGE */
+#define ZUWEBRTC_ESTATE (-4)    /* not possible now: no data channel open, wrong kind of peer */
+#define ZUWEBRTC_EINTERNAL (-5) /* the media framework failed */
+
+#define ZUWEBRTC_MAX_MESSAGE 17408     /* largest data-channel message that may be sent */
+#define ZUWEBRTC_RECEIVE_BUFFER 20480  /* size of the buffer given to RegisterOnDataFromDataChannelReady */
+
+/* Callback types. The words the program does not read are still passed: "reserved" is 0 unless
+ * said otherwise. user_data and tag are those given at registration. */
+typedef void (*OnLocalSdpReadytoSend)(const char *type, const char *sdp, void *user_data, int tag);
+typedef void (*OnIceCandiateReadytoSend)(const char *candidate, int sdp_mline_index, const char *sdp_mid,
+                                         void *user_data, int tag);
+/* I420: chroma planes have (height + 1) / 2 rows; the planes lie back to back in one buffer,
+ * valid during the call only. */
+typedef void (*OnRemoteI420FrameReady)(const uint8_t *y, const uint8_t *u, const uint8_t *v, int reserved1,
+                                       int stride_y, int stride_u, int stride_v, int reserved2, int width,
+                                       int height, void *user_data, int tag);
+typedef void (*OnLocalDataChannelReady)(void *user_data, int tag);
+typedef void (*OnPeerClosed)(void *user_data, int tag);
+/* buffer is the registered receive buffer holding the message; length is its size in bytes. */
+typedef void (*OnDataFromDataChannelReady)(uint8_t *buffer, int length, void *user_data);
+/* A thumbnail of one source, once per source in source order. */
+typedef void (*OnScreenSourceCaptured)(const uint8_t *y, const uint8_t *u, const uint8_t *v, int reserved1,
+                                       int stride_y, int stride_u, int stride_v, int reserved2, int width,
+                                       int height, int reserved3, int reserved4, const char *title,
+                                       void *user_data);
+
+/* Peers. receive_only 1: a peer that receives a remote screen; 0: a peer that sends the screen. */
+int CreatePeerConnection(int reserved1, int reserved2, int reserved3, int reserved4, int receive_only);
+int AddStream(int pc, int video, int audio);
+int AddDataChannel(int pc);
+int CreateOffer(int pc);
+int CreateAnswer(int pc);
+int SetRemoteDescription(int pc, const char *type, const char *sdp);
+int AddIceCandidate(int pc, const char *candidate, int sdp_mline_index, const char *sdp_mid);
+int SendDataViaDataChannel(int pc, const uint8_t *data, int length);
+/* After it returns, no callback of this peer runs any more. */
+int ClosePeerConnection(int pc);
+
+int RegisterOnLocalSdpReadytoSend(int pc, OnLocalSdpReadytoSend callback, void *user_data, int tag);
+int RegisterOnIceCandiateReadytoSend(int pc, OnIceCandiateReadytoSend callback, void *user_data, int tag);
+int RegisterOnRemoteI420FrameReady(int pc, OnRemoteI420FrameReady callback, void *user_data, int tag);
+int RegisterOnLocalDataChannelReady(int pc, OnLocalDataChannelReady callback, void *user_data, int tag);
+int RegisterOnPeerClosed(int pc, OnPeerClosed callback, void *user_data, int tag);
+/* buffer must hold ZUWEBRTC_RECEIVE_BUFFER bytes. A null callback, buffer and user data with tag 0
+ * unregister; that takes effect before the call returns. */
+int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer,
+                                       void *user_data, int tag);
+
+/* Capture of screens and windows. */
+int CreateScreenSourceCapturer(void);
+int getSourceNum(int cap);
+int setExcludedWindow(int cap, uint64_t native_window_id);
+int asynCaptureAllScreenOnece(int cap, OnScreenSourceCaptured callback, void *user_data, int reserved);
+int switchDesktopSource(int cap, int index);
+int deleteScreenSourceCpaturer(int cap);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZUWEBRTC_H */
