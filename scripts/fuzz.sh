@@ -9,7 +9,7 @@ ZU_BUILD_TYPE=Debug ZU_BUILD_TARGETS=fuzz_all zu_build "$build_dir" -DCMAKE_C_CO
     -DZUSHARE_FUZZ=ON -DZUSHARE_TESTS=OFF -DZUSHARE_BENCH=OFF
 status=0
 for target in "$build_dir"/fuzz/fuzz_*; do
-    [ -x "$target" ] || continue
+    [ -f "$target" ] && [ -x "$target" ] || continue
     name=$(basename "$target")
     corpus=$ZU_ROOT/fuzz/corpus/${name#fuzz_}
     work=$(mktemp -d)

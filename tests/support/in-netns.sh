@@ -17,6 +17,8 @@ ip addr add 10.77.0.2/24 dev zuveth1
 ip link set zuveth0 up
 ip link set zuveth1 up
 ip route add default via 10.77.0.2 dev zuveth0 2>/dev/null || true
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export ZU_TEST_NETNS=1 ZU_TEST_ADDR_A=10.77.0.1 ZU_TEST_ADDR_B=10.77.0.2
 
 xvfb_pid=""
