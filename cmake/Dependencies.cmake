@@ -9,3 +9,12 @@ find_path(LIBYUV_INCLUDE_DIR NAMES libyuv.h REQUIRED)
 add_library(zushare_libyuv INTERFACE)
 target_link_libraries(zushare_libyuv INTERFACE ${LIBYUV_LIBRARY})
 target_include_directories(zushare_libyuv INTERFACE ${LIBYUV_INCLUDE_DIR})
+# X11 screen and window capture: monitors (RandR), shared-memory images (Xext), covered windows
+# (Composite) and the pointer (XFixes).
+find_package(X11 REQUIRED)
+foreach(zu_x11_part Xrandr Xext Xfixes Xcomposite)
+    if(NOT TARGET X11::${zu_x11_part})
+        string(TOLOWER ${zu_x11_part} zu_x11_pkg)
+        message(FATAL_ERROR "X11 ${zu_x11_part} is missing: install the lib${zu_x11_pkg}-dev package")
+    endif()
+endforeach()
