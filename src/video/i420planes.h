@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+// One I420 picture as the engine delivers it: three plane pointers with their strides. The planes
+// hold height rows (Y) and (height + 1) / 2 rows (U, V) of their stride each, and are only read.
+struct I420Planes {
+    const uint8_t *y = nullptr;
+    const uint8_t *u = nullptr;
+    const uint8_t *v = nullptr;
+    int strideY = 0;
+    int strideU = 0;
+    int strideV = 0;
+    int width = 0;
+    int height = 0;
+
+    // Largest side accepted; keeps every buffer size far inside 32-bit arithmetic.
+    static constexpr int kMaxSide = 16384;
+
+    int chromaWidth() const { return (width + 1) / 2; }
+    int chromaHeight() const { return (height + 1) / 2; }
+
+    // Non-null planes, a size of at least 1x1 and at most kMaxSide, and strides that hold a row.
+    bool isValid() const {
+        return y && u && v && width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+               strideY >= width && strideU >= chromaWidth() && strideV >= chromaWidth() &&
+               strideY <= 4 * kMaxSide && strideU <= 4 * kMaxSide && strideV <= 4 * kMaxSide;
+    }
+};

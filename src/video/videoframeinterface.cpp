@@ -1,0 +1,10 @@
+#include "video/videoframeinterface.h"
+
+VideoFrameInterface::VideoFrameInterface(std::size_t size, uint32_t width, uint32_t height)
+    : m_data(new uint8_t[size]), m_width(width), m_height(height), m_size(size) {}
+
+VideoFrameInterface::~VideoFrameInterface() = default;
+
+void VideoFrameInterface::registerMetaType() {
+    qRegisterMetaType<std::shared_ptr<VideoFrameInterface>>("std::shared_ptr<VideoFrameInterface>");
+}

@@ -1,0 +1,3 @@
+#include "video/videowidgetinterface.h"
+
+VideoWidgetInterface::~VideoWidgetInterface() = default;
