@@ -1,0 +1,192 @@
+#include "report/reportmanager.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/jsontext.h"
+#include "report/reportform.h"
+
+#ifndef ZUSHARE_REPORT_URL
+#define ZUSHARE_REPORT_URL ""
+#endif
+
+// Shared between the manager and its tasks, so that cancelling never needs the manager itself.
+struct ReportManager::TaskState {
+    QMutex mutex;
+    bool cancelled = false;
+    std::vector<QEventLoop *> loops;
+};
+
+namespace {
+
+constexpr const char *kLastReportKey = "last_report_time";
+
+qint64 readLastDay(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray bytes = file.readAll();
+    Json::Value root;
+    if (!jsontext::parse(bytes.constData(), bytes.constData() + bytes.size(), root) || !root.isObject()) {
+        return 0;
+    }
+    const Json::Value &day = root[kLastReportKey];
+    return day.isInt64() ? day.asInt64() : 0;
+}
+
+void writeLastDay(const QString &path, qint64 day) {
+    Json::Value root(Json::objectValue);
+    root[kLastReportKey] = Json::Int64(day);
+    const std::string text = jsontext::write(root);
+    // A whole new file or the old one: an interrupted write must not leave half a file behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        qDebug() << "report state not written:" << path << file.errorString();
+    }
+}
+
+void runReport(const QString &configPath, const QString &url, int timeoutMs,
+               const std::shared_ptr<ReportManager::TaskState> &state) {
+    {
+        QMutexLocker lock(&state->mutex);
+        if (state->cancelled) {
+            return;
+        }
+    }
+    const qint64 lastDay = readLastDay(configPath);
+    const qint64 today = ReportForm::dayNumber(QDateTime::currentDateTime());
+    if (today == lastDay) {
+        return;
+    }
+    const ReportForm form = ReportForm::collect();
+    qDebug() << "report time:" << form.time;
+
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
+    request.setTransferTimeout(timeoutMs);
+    QEventLoop loop;
+    {
+        QMutexLocker lock(&state->mutex);
+        if (state->cancelled) {
+            return;
+        }
+        state->loops.push_back(&loop);
+    }
+    QNetworkReply *reply = network.post(request, form.body());
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // Backstop in case the transfer time-out never fires (a stalled name lookup, for instance).
+    QTimer::singleShot(timeoutMs + 2000, &loop, &QEventLoop::quit);
+    loop.exec();
+    {
+        QMutexLocker lock(&state->mutex);
+        state->loops.erase(std::remove(state->loops.begin(), state->loops.end(), &loop), state->loops.end());
+    }
+    if (!reply->isFinished()) {
+        reply->abort();
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool failed = reply->error() != QNetworkReply::NoError || !reply->isFinished();
+    if (failed) {
+        qDebug("report http error: %d %d\n", status, static_cast<int>(reply->error()));
+    }
+    qDebug() << "repot response:" << (reply->isOpen() ? reply->readAll() : QByteArray());
+    delete reply;
+    if (!failed) {
+        writeLastDay(configPath, today);
+    }
+}
+
+}  // namespace
+
+ReportManager::ReportManager(QObject *parent)
+    : ReportManager(defaultConfigPath(), defaultBaseUrl(), parent) {}
+
+ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, QObject *parent)
+    : QObject(parent), m_configPath(configPath.toUtf8()), m_state(std::make_shared<TaskState>()) {
+    if (baseUrl.isEmpty()) {
+        return;
+    }
+    const QUrl base(baseUrl);
+    if (!base.isValid() ||
+        (base.scheme() != QLatin1String("http") && base.scheme() != QLatin1String("https")) ||
+        base.host().isEmpty()) {
+        qDebug() << "report off: not an HTTP address:" << baseUrl;
+        return;
+    }
+    QString trimmed = baseUrl;
+    while (trimmed.endsWith(QLatin1Char('/'))) {
+        trimmed.chop(1);
+    }
+    m_reportUrl = QStringLiteral("%1/prod/%2/useReport/v1?").arg(trimmed, QStringLiteral("zuScreenShare"));
+    const QString folder = QFileInfo(configPath).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        qDebug() << "report folder not created:" << folder;
+    }
+}
+
+ReportManager::~ReportManager() {
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->cancelled = true;
+        for (QEventLoop *loop : m_state->loops) {
+            QMetaObject::invokeMethod(loop, &QEventLoop::quit, Qt::QueuedConnection);
+        }
+    }
+    m_tasks.waitForFinished();
+}
+
+QFuture<void> ReportManager::report() {
+    if (!enabled()) {
+        qDebug() << "report off: no report server configured";
+        return {};
+    }
+    QFuture<void> future =
+        QtConcurrent::run(runReport, QString::fromUtf8(m_configPath), m_reportUrl, m_timeoutMs, m_state);
+    m_tasks.addFuture(future);
+    return future;
+}
+
+void ReportManager::setRequestTimeout(int milliseconds) {
+    m_timeoutMs = milliseconds > 0 ? milliseconds : kDefaultTimeoutMs;
+}
+
+bool ReportManager::enabled() const {
+    return !m_reportUrl.isEmpty();
+}
+
+QString ReportManager::configPath() const {
+    return QString::fromUtf8(m_configPath);
+}
+
+QString ReportManager::reportUrl() const {
+    return m_reportUrl;
+}
+
+QString ReportManager::defaultConfigPath() {
+    return QDir::tempPath() + QStringLiteral("/zuScreenShare/config.json");
+}
+
+QString ReportManager::defaultBaseUrl() {
+    return QStringLiteral(ZUSHARE_REPORT_URL);
+}
