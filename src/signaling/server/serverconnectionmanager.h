@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "signaling/server/connection.h"
+
+class QWebSocket;
+
+namespace signaling {
+
+class ServerSignalingProcessor;
+
+// Accepts participants, gives each its id and owner, keeps the connection table and hands every
+// received text to the router. Lives on the signaling server's worker thread.
+class ServerConnectionManager : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxConnections = 6;
+
+    ServerConnectionManager();
+    ~ServerConnectionManager() override;
+
+    void addConnection(QWebSocket *socket);
+
+    // For tests and the owner's diagnostics; call on the worker thread.
+    int connectionCount() const { return m_connections->size(); }
+
+private slots:
+    void onTextMessage(QString message);
+    void onDisconnected();
+
+private:
+    Q_INVOKABLE void closeSocket(QWebSocket *socket);
+
+    Connection findBySocket(const QWebSocket *socket) const;
+
+    std::shared_ptr<QHash<QString, Connection>> m_connections;
+    QHash<QString, QString> m_owners;
+    std::shared_ptr<ServerSignalingProcessor> m_processor;
+};
+
+}  // namespace signaling

@@ -1,0 +1,294 @@
+#include "serversignalingprocessor.h"
+
+#include <QDebug>
+#include <QUuid>
+#include <QWebSocket>
+
+#include "signaling/databean.h"
+#include "signaling/modifydatabean.h"
+#include "signaling/signalingbean.h"
+#include "signaling/signalinglimits.h"
+#include "signaling/userbean.h"
+#include "signaling/userlistdatabean.h"
+
+namespace signaling {
+
+using std::placeholders::_1;
+
+ServerSignalingProcessor::ServerSignalingProcessor(std::shared_ptr<ConnectionTable> connections)
+    : m_connections(std::move(connections)) {
+    m_typeHandlers["ctrl"] = std::bind(&ServerSignalingProcessor::onCtrl, this, _1);
+    m_typeHandlers["data"] = std::bind(&ServerSignalingProcessor::onData, this, _1);
+    m_ctrlHandlers["request"] = std::bind(&ServerSignalingProcessor::onRequest, this, _1);
+    m_ctrlHandlers["modify"] = std::bind(&ServerSignalingProcessor::onModify, this, _1);
+    m_requestHandlers["allUser"] = std::bind(&ServerSignalingProcessor::onAllUser, this, _1);
+    m_requestHandlers["owner"] = std::bind(&ServerSignalingProcessor::onOwner, this, _1);
+    m_requestHandlers["share"] = std::bind(&ServerSignalingProcessor::onShare, this, _1);
+    m_requestHandlers["agree_share"] = std::bind(&ServerSignalingProcessor::onAgreeShare, this, _1);
+    m_requestHandlers["refuse_share"] = std::bind(&ServerSignalingProcessor::onRefuseShare, this, _1);
+    m_requestHandlers["stop_share"] = std::bind(&ServerSignalingProcessor::onStopShare, this, _1);
+    m_requestHandlers["cut_off"] = std::bind(&ServerSignalingProcessor::onCutOff, this, _1);
+    m_modifyHandlers["nickname"] = std::bind(&ServerSignalingProcessor::onNickname, this, _1);
+    m_modifyHandlers["devicetype"] = std::bind(&ServerSignalingProcessor::onDeviceType, this, _1);
+}
+
+void ServerSignalingProcessor::onMsg(const Connection &from, const QString &text) {
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() > kMaxTextMessageBytes) {
+        qDebug() << "ServerSignalingProcessor dropped an oversized message of" << utf8.size() << "bytes";
+        return;
+    }
+    qDebug().noquote() << "ServerSignalingProcessor onmsg:" << text;
+    auto bean = SignalingBean::fromText(std::string(utf8.constData(), size_t(utf8.size())));
+    if (!bean) {
+        return;
+    }
+    bean->setSender(from.id.toStdString());
+    auto handler = m_typeHandlers.find(bean->getType());
+    if (handler != m_typeHandlers.end()) {
+        handler->second(*bean);
+    }
+}
+
+QString ServerSignalingProcessor::sendId(QWebSocket *socket) {
+    if (!socket) {
+        return QString();
+    }
+    const QString id = QUuid::createUuid().toString();
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(id.toStdString());
+    auto body = bean.createData();
+    body->setDataType("id");
+    body->setId(id.toStdString());
+    sendDirect(socket, bean);
+    return id;
+}
+
+void ServerSignalingProcessor::stopShareOf(const Connection &conn) {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    bean.setSender(conn.id.toStdString());
+    auto record = m_connections->constFind(conn.id);
+    bean.setTarget((record != m_connections->constEnd() ? record->ownerId : conn.ownerId).toStdString());
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData("stop_share");
+    forwardData(bean);
+}
+
+void ServerSignalingProcessor::broadcastAllUser() {
+    SignalingBean bean;
+    bean.setType("data");
+    auto body = bean.createData();
+    body->setDataType("allUser");
+    body->setData(makeUserList());
+    // Iterate a copy: a failing send may disconnect its socket, which edits the table.
+    const QList<Connection> receivers = m_connections->values();
+    for (const Connection &record : receivers) {
+        if (record.socket) {
+            bean.setTarget(record.id.toStdString());
+            sendDirect(record.socket, bean);
+        }
+    }
+}
+
+void ServerSignalingProcessor::forwardData(const SignalingBean &bean) {
+    const Connection *record = findRecord(bean.getTarget());
+    if (!record || !record->socket) {
+        return;
+    }
+    const QString text = QString::fromStdString(bean.toText());
+    qDebug().noquote() << "ServerSignalingProcessor forwardData:" << text;
+    record->socket->sendTextMessage(text);
+}
+
+std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList() const {
+    auto list = std::make_shared<UserListDataBean>();
+    for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
+        if (it->id != it->ownerId && !it->nickname.isEmpty()) {
+            auto user = std::make_shared<UserBean>();
+            user->setId(it->id.toStdString());
+            user->setNickname(it->nickname.toStdString());
+            user->setDevicetype(it->devicetype);
+            list->addUser(user);
+        }
+    }
+    return list;
+}
+
+void ServerSignalingProcessor::sendDirect(QWebSocket *socket, const SignalingBean &bean) {
+    if (socket) {
+        socket->sendTextMessage(QString::fromStdString(bean.toText()));
+    }
+}
+
+const Connection *ServerSignalingProcessor::findRecord(const std::string &id) const {
+    auto it = m_connections->constFind(QString::fromStdString(id));
+    return it == m_connections->constEnd() ? nullptr : &*it;
+}
+
+void ServerSignalingProcessor::onCtrl(const SignalingBean &bean) {
+    if (!bean.getData()) {
+        return;
+    }
+    auto handler = m_ctrlHandlers.find(bean.getData()->getDataType());
+    if (handler != m_ctrlHandlers.end()) {
+        handler->second(bean);
+    }
+}
+
+void ServerSignalingProcessor::onData(const SignalingBean &bean) {
+    if (!bean.getData()) {
+        return;
+    }
+    const std::string &dataType = bean.getData()->getDataType();
+    if (dataType != "share_screen_sdp" && dataType != "share_screen_ice_candidate") {
+        forwardData(bean);
+        return;
+    }
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender) {
+        return;
+    }
+    SignalingBean copy = bean;
+    if (!isOwner(*sender)) {
+        copy.setSender(sender->id.toStdString());
+        copy.setTarget(sender->ownerId.toStdString());
+        forwardData(copy);
+        return;
+    }
+    const Connection *target = findRecord(bean.getTarget());
+    if (!target) {
+        return;
+    }
+    copy.setSender(sender->id.toStdString());
+    copy.setTarget(target->shareId.toStdString());
+    sendDirect(target->socket, copy);
+}
+
+void ServerSignalingProcessor::onRequest(const SignalingBean &bean) {
+    if (!bean.getData()) {
+        return;
+    }
+    auto handler = m_requestHandlers.find(bean.getData()->getRequestData());
+    if (handler != m_requestHandlers.end()) {
+        handler->second(bean);
+    }
+}
+
+void ServerSignalingProcessor::onModify(const SignalingBean &bean) {
+    if (!bean.getData()) {
+        return;
+    }
+    auto modify = bean.getData()->getModifyData();
+    if (!modify) {
+        return;
+    }
+    auto handler = m_modifyHandlers.find(modify->getModifyType());
+    if (handler != m_modifyHandlers.end()) {
+        handler->second(bean);
+    }
+}
+
+void ServerSignalingProcessor::onAllUser(const SignalingBean &bean) {
+    SignalingBean reply;
+    reply.setType("data");
+    reply.setTarget(bean.getSender());
+    auto body = reply.createData();
+    body->setDataType("allUser");
+    body->setData(makeUserList());
+    forwardData(reply);
+}
+
+void ServerSignalingProcessor::onOwner(const SignalingBean &bean) {
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender) {
+        return;
+    }
+    SignalingBean reply;
+    reply.setType("data");
+    reply.setTarget(bean.getSender());
+    auto body = reply.createData();
+    body->setDataType("owner");
+    body->setId(sender->ownerId.toStdString());
+    forwardData(reply);
+}
+
+void ServerSignalingProcessor::onShare(const SignalingBean &bean) {
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender) {
+        return;
+    }
+    SignalingBean copy = bean;
+    copy.setTarget(sender->ownerId.toStdString());
+    forwardData(copy);
+}
+
+void ServerSignalingProcessor::onAgreeShare(const SignalingBean &bean) {
+    auto target = m_connections->find(QString::fromStdString(bean.getTarget()));
+    if (target == m_connections->end()) {
+        return;
+    }
+    target->shareId = QUuid::createUuid().toString();
+    SignalingBean reply;
+    reply.setType("data");
+    reply.setSender(target->ownerId.toStdString());
+    reply.setTarget(target->shareId.toStdString());
+    auto body = reply.createData();
+    body->setDataType("share_id");
+    body->setId(target->shareId.toStdString());
+    sendDirect(target->socket, reply);
+}
+
+void ServerSignalingProcessor::onRefuseShare(const SignalingBean &bean) {
+    const Connection *target = findRecord(bean.getTarget());
+    if (!target) {
+        return;
+    }
+    SignalingBean copy = bean;
+    copy.setTarget(target->shareId.toStdString());
+    sendDirect(target->socket, copy);
+}
+
+void ServerSignalingProcessor::onStopShare(const SignalingBean &bean) {
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender) {
+        return;
+    }
+    SignalingBean copy = bean;
+    if (!isOwner(*sender)) {
+        copy.setTarget(sender->ownerId.toStdString());
+    }
+    forwardData(copy);
+}
+
+void ServerSignalingProcessor::onCutOff(const SignalingBean &bean) {
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender || !isOwner(*sender)) {
+        return;
+    }
+    const Connection *victim = findRecord(bean.getData()->getId());
+    if (victim && victim->socket) {
+        victim->socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    }
+}
+
+void ServerSignalingProcessor::onNickname(const SignalingBean &bean) {
+    auto sender = m_connections->find(QString::fromStdString(bean.getSender()));
+    if (sender == m_connections->end()) {
+        return;
+    }
+    sender->nickname = QString::fromStdString(bean.getData()->getModifyData()->getData());
+    broadcastAllUser();
+}
+
+void ServerSignalingProcessor::onDeviceType(const SignalingBean &bean) {
+    auto sender = m_connections->find(QString::fromStdString(bean.getSender()));
+    if (sender == m_connections->end()) {
+        return;
+    }
+    sender->devicetype = UserBean::devicetypeFromText(bean.getData()->getModifyData()->getData());
+}
+
+}  // namespace signaling

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "signaling/server/connection.h"
+
+class QWebSocket;
+class SignalingBean;
+class UserListDataBean;
+
+namespace signaling {
+
+// The router of the signaling server: stamps the sender of every received message and relays,
+// answers or acts on it. Runs on the server's worker thread only.
+class ServerSignalingProcessor : public QObject {
+    Q_OBJECT
+public:
+    using ConnectionTable = QHash<QString, Connection>;
+
+    explicit ServerSignalingProcessor(std::shared_ptr<ConnectionTable> connections);
+
+    void onMsg(const Connection &from, const QString &text);
+    QString sendId(QWebSocket *socket);
+    void stopShareOf(const Connection &conn);
+    void broadcastAllUser();
+
+private:
+    using Handler = std::function<void(const SignalingBean &)>;
+
+    void forwardData(const SignalingBean &bean);
+    std::shared_ptr<UserListDataBean> makeUserList() const;
+    void sendDirect(QWebSocket *socket, const SignalingBean &bean);
+    const Connection *findRecord(const std::string &id) const;
+    static bool isOwner(const Connection &record) { return record.id == record.ownerId; }
+
+    void onCtrl(const SignalingBean &bean);
+    void onData(const SignalingBean &bean);
+    void onRequest(const SignalingBean &bean);
+    void onModify(const SignalingBean &bean);
+    void onAllUser(const SignalingBean &bean);
+    void onOwner(const SignalingBean &bean);
+    void onShare(const SignalingBean &bean);
+    void onAgreeShare(const SignalingBean &bean);
+    void onRefuseShare(const SignalingBean &bean);
+    void onStopShare(const SignalingBean &bean);
+    void onCutOff(const SignalingBean &bean);
+    void onNickname(const SignalingBean &bean);
+    void onDeviceType(const SignalingBean &bean);
+
+    std::shared_ptr<ConnectionTable> m_connections;
+    std::map<std::string, Handler> m_typeHandlers;
+    std::map<std::string, Handler> m_ctrlHandlers;
+    std::map<std::string, Handler> m_requestHandlers;
+    std::map<std::string, Handler> m_modifyHandlers;
+};
+
+}  // namespace signaling

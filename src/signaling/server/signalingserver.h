@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class QWebSocketServer;
+
+namespace signaling {
+class ServerConnectionManager;
+}
+
+// The host's WebSocket signaling server. The object, its listening socket, the connection
+// manager and every accepted socket live on a worker thread that the object owns.
+class SignalingServer : public QObject {
+    Q_OBJECT
+public:
+    SignalingServer();
+    ~SignalingServer() override;
+
+    bool postStartListen(quint16 port);
+    bool postCloseConnect();
+
+    // The port actually bound (useful after listening on port 0); 0 while not listening.
+    quint16 listeningPort() const { return m_boundPort.load(); }
+
+signals:
+    void sigStarted();
+    void sigStartFailed();
+    void sigClosed();
+
+private slots:
+    void onNewConnection();
+    void onClosed();
+
+private:
+    Q_INVOKABLE void closeConnect();
+    Q_INVOKABLE void startListen();
+    Q_INVOKABLE void shutDown();
+    void retireServer();
+
+    QThread m_thread;
+    std::atomic<quint16> m_port{0};
+    QWebSocketServer *m_server = nullptr;
+    std::shared_ptr<signaling::ServerConnectionManager> m_manager;
+    std::atomic<quint16> m_boundPort{0};
+    std::vector<QWebSocketServer *> m_retiredServers;
+};

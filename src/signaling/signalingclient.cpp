@@ -1,0 +1,296 @@
+#include "signalingclient.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QTimer>
+#include <QWebSocket>
+
+#include "signaling/databean.h"
+#include "signaling/icecandiatedatabean.h"
+#include "signaling/modifydatabean.h"
+#include "signaling/sdpdatabean.h"
+#include "signaling/signalingbean.h"
+#include "signaling/signalinglimits.h"
+#include "signaling/userlistdatabean.h"
+
+namespace {
+
+constexpr int kOwnerRetryMs = 200;
+
+sdpType sdpTypeOf(const std::string &text) {
+    return text == "offer" ? OFFER : ANSWER;
+}
+
+}  // namespace
+
+SignalingClient::SignalingClient() : QObject(nullptr) {
+    signalingtypes::registerMetaTypes();
+    moveToThread(&m_thread);
+    m_thread.start(QThread::InheritPriority);
+}
+
+SignalingClient::~SignalingClient() {
+    if (QThread::currentThread() == &m_thread) {
+        shutDown();
+    } else {
+        postCloseConnect();
+        // A peer that never answers the closing handshake must not hold us forever: the socket
+        // is aborted in shutDown after a bounded wait.
+        for (int waited = 0; m_connected.load() && waited < 3000; ++waited) {
+            QThread::msleep(1);
+        }
+        QMetaObject::invokeMethod(this, "shutDown", Qt::BlockingQueuedConnection);
+    }
+    m_thread.exit(0);
+    m_thread.wait();
+}
+
+bool SignalingClient::postConnectServer(const QUrl &url) {
+    return QMetaObject::invokeMethod(this, "connectServer", Qt::QueuedConnection, Q_ARG(QUrl, url));
+}
+
+bool SignalingClient::postCloseConnect() {
+    return QMetaObject::invokeMethod(this, "closeConnect", Qt::QueuedConnection);
+}
+
+bool SignalingClient::postSendMsg(const QString &text) {
+    return QMetaObject::invokeMethod(this, "sendMsg", Qt::QueuedConnection, Q_ARG(QString, text));
+}
+
+void SignalingClient::sendText(const QString &text) {
+    if (m_connected.load()) {
+        postSendMsg(text);
+    }
+}
+
+QString SignalingClient::ownerId() const {
+    QMutexLocker lock(&m_idLock);
+    return m_ownerId;
+}
+
+QString SignalingClient::myId() const {
+    QMutexLocker lock(&m_idLock);
+    return m_myId;
+}
+
+void SignalingClient::setNickName(const QString &nickname) {
+    {
+        QMutexLocker lock(&m_idLock);
+        m_nickname = nickname;
+    }
+    declareNickname();
+}
+
+void SignalingClient::requestAllUser() {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    bean.setSender(myId().toStdString());
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData("allUser");
+    sendBean(bean);
+}
+
+void SignalingClient::cutOff(const QString &id) {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData("cut_off");
+    body->setId(id.toStdString());
+    sendBean(bean);
+}
+
+void SignalingClient::connectServer(QUrl url) {
+    if (!m_socket) {
+        m_socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
+        m_socket->setMaxAllowedIncomingMessageSize(signaling::kHardMessageLimitBytes);
+        m_socket->setMaxAllowedIncomingFrameSize(signaling::kHardMessageLimitBytes);
+        connect(m_socket, &QWebSocket::connected, this, &SignalingClient::onConnected);
+        connect(m_socket, &QWebSocket::disconnected, this, &SignalingClient::onClosed);
+        connect(m_socket, &QWebSocket::textMessageReceived, this, &SignalingClient::onTextMessageReceived);
+    }
+    m_socket->open(url);
+}
+
+void SignalingClient::sendMsg(QString msg) {
+    qDebug().noquote() << "SignalingClient sendMsg:" << msg;
+    if (m_socket) {
+        m_socket->sendTextMessage(msg);
+    }
+}
+
+void SignalingClient::closeConnect() {
+    if (m_socket) {
+        m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    }
+}
+
+void SignalingClient::shutDown() {
+    if (m_ownerTimer) {
+        delete m_ownerTimer;
+        m_ownerTimer = nullptr;
+    }
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+    m_connected = false;
+}
+
+void SignalingClient::onConnected() {
+    m_connected = true;
+    declareNickname();
+    requestOwner();
+    emit sigConnected();
+}
+
+void SignalingClient::onClosed() {
+    if (m_connected.load()) {
+        emit sigDisConnected();
+    } else {
+        emit sigConnectFail();
+    }
+    m_connected = false;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+}
+
+void SignalingClient::checkOwner() {
+    // An idle client stops asking; the next onConnected starts again.
+    if (m_connected.load() && ownerId().isEmpty()) {
+        requestOwner();
+    }
+}
+
+void SignalingClient::declareNickname() {
+    QString nickname;
+    {
+        QMutexLocker lock(&m_idLock);
+        nickname = m_nickname;
+    }
+    if (nickname.isEmpty()) {
+        return;
+    }
+    SignalingBean bean;
+    bean.setType("ctrl");
+    bean.setSender(myId().toStdString());
+    auto body = bean.createData();
+    body->setDataType("modify");
+    auto modify = std::make_shared<ModifyDataBean>();
+    modify->setModifyType("nickname");
+    modify->setData(nickname.toStdString());
+    body->setData(modify);
+    sendBean(bean);
+}
+
+void SignalingClient::requestOwner() {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    bean.setSender(myId().toStdString());
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData("owner");
+    sendBean(bean);
+    // Runs on the worker thread only (onConnected and the timer itself).
+    if (!m_ownerTimer) {
+        m_ownerTimer = new QTimer(this);
+        m_ownerTimer->setSingleShot(true);
+        m_ownerTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_ownerTimer, &QTimer::timeout, this, &SignalingClient::checkOwner);
+    }
+    m_ownerTimer->start(kOwnerRetryMs);
+}
+
+void SignalingClient::sendBean(const SignalingBean &bean) {
+    sendText(QString::fromStdString(bean.toText()));
+}
+
+void SignalingClient::onTextMessageReceived(QString message) {
+    const QByteArray utf8 = message.toUtf8();
+    if (utf8.size() > signaling::kMaxTextMessageBytes) {
+        qDebug() << "SignalingClient dropped an oversized message of" << utf8.size() << "bytes";
+        return;
+    }
+    qDebug().noquote() << "SignalingClient onmessage:" << message;
+    auto bean = SignalingBean::fromText(std::string(utf8.constData(), size_t(utf8.size())));
+    if (!bean) {
+        qDebug().noquote()
+            << QStringLiteral("src/signaling/signalingclient:%1:cannot parse json data:").arg(__LINE__)
+            << message;
+        return;
+    }
+    if (bean->getType() == "data") {
+        handleData(*bean);
+    } else if (bean->getType() == "ctrl") {
+        handleCtrl(*bean);
+    }
+}
+
+void SignalingClient::handleData(const SignalingBean &bean) {
+    const auto &body = bean.getData();
+    if (!body) {
+        return;
+    }
+    const std::string &dataType = body->getDataType();
+    const QString sender = QString::fromStdString(bean.getSender());
+    if (dataType == "id") {
+        QMutexLocker lock(&m_idLock);
+        m_myId = QString::fromStdString(body->getId());
+    } else if (dataType == "owner") {
+        QMutexLocker lock(&m_idLock);
+        m_ownerId = QString::fromStdString(body->getId());
+    } else if (dataType == "sdp") {
+        if (auto sdp = body->getSdpData()) {
+            emit sigSdpArrived(sdpTypeOf(sdp->getSdpType()), QString::fromStdString(sdp->getSdp()), sender);
+        }
+    } else if (dataType == "ice_candidate") {
+        if (auto ice = body->getIceCandidateData()) {
+            emit sigIceCandidateArrived(QString::fromStdString(ice->getCandidate()), ice->getSdpMlineIndex(),
+                                        QString::fromStdString(ice->getSdpMid()), sender);
+        }
+    } else if (dataType == "allUser") {
+        if (auto users = body->getUserListData()) {
+            QList<SignalingUser> list;
+            for (const auto &user : users->getUsers()) {
+                if (user) {
+                    list.append(SignalingUser{QString::fromStdString(user->getId()),
+                                              QString::fromStdString(user->getNickname()),
+                                              user->getDevicetype()});
+                }
+            }
+            emit sigAlluserRefreshed(list);
+        }
+    } else if (dataType == "share_screen_sdp") {
+        qDebug() << "share_screen_sdp";
+        if (auto sdp = body->getSdpData()) {
+            qDebug() << "share_screen_sdp";
+            emit sigShareSdpArrived(sdpTypeOf(sdp->getSdpType()), QString::fromStdString(sdp->getSdp()),
+                                    sender);
+        }
+    } else if (dataType == "share_screen_ice_candidate") {
+        if (auto ice = body->getIceCandidateData()) {
+            emit sigShareIceCandidateArrived(QString::fromStdString(ice->getCandidate()),
+                                             ice->getSdpMlineIndex(),
+                                             QString::fromStdString(ice->getSdpMid()), sender);
+        }
+    }
+}
+
+void SignalingClient::handleCtrl(const SignalingBean &bean) {
+    const auto &body = bean.getData();
+    if (!body || body->getDataType() != "request") {
+        return;
+    }
+    const QString sender = QString::fromStdString(bean.getSender());
+    if (body->getRequestData() == "share") {
+        emit sigRequestShareScreen(sender);
+    } else if (body->getRequestData() == "stop_share") {
+        emit sigCloseShareScreen(sender);
+    }
+}
