@@ -136,11 +136,12 @@ void OpenGLWidget::initializeGL() {
                         ctx->hasExtension("GL_EXT_unpack_subimage");
 }
 
-void OpenGLWidget::updateVertices() {
+void OpenGLWidget::quadFor(int viewWidth, int viewHeight, uint32_t frameWidth, uint32_t frameHeight,
+                           float out[8]) {
     float left = -1.0f, right = 1.0f, bottom = -1.0f, top = 1.0f;
-    if (m_frame && m_frame->width() > 0 && m_frame->height() > 0 && width() > 0 && height() > 0) {
-        const float viewRatio = float(width()) / float(height());
-        const float frameRatio = float(m_frame->width()) / float(m_frame->height());
+    if (frameWidth > 0 && frameHeight > 0 && viewWidth > 0 && viewHeight > 0) {
+        const float viewRatio = float(viewWidth) / float(viewHeight);
+        const float frameRatio = float(frameWidth) / float(frameHeight);
         if (viewRatio - frameRatio > 0.05f) {
             right = frameRatio / viewRatio;
             left = -right;
@@ -151,7 +152,11 @@ void OpenGLWidget::updateVertices() {
     }
     const float corners[8] = {left, bottom, right, bottom, left, top, right, top};
     for (int i = 0; i < 8; ++i)
-        m_vertices[i] = corners[i];
+        out[i] = corners[i];
+}
+
+void OpenGLWidget::updateVertices() {
+    quadFor(width(), height(), m_frame ? m_frame->width() : 0, m_frame ? m_frame->height() : 0, m_vertices);
     if (!m_program)
         return;
     glVertexAttribPointer(kVertexIn, 2, GL_FLOAT, GL_FALSE, 0, m_vertices);

@@ -28,6 +28,10 @@ public:
 
     // The quad's corners, (x, y) for left-bottom, right-bottom, left-top, right-top.
     void quad(float out[8]) const;
+    // The corners for a frame in a view: the full view, or bars left and right or top and bottom
+    // when the two ratios differ by more than 0.05.
+    static void quadFor(int viewWidth, int viewHeight, uint32_t frameWidth, uint32_t frameHeight,
+                        float out[8]);
 
 signals:
     void sigFrameSizeChanged(float ratio);
