@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QUdpSocket>
+#include <atomic>
+#include <memory>
+
+// The attendee's discovery scanner: broadcasts a query and lists the addresses of the hosts that answer.
+class ScanClient : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 kFirstPort = 5680;
+    static constexpr quint16 kLastPort = 5688;
+    static constexpr quint16 kServerPort = 5679;
+    static constexpr int kEmptyListMs = 1000;
+
+    ScanClient();
+    ~ScanClient() override;
+    ScanClient(const ScanClient &) = delete;
+    ScanClient &operator=(const ScanClient &) = delete;
+
+    bool postStartScan();
+    bool postStopScan();
+    bool postRefresh();
+
+signals:
+    void sigShareListRefreshed(QStringList hosts);
+
+private slots:
+    void processPengingDatagram();
+
+private:
+    Q_INVOKABLE void refresh();
+    Q_INVOKABLE void startScan();
+    Q_INVOKABLE void stopScan();
+
+    std::shared_ptr<QThread> m_thread;
+    std::atomic<bool> m_scanning{false};
+    std::shared_ptr<QUdpSocket> m_socket;
+    QString m_id;
+    QStringList m_hosts;
+    std::atomic<unsigned> m_stops{0};
+};

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace testsupport {
+
+// A throw-away LAN of network namespaces made by tests/support/netlan.sh (see its head). Host h
+// (1 to 4) has the address 10.77.S.h on each of its subnets S; its first subnet carries the default
+// route. The LAN lives as long as this object; it is also removed when the test process dies,
+// since the holding script ends when its stdin closes.
+//
+//   testsupport::TestLan lan(3);                  // three hosts on 10.77.1.0/24
+//   testsupport::TestLan lan(2, {{2, {1, 2}}});   // host 2 also on 10.77.2.0/24
+//   QVERIFY2(lan.isUp(), qPrintable(lan.errorString()));
+//   {
+//       testsupport::TestLan::Enter in(lan, 1);   // this thread now in host 1
+//       server = std::make_shared<ScanServer>();  // its worker thread and sockets stay in host 1
+//   }
+//   QProcess *p = lan.start(2, program, args);    // a program in host 2, ended with the LAN
+class TestLan {
+public:
+    explicit TestLan(int hosts = 2, const QMap<int, QList<int>> &subnets = {});
+    ~TestLan();
+    TestLan(const TestLan &) = delete;
+    TestLan &operator=(const TestLan &) = delete;
+
+    bool isUp() const { return m_up; }
+    QString errorString() const { return m_error; }
+    int hostCount() const { return m_netns.size(); }
+    // The namespace name, usable with `ip netns exec` and /run/netns/<name>.
+    QString netns(int host) const;
+    // The host's address on its first subnet, or on the given one.
+    QString address(int host, int subnet = 0) const;
+    QStringList addresses(int host) const;
+
+    // While it exists, the calling thread is in the host's network namespace: sockets it opens
+    // and threads it starts (QThread included) belong to that host for their whole life.
+    class Enter {
+    public:
+        Enter(const TestLan &lan, int host);
+        ~Enter();
+        Enter(const Enter &) = delete;
+        Enter &operator=(const Enter &) = delete;
+        bool ok() const { return m_ok; }
+
+    private:
+        int m_saved = -1;
+        bool m_ok = false;
+    };
+
+    // Starts a program in a host with its output merged and kept; the LAN ends it (SIGTERM, then
+    // SIGKILL) when it is destroyed. Returns null when the host does not exist.
+    QProcess *start(int host, const QString &program, const QStringList &arguments,
+                    const QStringList &extraEnvironment = {});
+    // Runs a program in a host to its end; returns its exit code, or -1 on a crash or time-out.
+    int run(int host, const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
+            int timeoutMs = 30000);
+
+    static QString scriptPath();
+
+private:
+    bool m_up = false;
+    QString m_error;
+    QProcess m_holder;
+    QStringList m_netns;
+    QList<QStringList> m_addresses;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+}  // namespace testsupport
