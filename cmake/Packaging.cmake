@@ -73,7 +73,7 @@ set(CPACK_PACKAGE_VENDOR "zushare")
 set(CPACK_PACKAGE_CONTACT "zushare developers <zushare@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Share a screen with the devices of the local network")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "A host streams a screen or window over WebRTC to the attendees of its local network, who find\n it by UDP broadcast, watch it and receive files from it. zushare-cli does the same without a\n desktop.")
+    "A host streams a screen or window over WebRTC to the attendees of its local network,\nwho find it by UDP broadcast, watch it and receive files from it.\nzushare-cli does the same without a desktop.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -15,4 +15,4 @@ zu_say "Building the Debian package"
 (cd "$build_dir" && cpack --config CPackConfig.cmake -G DEB)
 deb=$(ls -t "$build_dir"/packages/zushare_*.deb | head -n 1)
 zu_say "Package: $deb"
-dpkg-deb -I "$deb" | sed -n '/Package:/,$p'
+dpkg-deb -f "$deb" Package Version Depends
