@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QWindow>
 
 #include "video/framepair.h"
 #include "video/openglhelper.h"
@@ -19,6 +21,29 @@
 #include "video/videowidget.h"
 
 namespace {
+
+// Runs one upload and draw into the widget's framebuffer and waits until the driver is done.
+class TimedOpenGLWidget : public OpenGLWidget {
+public:
+    void paintNow() {
+        makeCurrent();
+        paintGL();
+        context()->functions()->glFinish();
+        doneCurrent();
+    }
+};
+
+// Shows a widget and waits until the X server has mapped it, so that repaints really paint.
+bool showAndWait(QWidget &widget) {
+    widget.show();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (widget.windowHandle() && widget.windowHandle()->isExposed())
+            return true;
+    }
+    return false;
+}
 
 // Median microseconds of one call.
 double measure(int rounds, const std::function<void()> &step) {
@@ -105,26 +130,26 @@ int main(int argc, char **argv) {
             continue;
         VideoWidget painter;
         painter.resize(960, 540);
-        painter.show();
-        QApplication::processEvents();
+        if (!showAndWait(painter)) {
+            std::printf("  (the painter view was never exposed; paints skipped)\n");
+            continue;
+        }
         painter.renderFrame(argb);
         row("VideoWidget paint (960x540)", measure(rounds, [&] { painter.repaint(); }), copy);
         painter.hide();
         if (OpenGLHelper::isSupported()) {
-            OpenGLWidget gl;
+            TimedOpenGLWidget gl;
             gl.resize(960, 540);
-            gl.show();
-            QApplication::processEvents();
+            int paints = 0;
+            QObject::connect(&gl, &OpenGLWidget::sigFrameSizeChanged, [&paints] { ++paints; });
+            if (!showAndWait(gl) || !gl.isValid()) {
+                std::printf("  (the OpenGL view never got its context; paints skipped)\n");
+                continue;
+            }
             gl.renderFrame(yuv);
-            row("OpenGLWidget upload+draw (960x540)",
-                measure(rounds,
-                        [&] {
-                            gl.repaint();
-                            gl.makeCurrent();
-                            gl.context()->functions()->glFinish();
-                            gl.doneCurrent();
-                        }),
-                copy);
+            row("OpenGLWidget upload+draw (960x540)", measure(rounds, [&] { gl.paintNow(); }), copy);
+            if (paints == 0)
+                std::printf("  (the OpenGL view drew nothing; the figure above is not a paint)\n");
         }
     }
     return 0;
