@@ -1,0 +1,1 @@
+zushare_fuzzer(scan SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_scan.cpp LIBS zushare_scan)
