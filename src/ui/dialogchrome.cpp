@@ -1,0 +1,78 @@
+#include "ui/dialogchrome.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/framelesswidgethelper.h"
+#include "ui/requestmessagedialog.h"
+#include "ui/uistyle.h"
+
+DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, const QString &titleName,
+                                 const QString &titleText) {
+    DialogChrome c;
+    auto *outer = new QVBoxLayout(dialog);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    c.titleBar = new QWidget(dialog);
+    c.titleBar->setObjectName(QStringLiteral("widget"));
+    c.titleBar->setAttribute(Qt::WA_StyledBackground, true);
+    c.titleBar->setStyleSheet(QStringLiteral("background-color: rgb(89, 131, 165);"));
+    c.titleBar->setFixedHeight(36);
+    auto *titleLayout = new QHBoxLayout(c.titleBar);
+    titleLayout->setContentsMargins(14, 0, 0, 0);
+    titleLayout->setSpacing(0);
+    if (!titleName.isEmpty()) {
+        c.titleLabel = new QLabel(titleText, c.titleBar);
+        c.titleLabel->setObjectName(titleName);
+        c.titleLabel->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
+        titleLayout->addWidget(c.titleLabel);
+    }
+    titleLayout->addStretch(1);
+    c.closeButton = new QPushButton(c.titleBar);
+    c.closeButton->setObjectName(closeName);
+    c.closeButton->setFixedSize(36, 36);
+    c.closeButton->setFocusPolicy(Qt::NoFocus);
+    c.closeButton->setToolTip(QStringLiteral("关闭"));
+    c.closeButton->setStyleSheet(
+        uistyle::imageButton(":/img/close.png", ":/img/close_hover.png", ":/img/close_press.png"));
+    titleLayout->addWidget(c.closeButton);
+    outer->addWidget(c.titleBar);
+
+    c.body = new QWidget(dialog);
+    c.body->setObjectName(QStringLiteral("widget_2"));
+    c.body->setAttribute(Qt::WA_StyledBackground, true);
+    c.body->setStyleSheet(QStringLiteral("background-color: rgb(242, 244, 248);"));
+    c.bodyLayout = new QVBoxLayout(c.body);
+    c.bodyLayout->setContentsMargins(20, 16, 20, 16);
+    c.bodyLayout->setSpacing(12);
+    outer->addWidget(c.body, 1);
+    return c;
+}
+
+FramelessWidgetHelper *DialogChrome::makeHelper(QDialog *dialog, QPushButton *closeButton, bool resizable) {
+    auto *helper = new FramelessWidgetHelper(dialog);
+    helper->setMaximizable(false);
+    helper->setMinimable(false);
+    if (!resizable) {
+        helper->setLeftResizeMargin(0);
+        helper->setTopResizeMargin(0);
+        helper->setRightResizeMargin(0);
+        helper->setBottomResizeMargin(0);
+    }
+    helper->setTitleHeight(36);
+    helper->addTitleObject(closeButton);
+    return helper;
+}
+
+bool DialogChrome::confirmAbandonTransfer(QDialog *dialog) {
+    RequestMessageDialog ask(QStringLiteral("退出将中断文件传输，是否退出？"));
+    ask.setOkText(QStringLiteral("退出"));
+    ask.adjustSize();
+    const QPoint centre = dialog->mapToGlobal(QPoint(dialog->width() / 2, dialog->height() / 2));
+    ask.move(centre - QPoint(ask.width() / 2, ask.height() / 2));
+    return ask.exec() == QDialog::Accepted;
+}

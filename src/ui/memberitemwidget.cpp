@@ -1,0 +1,44 @@
+#include "ui/memberitemwidget.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("MemberItemWidget"));
+    setAttribute(Qt::WA_StyledBackground, true);
+    label_ico = new QLabel(this);
+    label_ico->setObjectName(QStringLiteral("label_ico"));
+    label_ico->setFixedSize(24, 24);
+    label_nackname = new QLabel(this);
+    label_nackname->setObjectName(QStringLiteral("label_nackname"));
+    label_nackname->setStyleSheet(
+        QStringLiteral("color: #333840; font-size: 13px; background: transparent;"));
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 0, 8, 0);
+    layout->setSpacing(8);
+    layout->addWidget(label_ico);
+    layout->addWidget(label_nackname, 1);
+    setDeviceType(0);
+    setSelected(false);
+}
+
+void MemberItemWidget::setDeviceType(int type) {
+    deviceType_ = type;
+    label_ico->setStyleSheet(type == 1 ? QStringLiteral("border-image: url(:/img/mobile@2x.png);")
+                                       : QStringLiteral("border-image: url(:/img/pc@2x.png);"));
+}
+
+void MemberItemWidget::setName(const QString &name) {
+    label_nackname->setText(name);
+    label_nackname->setToolTip(name);
+}
+
+QString MemberItemWidget::name() const {
+    return label_nackname->text();
+}
+
+void MemberItemWidget::setSelected(bool on) {
+    selected_ = on;
+    setStyleSheet(on ? QStringLiteral("background-color: #DFEDF8")
+                     : QStringLiteral("background-color: #00000000"));
+}

@@ -1,0 +1,188 @@
+#include "ui/memberlistwidget.h"
+
+#include <QCursor>
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "signaling/signalingclient.h"
+#include "ui/memberitemwidget.h"
+#include "ui/uistyle.h"
+
+MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("MemberListWidget"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 8, 0, 8);
+    layout->setSpacing(4);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(12, 0, 8, 0);
+    label_mem_num = new QLabel(QStringLiteral("当前成员(1)"), this);
+    label_mem_num->setObjectName(QStringLiteral("label_mem_num"));
+    label_mem_num->setStyleSheet(QStringLiteral("color: #4A4F57; font-size: 13px;"));
+    refreshButton = new QPushButton(this);
+    refreshButton->setObjectName(QStringLiteral("refreshButton"));
+    refreshButton->setFixedSize(20, 20);
+    refreshButton->setCursor(Qt::PointingHandCursor);
+    refreshButton->setToolTip(QStringLiteral("刷新"));
+    refreshButton->setStyleSheet(
+        uistyle::imageButton(":/img/refresh.png", ":/img/refresh_hover.png", ":/img/refresh_press.png"));
+    header->addWidget(label_mem_num, 1);
+    header->addWidget(refreshButton);
+    layout->addLayout(header);
+
+    userlistWidget = new QListWidget(this);
+    userlistWidget->setObjectName(QStringLiteral("userlistWidget"));
+    userlistWidget->setFrameShape(QFrame::NoFrame);
+    userlistWidget->setContextMenuPolicy(Qt::NoContextMenu);
+    userlistWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    userlistWidget->setStyleSheet(QStringLiteral(
+        "QListWidget{background: transparent; outline: none;}"
+        "QListWidget::item{border: none;} QListWidget::item:selected{background: transparent;}"));
+    layout->addWidget(userlistWidget, 1);
+
+    widget_empty = new QWidget(this);
+    widget_empty->setObjectName(QStringLiteral("widget_empty"));
+    auto *emptyLayout = new QVBoxLayout(widget_empty);
+    emptyLayout->setContentsMargins(0, 0, 0, 0);
+    emptyLayout->setSpacing(8);
+    widget_img = new QWidget(widget_empty);
+    widget_img->setObjectName(QStringLiteral("widget_img"));
+    auto *imgLayout = new QHBoxLayout(widget_img);
+    imgLayout->setContentsMargins(0, 0, 0, 0);
+    label_2 = new QLabel(widget_img);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setFixedSize(120, 100);
+    label_2->setStyleSheet(QStringLiteral("border-image: url(:/img/chahua2.png);"));
+    imgLayout->addStretch(1);
+    imgLayout->addWidget(label_2);
+    imgLayout->addStretch(1);
+    label_msg = new QLabel(QStringLiteral("快去分享给其他人吧~"), widget_empty);
+    label_msg->setObjectName(QStringLiteral("label_msg"));
+    label_msg->setAlignment(Qt::AlignCenter);
+    label_msg->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
+    emptyLayout->addWidget(widget_img);
+    emptyLayout->addWidget(label_msg);
+    emptyLayout->addStretch(1);
+    layout->addWidget(widget_empty, 2);
+
+    QMetaObject::connectSlotsByName(this);
+    onAlluserRefreshed({});
+}
+
+MemberListWidget::~MemberListWidget() = default;
+
+void MemberListWidget::setHostMode(bool on) {
+    hostMode_ = on;
+    userlistWidget->setContextMenuPolicy(on ? Qt::CustomContextMenu : Qt::NoContextMenu);
+}
+
+void MemberListWidget::setSignalingClient(std::shared_ptr<SignalingClient> client) {
+    if (client_)
+        disconnect(client_.get(), nullptr, this, nullptr);
+    client_ = std::move(client);
+    if (client_)
+        connect(client_.get(), &SignalingClient::sigAlluserRefreshed, this,
+                &MemberListWidget::onAlluserRefreshed, Qt::DirectConnection);
+}
+
+QStringList MemberListWidget::memberIds() const {
+    QStringList ids;
+    for (const SignalingUser &u : users_)
+        ids.append(u.id);
+    return ids;
+}
+
+QString MemberListWidget::nickName(const QString &id) const {
+    for (const SignalingUser &u : users_) {
+        if (u.id == id)
+            return u.nickname;
+    }
+    return QString();
+}
+
+void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
+    users_ = lst;
+    SignalingUser host;
+    host.nickname = hostMode_ ? QStringLiteral("主持人 (我)") : QStringLiteral("主持人");
+    host.devicetype = 0;
+    lst.prepend(host);
+
+    // Until the server has told the client its id, no row is this user's own.
+    const QString selfId = client_ ? client_->myId() : QString();
+    menuItem_ = nullptr;
+    {
+        // The rows are about to be deleted; no selection signal may reach them.
+        const QSignalBlocker blocker(userlistWidget);
+        userlistWidget->clear();
+    }
+    for (const SignalingUser &u : lst) {
+        auto *item = new QListWidgetItem(userlistWidget);
+        item->setSizeHint(QSize(0, 36));
+        auto *row = new MemberItemWidget;
+        row->setDeviceType(u.devicetype);
+        row->setName(!selfId.isEmpty() && u.id == selfId ? u.nickname + QStringLiteral(" (我)") : u.nickname);
+        userlistWidget->setItemWidget(item, row);
+    }
+    label_mem_num->setText(QStringLiteral("当前成员 (%1)").arg(lst.size()));
+    const bool empty = lst.size() < 2;
+    widget_img->setVisible(empty);
+    widget_empty->setVisible(empty);
+    label_msg->setVisible(empty);
+}
+
+void MemberListWidget::on_refreshButton_clicked() {
+    emit refreshUsersBtnClicked();
+}
+
+void MemberListWidget::on_userlistWidget_customContextMenuRequested(QPoint pos) {
+    qDebug() << "on_userlistWidget_customContextMenuRequested";
+    QListWidgetItem *item = userlistWidget->itemAt(pos);
+    if (!item || userlistWidget->row(item) == 0)
+        return;
+    menuItem_ = item;
+    QMenu menu(this);
+    menu.setWindowFlags(menu.windowFlags() | Qt::Popup);
+    menu.setAttribute(Qt::WA_TranslucentBackground, true);
+    menu.setObjectName(QStringLiteral("CustomMenu"));
+    menu.setStyleSheet(
+        QStringLiteral(" QMenu {    background-color: white; }QMenu::item { background-color: transparent; "
+                       "padding:10px 10px; "
+                       "margin:0px 0px; color: #0B0B0B; } QMenu::item:selected {color: #5983a5; }      "));
+    QAction *transfer = menu.addAction(QStringLiteral("传输文件"));
+    QAction *cancel = menu.addAction(QStringLiteral("取消共享"));
+    connect(transfer, &QAction::triggered, this, &MemberListWidget::onTransferFileClicked);
+    connect(cancel, &QAction::triggered, this, &MemberListWidget::onCancelShareClicked);
+    menu.exec(QCursor::pos());
+}
+
+void MemberListWidget::onTransferFileClicked() {
+    // The list may have been rebuilt while the menu was open; then the remembered row is gone.
+    if (!menuItem_)
+        return;
+    const int index = userlistWidget->row(menuItem_) - 1;
+    if (index >= 0 && index < users_.size())
+        emit sigTransferFileClicked(users_.at(index).id);
+}
+
+void MemberListWidget::onCancelShareClicked() {
+    if (!menuItem_)
+        return;
+    const int index = userlistWidget->row(menuItem_) - 1;
+    if (index >= 0 && index < users_.size())
+        emit sigCancelShareClicked(users_.at(index).id);
+}
+
+void MemberListWidget::on_userlistWidget_currentItemChanged(QListWidgetItem *current,
+                                                            QListWidgetItem *previous) {
+    if (auto *row = current ? qobject_cast<MemberItemWidget *>(userlistWidget->itemWidget(current)) : nullptr)
+        row->setSelected(true);
+    if (auto *row =
+            previous ? qobject_cast<MemberItemWidget *>(userlistWidget->itemWidget(previous)) : nullptr)
+        row->setSelected(false);
+}

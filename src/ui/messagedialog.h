@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class FramelessWidgetHelper;
+
+// One message and an OK button; every error and warning of the pages.
+class MessageDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit MessageDialog(const QString &text);
+    ~MessageDialog() override;
+
+    QString text() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private slots:
+    void on_btn_ok_clicked();
+    void on_btn_close_clicked();
+
+private:
+    QLabel *label;
+    QLabel *label_msg;
+    QPushButton *btn_ok;
+    QPushButton *btn_close;
+    std::unique_ptr<FramelessWidgetHelper> helper_;
+};

@@ -1,0 +1,101 @@
+#include "ui/multitransfileprogressdialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/dialogchrome.h"
+#include "ui/framelesswidgethelper.h"
+#include "ui/transferprogressitem.h"
+#include "ui/uistyle.h"
+
+MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("MultiTransFileProgressDialog"));
+    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setMinimumSize(320, 220);
+    resize(380, 300);
+    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
+                                         QStringLiteral("批量传输"));
+    btn_close = c.closeButton;
+    c.bodyLayout->setContentsMargins(0, 0, 0, 8);
+    c.bodyLayout->setSpacing(0);
+
+    widget_3 = new QWidget(c.body);
+    widget_3->setObjectName(QStringLiteral("widget_3"));
+    widget_3->setAttribute(Qt::WA_StyledBackground, true);
+    widget_3->setStyleSheet(QStringLiteral("#widget_3{background-color: #E4E9EF;}"));
+    widget_3->setFixedHeight(32);
+    label_nickname = new QLabel(QStringLiteral("昵称"), widget_3);
+    label_nickname->setObjectName(QStringLiteral("label_nickname"));
+    label_progress = new QLabel(QStringLiteral("传输进度"), widget_3);
+    label_progress->setObjectName(QStringLiteral("label_progress"));
+    label_progress->setFixedWidth(110);
+    label_progress->setAlignment(Qt::AlignCenter);
+    for (QLabel *l : {label_nickname, label_progress})
+        l->setStyleSheet(QStringLiteral("color: #6A717B; font-size: 13px;"));
+    auto *header = new QHBoxLayout(widget_3);
+    header->setContentsMargins(16, 0, 8, 0);
+    header->setSpacing(8);
+    header->addWidget(label_nickname, 1);
+    header->addWidget(label_progress);
+    c.bodyLayout->addWidget(widget_3);
+
+    listWidget = new QListWidget(c.body);
+    listWidget->setObjectName(QStringLiteral("listWidget"));
+    listWidget->setFrameShape(QFrame::NoFrame);
+    listWidget->setSelectionMode(QAbstractItemView::NoSelection);
+    listWidget->setFocusPolicy(Qt::NoFocus);
+    listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listWidget->setStyleSheet(
+        QStringLiteral("QListWidget{background: transparent;}"
+                       "QListWidget::item{border-bottom: 1px solid #E4E9EF;}"));
+    c.bodyLayout->addWidget(listWidget, 1);
+
+    helper_.reset(DialogChrome::makeHelper(this, btn_close, true));
+    QMetaObject::connectSlotsByName(this);
+}
+
+MultiTransFileProgressDialog::~MultiTransFileProgressDialog() = default;
+
+void MultiTransFileProgressDialog::addMember(const QString &id, const QString &nickName) {
+    if (rows_.contains(id))
+        return;
+    auto *item = new QListWidgetItem(listWidget);
+    item->setSizeHint(QSize(0, 30));
+    auto *row = new TransferProgressItem;
+    listWidget->setItemWidget(item, row);
+    rows_.insert(id, item);
+    row->setTexts(nickName, QStringLiteral("0%"));
+}
+
+TransferProgressItem *MultiTransFileProgressDialog::memberRow(const QString &id) const {
+    QListWidgetItem *item = rows_.value(id);
+    return item ? qobject_cast<TransferProgressItem *>(listWidget->itemWidget(item)) : nullptr;
+}
+
+void MultiTransFileProgressDialog::setMemberProgress(const QString &id, int value) {
+    if (TransferProgressItem *row = memberRow(id))
+        row->setProgressText(QString::number(value) + QStringLiteral("%"));
+}
+
+void MultiTransFileProgressDialog::setMemberState(const QString &id, const QString &text) {
+    if (TransferProgressItem *row = memberRow(id))
+        row->setProgressText(text);
+}
+
+void MultiTransFileProgressDialog::setTransferRunning(bool running) {
+    running_ = running;
+}
+
+void MultiTransFileProgressDialog::paintEvent(QPaintEvent *event) {
+    QDialog::paintEvent(event);
+    uistyle::paintFramelessBorder(this);
+}
+
+void MultiTransFileProgressDialog::on_btn_close_clicked() {
+    if (!running_ || DialogChrome::confirmAbandonTransfer(this))
+        accept();
+}

@@ -1,0 +1,18 @@
+#include "ui/receivefiledialog.h"
+
+#include <QPushButton>
+
+ReceiveFileDialog::ReceiveFileDialog(QWidget *parent)
+    : FileProgressDialog(parent, QStringLiteral("pushButton"), QStringLiteral("主持人向你传输文件")) {
+    setObjectName(QStringLiteral("ReceiveFileDialog"));
+    btn_ok->setEnabled(false);
+    QMetaObject::connectSlotsByName(this);
+}
+
+void ReceiveFileDialog::on_pushButton_clicked() {
+    closeRequested();
+}
+
+void ReceiveFileDialog::on_btn_ok_clicked() {
+    accept();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "ui/fileprogressdialog.h"
+
+// Progress of a file the host sends to one member.
+class SingleTransFileProgressDialog : public FileProgressDialog {
+    Q_OBJECT
+
+public:
+    explicit SingleTransFileProgressDialog(QWidget *parent = nullptr);
+
+private slots:
+    void on_btn_close_clicked();
+    void on_btn_ok_clicked();
+};
