@@ -1,5 +1,7 @@
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 #include <memory>
 #include <vector>
@@ -47,6 +49,8 @@ private slots:
     void oversizedMessageDropped();
     void hugeMessageClosesOnlyItsConnection();
     void garbageDropped();
+    void floodIsCappedAndRecovers();
+    void stalledFrameDoesNotHoldOthers();
     void restartAndCloseListening();
     void portInUseFails();
     void destroyWithClientsConnected();
@@ -444,6 +448,57 @@ void TestSignalingServer::garbageDropped() {
     QCOMPARE(m1->messages.size(), 2);
     QCOMPARE(owner->messages.size(), 1);
     QVERIFY(!m1->closed);
+}
+
+void TestSignalingServer::floodIsCappedAndRecovers() {
+    TestPeer *owner = join();
+    TestPeer *flooder = join();
+    TestPeer *member = join();
+    const std::string body(4000, 'f');
+    const int sent = 4000;  // about twice the burst a connection may have relayed at once
+    for (int i = 0; i < sent; ++i) {
+        flooder->send(testmsg::sdp("sdp", str(owner->id), "offer", body));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(flooder->socket.bytesToWrite() == 0, 20000);
+    member->send(testmsg::sdp("sdp", str(owner->id), "offer", "neighbour"));
+    QTRY_VERIFY_WITH_TIMEOUT(owner->last("sdp")["data"]["data"]["sdp"].asString() == "neighbour", 20000);
+    const int relayed = owner->countOf("sdp") - 1;
+    QVERIFY2(relayed > 0 && relayed < sent, qPrintable(QString::number(relayed)));
+    QVERIFY(!flooder->closed);
+
+    // The budget refills: after a pause the same connection is relayed again.
+    QTest::qWait(1500);
+    flooder->send(testmsg::sdp("sdp", str(owner->id), "offer", "after the pause"));
+    QTRY_VERIFY_WITH_TIMEOUT(owner->last("sdp")["data"]["data"]["sdp"].asString() == "after the pause",
+                             10000);
+}
+
+void TestSignalingServer::stalledFrameDoesNotHoldOthers() {
+    TestPeer *owner = join();
+    TestPeer *member = join();
+    // A raw participant that completes the handshake, then sends half a frame and goes quiet.
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, m_port);
+    QVERIFY(raw.waitForConnected(5000));
+    raw.write(
+        "GET /zu_remote_ctrl HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+        "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+        "Sec-WebSocket-Version: 13\r\n\r\n");
+    QByteArray reply;
+    QTRY_VERIFY((reply += raw.readAll()).contains("\r\n\r\n"));
+    QVERIFY(reply.startsWith("HTTP/1.1 101"));
+    const char header[] = {char(0x81), char(0x80 | 100), 1, 2, 3, 4};
+    raw.write(header, sizeof header);
+    raw.write("0123456789");
+    raw.flush();
+    QTest::qWait(50);
+
+    QElapsedTimer clock;
+    clock.start();
+    member->send(testmsg::sdp("sdp", str(owner->id), "offer", "past the staller"));
+    QVERIFY(owner->waitFor("sdp", 1, 10000));
+    // The worker thread must not sit waiting for the rest of someone else's frame.
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestSignalingServer::restartAndCloseListening() {

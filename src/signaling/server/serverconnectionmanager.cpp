@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QWebSocket>
+#include <algorithm>
 
 #include "core/logger.h"
 #include "signaling/server/serversignalingprocessor.h"
@@ -15,6 +16,7 @@ ServerConnectionManager::ServerConnectionManager()
     : m_connections(std::make_shared<QHash<QString, Connection>>()),
       m_processor(std::make_shared<ServerSignalingProcessor>(m_connections)) {
     qRegisterMetaType<QWebSocket *>("QWebSocket*");
+    m_clock.start();
 }
 
 ServerConnectionManager::~ServerConnectionManager() {
@@ -72,7 +74,26 @@ void ServerConnectionManager::onTextMessage(QString message) {
     if (record.id.isEmpty()) {
         return;
     }
+    if (!withinBudget(record.id, message.size() + kRelayChargePerMessage)) {
+        qDebug() << "ServerConnectionManager dropped a message over the relay budget of" << record.id;
+        return;
+    }
     m_processor->onMsg(record, message);
+}
+
+bool ServerConnectionManager::withinBudget(const QString &id, int bytes) {
+    const qint64 now = m_clock.nsecsElapsed();
+    auto it = m_budgets.find(id);
+    if (it == m_budgets.end()) {
+        it = m_budgets.insert(id, RelayBudget{kRelayBurstBytes, now});
+    }
+    it->bytes = std::min(kRelayBurstBytes, it->bytes + (now - it->lastNs) * 1e-9 * kRelayBytesPerSecond);
+    it->lastNs = now;
+    if (it->bytes < bytes) {
+        return false;
+    }
+    it->bytes -= bytes;
+    return true;
 }
 
 void ServerConnectionManager::onDisconnected() {
@@ -92,6 +113,7 @@ void ServerConnectionManager::onDisconnected() {
         socket->disconnect(this);
         socket->deleteLater();
         m_connections->remove(record.id);
+        m_budgets.remove(record.id);
         m_processor->broadcastAllUser();
     }
     if (record.id == record.ownerId) {

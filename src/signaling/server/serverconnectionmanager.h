@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -36,10 +37,18 @@ private:
     Q_INVOKABLE void closeSocket(QWebSocket *socket);
 
     Connection findBySocket(const QWebSocket *socket) const;
+    bool withinBudget(const QString &id, int bytes);
+
+    struct RelayBudget {
+        double bytes = 0;
+        qint64 lastNs = 0;
+    };
 
     std::shared_ptr<QHash<QString, Connection>> m_connections;
     QHash<QString, QString> m_owners;
     std::shared_ptr<ServerSignalingProcessor> m_processor;
+    QHash<QString, RelayBudget> m_budgets;
+    QElapsedTimer m_clock;
 };
 
 }  // namespace signaling

@@ -100,7 +100,7 @@ void ServerSignalingProcessor::forwardData(const SignalingBean &bean) {
     }
     const QString text = QString::fromStdString(bean.toText());
     qDebug().noquote() << "ServerSignalingProcessor forwardData:" << text;
-    record->socket->sendTextMessage(text);
+    sendText(record->socket, text);
 }
 
 std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList() const {
@@ -119,8 +119,17 @@ std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList() const
 
 void ServerSignalingProcessor::sendDirect(QWebSocket *socket, const SignalingBean &bean) {
     if (socket) {
-        socket->sendTextMessage(QString::fromStdString(bean.toText()));
+        sendText(socket, QString::fromStdString(bean.toText()));
     }
+}
+
+void ServerSignalingProcessor::sendText(QWebSocket *socket, const QString &text) {
+    if (socket->bytesToWrite() > kMaxPendingOutputBytes) {
+        qDebug() << "ServerSignalingProcessor dropped a message for a receiver with" << socket->bytesToWrite()
+                 << "bytes unsent";
+        return;
+    }
+    socket->sendTextMessage(text);
 }
 
 const Connection *ServerSignalingProcessor::findRecord(const std::string &id) const {

@@ -36,6 +36,7 @@ private:
     void forwardData(const SignalingBean &bean);
     std::shared_ptr<UserListDataBean> makeUserList() const;
     void sendDirect(QWebSocket *socket, const SignalingBean &bean);
+    void sendText(QWebSocket *socket, const QString &text);
     const Connection *findRecord(const std::string &id) const;
     static bool isOwner(const Connection &record) { return record.id == record.ownerId; }
 

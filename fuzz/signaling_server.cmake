@@ -1,0 +1,2 @@
+zushare_fuzzer(signaling_router SOURCES fuzz_signaling_router.cpp LIBS zushare_signaling_server)
+zushare_fuzzer(signaling_client SOURCES fuzz_signaling_client.cpp LIBS zushare_signaling)
