@@ -8,3 +8,8 @@ VideoFrameInterface::~VideoFrameInterface() = default;
 void VideoFrameInterface::registerMetaType() {
     qRegisterMetaType<std::shared_ptr<VideoFrameInterface>>("std::shared_ptr<VideoFrameInterface>");
 }
+
+namespace {
+// Whoever uses frames links this file, so queued calls carrying frames work without a set-up call.
+const bool g_metaTypeRegistered = (VideoFrameInterface::registerMetaType(), true);
+}  // namespace

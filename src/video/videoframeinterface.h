@@ -20,7 +20,8 @@ public:
     uint32_t height() const { return m_height; }
     std::size_t size() const { return m_size; }
 
-    // Registers "std::shared_ptr<VideoFrameInterface>" for queued calls; safe to call repeatedly.
+    // Registers "std::shared_ptr<VideoFrameInterface>" for queued calls. Done at start-up already;
+    // safe to call again.
     static void registerMetaType();
 
 protected:

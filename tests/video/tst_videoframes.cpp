@@ -49,6 +49,21 @@ protected:
     }
 };
 
+}  // namespace
+
+class FrameReceiver : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void appendApp(const QString &t, std::shared_ptr<VideoFrameInterface> f) {
+        title = t;
+        got = std::move(f);
+    }
+    QString title;
+    std::shared_ptr<VideoFrameInterface> got;
+};
+
+namespace {
+
 QByteArray bytes(const std::shared_ptr<VideoFrameInterface> &f) {
     return QByteArray(reinterpret_cast<const char *>(f->data()), int(f->size()));
 }
@@ -290,8 +305,28 @@ private slots:
     }
 
     void metaTypeRegistered() {
+        // Registered at start-up, so a queued call can carry a frame without any set-up.
+        const int id = QMetaType::type("std::shared_ptr<VideoFrameInterface>");
+        QVERIFY(id != QMetaType::UnknownType);
+        QCOMPARE(id, qMetaTypeId<std::shared_ptr<VideoFrameInterface>>());
         VideoFrameInterface::registerMetaType();
-        QVERIFY(QMetaType::type("std::shared_ptr<VideoFrameInterface>") != QMetaType::UnknownType);
+        QCOMPARE(QMetaType::type("std::shared_ptr<VideoFrameInterface>"), id);
+
+        // A queued invocation by name, as the source dialog receives its thumbnails.
+        FrameReceiver receiver;
+        TestPicture pic(4, 4);
+        auto frame = VideoFrameFactory::create(pic.planes(), VideoFrameKind::ARGB);
+        bool queued = false;
+        std::thread sender([&] {
+            queued = QMetaObject::invokeMethod(&receiver, "appendApp", Qt::QueuedConnection,
+                                               Q_ARG(QString, QStringLiteral("screen")),
+                                               Q_ARG(std::shared_ptr<VideoFrameInterface>, frame));
+        });
+        sender.join();
+        QVERIFY(queued);
+        QTRY_VERIFY(receiver.got);
+        QCOMPARE(receiver.got, frame);
+        QCOMPARE(receiver.title, QStringLiteral("screen"));
     }
 
     // The software path under the offscreen platform: colours, letterbox, size signal.
