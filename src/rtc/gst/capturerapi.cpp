@@ -1,0 +1,78 @@
+// The capture half of the engine's C contract.
+
+#include "rtc/zuwebrtc.h"
+
+#include "core/logger.h"
+#include "rtc/gst/capturerregistry.h"
+#include "rtc/gst/screensourcebackend.h"
+
+using zuengine::CapturerRegistry;
+using zuengine::ScreenFrame;
+using zuengine::ScreenSourceBackend;
+using zuengine::ScreenSourceCapturer;
+
+extern "C" {
+
+int CreateScreenSourceCapturer(void) {
+    CapturerRegistry &registry = CapturerRegistry::instance();
+    registry.stream();
+    return registry.add(std::make_shared<ScreenSourceCapturer>(ScreenSourceBackend::create()));
+}
+
+int getSourceNum(int cap) {
+    std::shared_ptr<ScreenSourceCapturer> capturer = CapturerRegistry::instance().find(cap);
+    if (!capturer)
+        return ZUWEBRTC_EHANDLE;
+    return capturer->sourceCount();
+}
+
+int setExcludedWindow(int cap, uint64_t native_window_id) {
+    std::shared_ptr<ScreenSourceCapturer> capturer = CapturerRegistry::instance().find(cap);
+    if (!capturer)
+        return ZUWEBRTC_EHANDLE;
+    capturer->exclude(native_window_id);
+    return ZUWEBRTC_OK;
+}
+
+int asynCaptureAllScreenOnece(int cap, OnScreenSourceCaptured callback, void *user_data, int reserved) {
+    (void)reserved;
+    CapturerRegistry &registry = CapturerRegistry::instance();
+    std::shared_ptr<ScreenSourceCapturer> capturer = registry.find(cap);
+    if (!capturer)
+        return ZUWEBRTC_EHANDLE;
+    if (!callback)
+        return ZUWEBRTC_EARG;
+    registry.thread().post([capturer, callback, user_data] {
+        capturer->snapshotRound(
+            [callback, user_data](const ScreenFrame &thumbnail, const std::string &title) {
+                callback(thumbnail.y(), thumbnail.u(), thumbnail.v(), 0, thumbnail.strideY(),
+                         thumbnail.strideUV(), thumbnail.strideUV(), 0, thumbnail.width(), thumbnail.height(),
+                         0, 0, title.c_str(), user_data);
+            });
+    });
+    return ZUWEBRTC_OK;
+}
+
+int switchDesktopSource(int cap, int index) {
+    CapturerRegistry &registry = CapturerRegistry::instance();
+    std::shared_ptr<ScreenSourceCapturer> capturer = registry.find(cap);
+    if (!capturer)
+        return ZUWEBRTC_EHANDLE;
+    std::optional<zuengine::ScreenSource> source = capturer->sourceAt(index);
+    if (!source) {
+        g_logger->warn("screen capture: there is no source {} to switch to", index);
+        return ZUWEBRTC_EARG;
+    }
+    registry.stream().setSource(*source);
+    return ZUWEBRTC_OK;
+}
+
+int deleteScreenSourceCpaturer(int cap) {
+    std::shared_ptr<ScreenSourceCapturer> capturer = CapturerRegistry::instance().take(cap);
+    if (!capturer)
+        return ZUWEBRTC_EHANDLE;
+    capturer->cancel();
+    return ZUWEBRTC_OK;
+}
+
+}  // extern "C"

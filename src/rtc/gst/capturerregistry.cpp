@@ -1,0 +1,56 @@
+#include "rtc/gst/capturerregistry.h"
+
+#include "rtc/gst/videofeed.h"
+
+namespace zuengine {
+
+CapturerRegistry &CapturerRegistry::instance() {
+    // The feed is made first so that it outlives the registry's stream at exit.
+    VideoFeed::instance();
+    static CapturerRegistry registry;
+    return registry;
+}
+
+CapturerRegistry::CapturerRegistry() {
+    stream_ =
+        std::make_unique<ScreenStream>([](const I420View &picture) { VideoFeed::instance().push(picture); },
+                                       [] { VideoFeed::instance().requestKeyFrame(); });
+}
+
+CapturerRegistry::~CapturerRegistry() {
+    VideoFeed::instance().setDemandListener({});
+    stream_.reset();
+}
+
+ScreenStream &CapturerRegistry::stream() {
+    std::call_once(streamConnected_, [this] {
+        ScreenStream *stream = stream_.get();
+        VideoFeed::instance().setDemandListener([stream](bool wanted) { stream->setDemand(wanted); });
+    });
+    return *stream_;
+}
+
+int CapturerRegistry::add(std::shared_ptr<ScreenSourceCapturer> capturer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int handle = nextHandle_++;
+    capturers_[handle] = std::move(capturer);
+    return handle;
+}
+
+std::shared_ptr<ScreenSourceCapturer> CapturerRegistry::find(int handle) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = capturers_.find(handle);
+    return it == capturers_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<ScreenSourceCapturer> CapturerRegistry::take(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = capturers_.find(handle);
+    if (it == capturers_.end())
+        return nullptr;
+    std::shared_ptr<ScreenSourceCapturer> capturer = std::move(it->second);
+    capturers_.erase(it);
+    return capturer;
+}
+
+}  // namespace zuengine
