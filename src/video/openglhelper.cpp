@@ -12,7 +12,8 @@ std::atomic<bool> g_supported{false};
 }
 
 bool OpenGLHelper::init(QObject *parent) {
-    QSurfaceFormat format;
+    // The application's default format, so that a choice such as OpenGL ES made there is honoured.
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setSamples(4);
     auto *context = new QOpenGLContext(parent);
     context->setFormat(format);

@@ -1,0 +1,52 @@
+// The probe on a display whose contexts are OpenGL ES: a context is made and made current, but it
+// offers no desktop OpenGL 1.0 functions, so the process takes the software path.
+#include <dlfcn.h>
+#include <link.h>
+
+#include <cstring>
+
+#include <QApplication>
+#include <QOpenGLContext>
+#include <QSurfaceFormat>
+#include <QtTest>
+
+#include "video/openglhelper.h"
+#include "video/videoframefactory.h"
+
+class TestVideoProbe : public QObject {
+    Q_OBJECT
+
+private slots:
+    void contextWithoutDesktopFunctions() {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs the harness's X server");
+        QObject owner;
+        QVERIFY(!OpenGLHelper::isSupported());
+        QVERIFY(OpenGLHelper::init(&owner));
+        // See tst_videoviews: keep Mesa's driver mapped so that its lasting allocations stay named.
+        dl_iterate_phdr(
+            [](dl_phdr_info *info, size_t, void *) {
+                if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
+                    dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+                return 0;
+            },
+            nullptr);
+        const auto contexts = owner.findChildren<QOpenGLContext *>();
+        QCOMPARE(contexts.size(), 1);
+        QVERIFY(contexts.first()->isOpenGLES());
+        QVERIFY(!OpenGLHelper::isSupported());
+        QCOMPARE(VideoFrameFactory::processKind(), VideoFrameKind::ARGB);
+    }
+};
+
+int main(int argc, char **argv) {
+    qputenv("QT_XCB_GL_INTEGRATION", "xcb_egl");
+    QSurfaceFormat es;
+    es.setRenderableType(QSurfaceFormat::OpenGLES);
+    es.setVersion(2, 0);
+    QSurfaceFormat::setDefaultFormat(es);
+    QApplication app(argc, argv);
+    TestVideoProbe test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_videoprobe.moc"
