@@ -66,6 +66,7 @@ private slots:
     void removedWhenHolderIsTerminated();
     void removedWhenOwnerDies();
     void deadOwnersSweptAway();
+    void busyNamespaceSurvivesSweep();
     void runGivesExitStatusAndOutput();
 };
 
@@ -205,6 +206,23 @@ void TestNetLan::deadOwnersSweptAway() {
     QCOMPARE(QProcess::execute(TestLan::scriptPath(), {"sweep"}), 0);
     QVERIFY(!netnsExists(names[0]));
     QVERIFY(!netnsExists(names[0].section(QLatin1Char('-'), 0, 2) + QStringLiteral("-sw")));
+}
+
+void TestNetLan::busyNamespaceSurvivesSweep() {
+    QProcess holder;
+    const QStringList names = holdLan(holder, {"--hosts", "1"});
+    QCOMPARE(names.size(), 1);
+    QProcess inside;
+    inside.start("ip", {"netns", "exec", names[0], "sh", "-c", "echo in; exec sleep 600"});
+    QVERIFY(inside.waitForReadyRead(10000));
+    ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished());
+    QCOMPARE(QProcess::execute(TestLan::scriptPath(), {"sweep"}), 0);
+    QVERIFY(netnsExists(names[0]));
+    inside.kill();
+    QVERIFY(inside.waitForFinished());
+    QCOMPARE(QProcess::execute(TestLan::scriptPath(), {"sweep"}), 0);
+    QVERIFY(!netnsExists(names[0]));
 }
 
 void TestNetLan::runGivesExitStatusAndOutput() {

@@ -4,12 +4,14 @@
 # the address 10.77.S.H on it; each host's default route leaves by its first subnet, so that
 # 255.255.255.255 reaches the other hosts of that subnet. The namespaces are named
 # zulan-<pid>-<n>-..., removed on every exit (also on INT, TERM, HUP and a closed stdin in hold),
-# and namespaces of owners that have died are swept away at every start.
+# and namespaces of owners that have died (and hold no process any more) are swept away at every
+# start.
 #
 #   netlan.sh run  [LAN options] [--timeout S] [--background H[,H...]] -- CMD1 ... [::: CMD2 ...]...
 #       Runs command i in host i at the same time and waits for the foreground ones; background
 #       hosts (services) get SIGTERM once those have ended. Output lines are prefixed "[hI] ".
-#       Exit status: the first non-zero status of a foreground command, 124 on timeout, else 0.
+#       Exit status: the first non-zero status of a foreground command (by host number), 124 on
+#       timeout, else 0.
 #       Each command sees ZU_LAN_HOST=<i>, ZU_LAN_ADDR_<h>=<first address of host h>,
 #       ZU_LAN_NETNS_<h>=<namespace of host h>.
 #   netlan.sh hold [LAN options]
@@ -34,6 +36,18 @@ die() {
     exit 2
 }
 
+# A namespace still holding a process is left alone, even if its owner looks dead (an owner in
+# another pid namespace looks dead too).
+busy_inodes=""
+in_use() {
+    local inode
+    inode=$(stat -L -c %i "/run/netns/$1" 2>/dev/null) || return 1
+    if [ -z "$busy_inodes" ]; then
+        busy_inodes=" $(stat -L -c %i /proc/[0-9]*/ns/net 2>/dev/null | sort -u | tr '\n' ' ' || true) "
+    fi
+    [[ $busy_inodes == *" $inode "* ]]
+}
+
 sweep() {
     local ns pid
     [ -d /run/netns ] || return 0
@@ -45,7 +59,7 @@ sweep() {
         pid=${ns#"$PREFIX"-}
         pid=${pid%%-*}
         [[ $pid =~ ^[0-9]+$ ]] || continue
-        if [ "$pid" != "$$" ] && ! kill -0 "$pid" 2>/dev/null; then
+        if [ "$pid" != "$$" ] && ! kill -0 "$pid" 2>/dev/null && ! in_use "$ns"; then
             ip netns delete "$ns" 2>/dev/null || true
         fi
     done
@@ -224,7 +238,7 @@ done
 
 status=0
 deadline=$((SECONDS + timeout_s))
-for h in "${!pid_of[@]}"; do
+for h in $(seq ${#commands[@]}); do
     [[ $background == *",$h,"* ]] && continue
     pid=${pid_of[$h]}
     while kill -0 "$pid" 2>/dev/null; do
