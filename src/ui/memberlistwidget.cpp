@@ -86,9 +86,11 @@ void MemberListWidget::setSignalingClient(std::shared_ptr<SignalingClient> clien
     if (client_)
         disconnect(client_.get(), nullptr, this, nullptr);
     client_ = std::move(client);
+    // The client emits on its own worker thread; the rows must be built on the GUI thread, so the
+    // connection is left to Qt to queue.
     if (client_)
         connect(client_.get(), &SignalingClient::sigAlluserRefreshed, this,
-                &MemberListWidget::onAlluserRefreshed, Qt::DirectConnection);
+                &MemberListWidget::onAlluserRefreshed);
 }
 
 QStringList MemberListWidget::memberIds() const {
