@@ -87,7 +87,7 @@ void ScreenScaler::letterbox(const ScreenImage &image, ScreenFrame &canvas) {
     libyuv::I420Scale(native_.y(), native_.strideY(), native_.u(), native_.strideUV(), native_.v(),
                       native_.strideUV(), image.width, image.height, dstY, canvas.strideY(), dstU,
                       canvas.strideUV(), dstV, canvas.strideUV(), rect.width, rect.height,
-                      libyuv::kFilterBox);
+                      rect.width > image.width ? libyuv::kFilterBilinear : libyuv::kFilterBox);
 }
 
 }  // namespace zuengine
