@@ -39,7 +39,9 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
         return;
     }
     if (m_connections->size() > kMaxConnections - 1) {
-        // The refused socket is ours to free once the close has gone out.
+        // The refused socket is ours to free: once the close has gone out, or with the manager
+        // when the server stops first.
+        socket->setParent(this);
         connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
         socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
         return;
