@@ -1,0 +1,151 @@
+#include "rtc/gst/engine.h"
+
+#include <gst/gst.h>
+
+#include <vector>
+
+#include "core/logger.h"
+#include "rtc/gst/feedhub.h"
+#include "rtc/gst/peer.h"
+
+namespace zuengine {
+
+namespace {
+
+struct Task {
+    std::function<void()> fn;
+};
+
+gboolean runTask(gpointer data) {
+    static_cast<Task *>(data)->fn();
+    return G_SOURCE_REMOVE;
+}
+
+void freeTask(gpointer data) {
+    delete static_cast<Task *>(data);
+}
+
+}  // namespace
+
+Engine &Engine::instance() {
+    static Engine engine;
+    return engine;
+}
+
+Engine::Engine() {
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);
+    context_ = g_main_context_new();
+    loop_ = g_main_loop_new(context_, FALSE);
+    std::mutex m;
+    std::condition_variable cv;
+    bool started = false;
+    thread_ = std::thread([&] {
+        threadId_ = std::this_thread::get_id();
+        {
+            std::lock_guard<std::mutex> lock(m);
+            started = true;
+        }
+        cv.notify_one();
+        run();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return started; });
+    feed_ = std::make_unique<FeedHub>();
+    g_logger->info("media engine started on GStreamer {}", gst_version_string());
+}
+
+Engine::~Engine() {
+    std::map<int, std::shared_ptr<Peer>> left;
+    {
+        std::lock_guard<std::mutex> lock(registryMutex_);
+        left.swap(peers_);
+    }
+    for (auto &entry : left) {
+        entry.second->close();
+        invoke([&] { entry.second->teardown(); });
+    }
+    left.clear();
+    feed_->shutdown();
+    g_main_loop_quit(loop_);
+    thread_.join();
+    feed_.reset();
+    g_main_loop_unref(loop_);
+    g_main_context_unref(context_);
+}
+
+void Engine::run() {
+    g_main_context_push_thread_default(context_);
+    g_main_loop_run(loop_);
+    // Work posted while stopping is run rather than dropped, so that no reference leaks.
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_pop_thread_default(context_);
+}
+
+void Engine::post(std::function<void()> fn) {
+    GSource *source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, runTask, new Task{std::move(fn)}, freeTask);
+    g_source_attach(source, context_);
+    g_source_unref(source);
+}
+
+void Engine::invoke(const std::function<void()> &fn) {
+    if (onEngineThread()) {
+        fn();
+        return;
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    post([&] {
+        fn();
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+        cv.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return done; });
+}
+
+bool Engine::onEngineThread() const {
+    return std::this_thread::get_id() == threadId_;
+}
+
+int Engine::addPeer(std::shared_ptr<Peer> peer) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    // Handles stay small and positive; a closed handle is not reused soon.
+    for (int tries = 0; tries < 1000000; ++tries) {
+        int h = nextHandle_;
+        nextHandle_ = nextHandle_ >= 1000000 ? 1 : nextHandle_ + 1;
+        if (!peers_.count(h)) {
+            peers_[h] = std::move(peer);
+            return h;
+        }
+    }
+    return -1;
+}
+
+std::shared_ptr<Peer> Engine::findPeer(int handle) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    auto it = peers_.find(handle);
+    return it == peers_.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<Peer> Engine::takePeer(int handle) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    auto it = peers_.find(handle);
+    if (it == peers_.end())
+        return nullptr;
+    std::shared_ptr<Peer> peer = std::move(it->second);
+    peers_.erase(it);
+    return peer;
+}
+
+size_t Engine::peerCount() {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    return peers_.size();
+}
+
+}  // namespace zuengine

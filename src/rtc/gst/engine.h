@@ -1,0 +1,59 @@
+#pragma once
+
+// The process-wide engine: GStreamer set-up, the one GLib main-context thread on which all of the
+// engine's GLib work runs, and the registry of peer handles.
+
+#include <glib.h>
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zuengine {
+
+class Peer;
+class FeedHub;
+
+class Engine {
+public:
+    static Engine &instance();
+
+    // Runs fn on the engine thread, later and in the order posted.
+    void post(std::function<void()> fn);
+    // Runs fn on the engine thread and waits for it (directly when already there).
+    void invoke(const std::function<void()> &fn);
+    bool onEngineThread() const;
+    GMainContext *context() const { return context_; }
+
+    int addPeer(std::shared_ptr<Peer> peer);
+    std::shared_ptr<Peer> findPeer(int handle);
+    // Removes the handle from the registry; the peer is returned to be closed.
+    std::shared_ptr<Peer> takePeer(int handle);
+    size_t peerCount();
+
+    FeedHub &feed() { return *feed_; }
+
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+private:
+    Engine();
+    void run();
+
+    GMainContext *context_ = nullptr;
+    GMainLoop *loop_ = nullptr;
+    std::thread thread_;
+    std::thread::id threadId_;
+
+    std::mutex registryMutex_;
+    std::map<int, std::shared_ptr<Peer>> peers_;
+    int nextHandle_ = 1;
+
+    std::unique_ptr<FeedHub> feed_;
+};
+
+}  // namespace zuengine

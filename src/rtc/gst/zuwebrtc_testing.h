@@ -1,0 +1,39 @@
+#pragma once
+
+// Hooks for the engine's own tests and benchmarks; not part of the contract.
+
+#include <cstdint>
+
+#include "rtc/gst/sdpcheck.h"
+#include "rtc/gst/syntheticpicture.h"
+
+namespace zuengine {
+
+// The codec a receive-only peer lists first in its offers (H.264 by default).
+void setOfferPreference(VideoCodec first);
+
+namespace testing {
+
+// Sends the synthetic moving picture of this size instead of whatever the capturer pushes.
+void useSyntheticPicture(int width, int height, int fps);
+// Back to the captured pictures (the synthetic one only stands in while nothing is pushed).
+void useCapturedPictures();
+
+// Colour of quadrant q of the synthetic picture (see SyntheticPicture).
+YuvColour syntheticColour(int quadrant);
+
+// Encoders made since the process started, and those running now.
+int encodersCreated();
+int encodersRunning();
+
+// Pictures the peer has delivered through its frame callback; -1 for an unknown handle.
+int64_t framesDelivered(int pc);
+// The codec a sending peer uses, "none" before its branch is built.
+const char *sendCodec(int pc);
+// Sends without the size limit of SendDataViaDataChannel, to play a remote that breaks it.
+int sendUnchecked(int pc, const uint8_t *data, int length);
+// Peers in the registry.
+int openPeers();
+
+}  // namespace testing
+}  // namespace zuengine
