@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include <QOpenGLContext>
 #include <QOpenGLShader>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLTexture>
@@ -56,11 +57,26 @@ OpenGLWidget::~OpenGLWidget() {
         m_wakeNotifier->setEnabled(false);
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
+    releaseGL();
+    // The base destructor destroys the context, which must not call back into this part.
+    if (QOpenGLContext *ctx = context())
+        disconnect(ctx, nullptr, this, nullptr);
+}
+
+void OpenGLWidget::releaseGL() {
+    if (!m_program && !m_textureY)
+        return;
     makeCurrent();
     m_textureY.reset();
     m_textureU.reset();
     m_textureV.reset();
     m_program.reset();
+    delete m_vertexShader;
+    m_vertexShader = nullptr;
+    delete m_fragmentShader;
+    m_fragmentShader = nullptr;
+    for (auto &size : m_uploadedSize)
+        size[0] = size[1] = 0;
     doneCurrent();
 }
 
@@ -96,6 +112,10 @@ void OpenGLWidget::quad(float out[8]) const {
 }
 
 void OpenGLWidget::initializeGL() {
+    // Moving the widget to another window replaces its context; the old resources go with it.
+    releaseGL();
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &OpenGLWidget::releaseGL,
+            Qt::UniqueConnection);
     initializeOpenGLFunctions();
     glEnable(GL_DEPTH_TEST);
 

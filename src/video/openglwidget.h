@@ -47,6 +47,7 @@ private:
     void updateVertices();
     void uploadPlane(int unit, unsigned int texture, const uint8_t *plane, int width, int height, int stride);
     void onRepaintRequested();
+    void releaseGL();
 
     QOpenGLShader *m_vertexShader = nullptr;
     QOpenGLShader *m_fragmentShader = nullptr;

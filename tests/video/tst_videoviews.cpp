@@ -167,6 +167,32 @@ private slots:
         QTRY_COMPARE(sizes.count(), 1);
     }
 
+    void shaderViewSurvivesNewWindow() {
+        if (!m_gl)
+            QSKIP("no OpenGL on this display");
+        // Going full screen moves a view into another window, which gives it a new context.
+        auto *view = new OpenGLWidget;
+        view->resize(160, 90);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view));
+        TestPicture pic = TestPicture::uniform(32, 18, TestPicture::kGreen);
+        auto frame = VideoFrameFactory::create(pic.planes(), VideoFrameKind::YUV);
+        QVERIFY(view->renderFrame(frame));
+        const QColor green = TestPicture::expectedShader(TestPicture::kGreen);
+        QVERIFY(TestPicture::near(view->grabFramebuffer().pixelColor(80, 45), green, 4));
+
+        QWidget window;
+        window.resize(320, 180);
+        view->setParent(&window);
+        view->setGeometry(0, 0, 320, 180);
+        view->show();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QImage shot = view->grabFramebuffer();
+        QVERIFY2(TestPicture::near(shot.pixelColor(160, 90), green, 4),
+                 qPrintable(describe(shot.pixelColor(160, 90), green)));
+    }
+
     void shaderViewOddSize() {
         if (!m_gl)
             QSKIP("no OpenGL on this display");
