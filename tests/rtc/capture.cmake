@@ -5,3 +5,11 @@ zushare_test(tst_capture
     LIBS zushare_zuwebrtc zushare_testsupport X11::X11 X11::Xrandr
     DISPLAY TIMEOUT 120 LABELS capture)
 set_tests_properties(tst_capture PROPERTIES RUN_SERIAL TRUE)
+
+# The capture functions of the C contract, and a receiving engine peer decoding what switching shows.
+zushare_test(tst_capture_api
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture_api.cpp ${CMAKE_CURRENT_LIST_DIR}/tst_capturedesktop.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/enginepair.cpp
+    LIBS zushare_zuwebrtc zushare_testsupport X11::X11 X11::Xrandr
+    DISPLAY TIMEOUT 180 LABELS capture rtc)
+set_tests_properties(tst_capture_api PROPERTIES RUN_SERIAL TRUE)

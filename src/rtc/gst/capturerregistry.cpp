@@ -5,8 +5,13 @@
 namespace zuengine {
 
 CapturerRegistry &CapturerRegistry::instance() {
-    // The feed is made first so that it outlives the registry's stream at exit.
-    VideoFeed::instance();
+    // The feed and the engine behind it are made first, so that at exit they outlive the
+    // registry and its stream thread.
+    static const bool feedReady = [] {
+        VideoFeed::instance().setDemandListener({});
+        return true;
+    }();
+    (void)feedReady;
     static CapturerRegistry registry;
     return registry;
 }
