@@ -25,3 +25,5 @@ pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0>=1.22 gstreamer-app
 find_package(Qt5 5.15 REQUIRED COMPONENTS Svg)
 pkg_check_modules(XTST IMPORTED_TARGET xtst x11)
 find_package(Threads REQUIRED)
+# File transfer digests (MD5 per chunk) through OpenSSL's EVP interface.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
