@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
 
 #include "core/jsontext.h"
 
@@ -209,9 +209,21 @@ bool readDataHeader(const uint8_t *package, size_t size, uint32_t &chunkLength, 
 }
 
 std::string md5Hex(const uint8_t *data, size_t size) {
-    const QByteArray bytes =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(data), static_cast<int>(size));
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
+    // OpenSSL's MD5 is several times faster than Qt's, and both ends hash every chunk.
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    static const char empty = 0;
+    if (EVP_Digest(data ? static_cast<const void *>(data) : &empty, size, digest, &length, EVP_md5(),
+                   nullptr) != 1) {
+        return std::string(kDigestSize, '?');  // never matches a digest field
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string text(2 * length, '0');
+    for (unsigned int i = 0; i < length; ++i) {
+        text[2 * i] = hex[digest[i] >> 4];
+        text[2 * i + 1] = hex[digest[i] & 0xf];
+    }
+    return text;
 }
 
 QString plainFileName(const QString &received) {
