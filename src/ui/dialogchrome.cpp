@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "core/platformflags.h"
 #include "ui/framelesswidgethelper.h"
 #include "ui/requestmessagedialog.h"
 #include "ui/uistyle.h"
@@ -13,6 +14,9 @@
 DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, const QString &titleName,
                                  const QString &titleText) {
     DialogChrome c;
+    // Room for the border the dialog draws round itself when the system draws none.
+    if (!isWin10)
+        dialog->setContentsMargins(1, 1, 1, 1);
     auto *outer = new QVBoxLayout(dialog);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);

@@ -1,5 +1,6 @@
 #include "ui/memberitemwidget.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -24,17 +25,30 @@ MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
 
 void MemberItemWidget::setDeviceType(int type) {
     deviceType_ = type;
-    label_ico->setStyleSheet(type == 1 ? QStringLiteral("border-image: url(:/img/mobile@2x.png);")
-                                       : QStringLiteral("border-image: url(:/img/pc@2x.png);"));
+    label_ico->setStyleSheet(type == 1 ? QStringLiteral("border-image: url(\":/img/mobile@2x.png\");")
+                                       : QStringLiteral("border-image: url(\":/img/pc@2x.png\");"));
 }
 
 void MemberItemWidget::setName(const QString &name) {
-    label_nackname->setText(name);
+    name_ = name;
     label_nackname->setToolTip(name);
+    elideName();
 }
 
 QString MemberItemWidget::name() const {
-    return label_nackname->text();
+    return name_;
+}
+
+void MemberItemWidget::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    elideName();
+}
+
+void MemberItemWidget::elideName() {
+    // Before the first layout the label has no width yet; show the whole name until it has one.
+    const int width = label_nackname->width();
+    label_nackname->setText(
+        width > 20 ? label_nackname->fontMetrics().elidedText(name_, Qt::ElideRight, width) : name_);
 }
 
 void MemberItemWidget::setSelected(bool on) {

@@ -19,9 +19,15 @@ public:
     int deviceType() const { return deviceType_; }
     bool isSelected() const { return selected_; }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void elideName();
+
     QLabel *label_ico;
     QLabel *label_nackname;
+    QString name_;
     int deviceType_ = 0;
     bool selected_ = false;
 };

@@ -9,9 +9,9 @@ namespace uistyle {
 
 QString imageButton(const QString &normal, const QString &hover, const QString &pressed) {
     return QStringLiteral(
-               "QPushButton{border:none;border-image:url(%1);}"
-               "QPushButton:hover{border-image:url(%2);}"
-               "QPushButton:pressed{border-image:url(%3);}")
+               "QPushButton{border:none;border-image:url(\"%1\");}"
+               "QPushButton:hover{border-image:url(\"%2\");}"
+               "QPushButton:pressed{border-image:url(\"%3\");}")
         .arg(normal, hover, pressed);
 }
 

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "stylesheetwatch.h"
 #include "ui/loadingdialog.h"
 #include "ui/messagedialog.h"
 #include "ui/multitransfileprogressdialog.h"
@@ -75,6 +76,8 @@ class TestDialogs : public QObject {
     Q_OBJECT
 
 private slots:
+    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void initTestCase() { stylesheetwatch::install(); }
     void loadingDialog() {
         LoadingDialog dialog;
         QCOMPARE(dialog.size(), QSize(240, 180));

@@ -9,6 +9,7 @@
 #include <QWebSocketServer>
 
 #include "signaling/signalingclient.h"
+#include "stylesheetwatch.h"
 #include "support/testsupport.h"
 #include "ui/memberitemwidget.h"
 #include "ui/memberlistwidget.h"
@@ -84,7 +85,11 @@ class TestMemberList : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { signalingtypes::registerMetaTypes(); }
+    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void initTestCase() {
+        stylesheetwatch::install();
+        signalingtypes::registerMetaTypes();
+    }
 
     void emptyListOnAttendee() {
         MemberListWidget list;
