@@ -52,7 +52,9 @@ Engine::Engine() {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return started; });
     feed_ = std::make_unique<FeedHub>();
-    g_logger->info("media engine started on GStreamer {}", gst_version_string());
+    gchar *version = gst_version_string();
+    g_logger->info("media engine started on {}", version);
+    g_free(version);
 }
 
 Engine::~Engine() {
