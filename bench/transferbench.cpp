@@ -4,11 +4,13 @@
 //   - the round trip of one 1024-byte message on the channel, and from it the protocol's limit:
 //     one 16384-byte chunk per such round trip;
 //   - a 64 MiB file sent between two transferors, as MB/s and as a share of that limit.
-// The channel runs without delay and again with a simulated one-way delay, as a LAN link has.
+// The in-process channel runs without delay and again with a simulated one-way delay, as a LAN link
+// has; the engine build (zushare_bench_transfer_engine) uses two real peers inside the test namespace.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include <QCoreApplication>
@@ -25,7 +27,13 @@
 #include <QUrl>
 
 #include "core/logger.h"
+#ifdef ZUSHARE_BENCH_ENGINE
+#include "enginepair.h"
+#include "rtc/gst/zuwebrtc_testing.h"
+#include "support/testsupport.h"
+#else
 #include "loopbackchannel.h"
+#endif
 #include "transfer/filetransferor.h"
 #include "transfer/transferprotocol.h"
 
@@ -68,6 +76,8 @@ double md5Rate(const QByteArray &source) {
 
 // Ping-pong of 1024-byte messages between two raw registrations; returns the mean round trip in µs.
 struct Pinger {
+    int a = kSenderPc;
+    int b = kReceiverPc;
     uint8_t bufferA[ZUWEBRTC_RECEIVE_BUFFER];
     uint8_t bufferB[ZUWEBRTC_RECEIVE_BUFFER];
     std::mutex lock;
@@ -79,44 +89,45 @@ struct Pinger {
         auto *self = static_cast<Pinger *>(user);
         std::lock_guard<std::mutex> guard(self->lock);
         if (--self->remaining > 0) {
-            SendDataViaDataChannel(kSenderPc, self->message.data(), 1024);
+            SendDataViaDataChannel(self->a, self->message.data(), 1024);
         } else {
             self->done.notify_all();
         }
     }
     static void onB(uint8_t *, int, void *user) {
         auto *self = static_cast<Pinger *>(user);
-        SendDataViaDataChannel(kReceiverPc, self->message.data(), 1024);
+        SendDataViaDataChannel(self->b, self->message.data(), 1024);
     }
 
-    double roundTripMicros(LoopbackChannel &channel, int rounds) {
-        RegisterOnDataFromDataChannelReady(kSenderPc, &Pinger::onA, bufferA, this, kSenderPc);
-        RegisterOnDataFromDataChannelReady(kReceiverPc, &Pinger::onB, bufferB, this, kReceiverPc);
+    double roundTripMicros(const std::function<void()> &settle, int rounds) {
+        RegisterOnDataFromDataChannelReady(a, &Pinger::onA, bufferA, this, a);
+        RegisterOnDataFromDataChannelReady(b, &Pinger::onB, bufferB, this, b);
         QElapsedTimer timer;
         timer.start();
         {
             std::unique_lock<std::mutex> guard(lock);
             remaining = rounds;
-            SendDataViaDataChannel(kSenderPc, message.data(), 1024);
+            SendDataViaDataChannel(a, message.data(), 1024);
             done.wait(guard, [this] { return remaining <= 0; });
         }
         const double micros = double(timer.nsecsElapsed()) / 1e3 / rounds;
-        channel.waitIdle();
-        RegisterOnDataFromDataChannelReady(kSenderPc, nullptr, nullptr, nullptr, 0);
-        RegisterOnDataFromDataChannelReady(kReceiverPc, nullptr, nullptr, nullptr, 0);
+        settle();
+        RegisterOnDataFromDataChannelReady(a, nullptr, nullptr, nullptr, 0);
+        RegisterOnDataFromDataChannelReady(b, nullptr, nullptr, nullptr, 0);
         return micros;
     }
 };
 
-double transferRate(const QString &path, bool &identical, const QByteArray &digest) {
+double transferRate(const QString &path, bool &identical, const QByteArray &digest, int senderPc = kSenderPc,
+                    int receiverPc = kReceiverPc) {
     QThread senderThread;
     QThread receiverThread;
     senderThread.start();
     receiverThread.start();
     double rate = 0;
     {
-        FileTransferor sender(kSenderPc, &senderThread);
-        FileTransferor receiver(kReceiverPc, &receiverThread);
+        FileTransferor sender(senderPc, &senderThread);
+        FileTransferor receiver(receiverPc, &receiverThread);
         QEventLoop loop;
         QString saved;
         bool senderDone = false;
@@ -158,6 +169,14 @@ double transferRate(const QString &path, bool &identical, const QByteArray &dige
     return rate;
 }
 
+void printLine(const QString &what, double rtt, double limit, double rate, double copyRate, bool identical) {
+    std::printf(
+        "%s: round trip of 1024 bytes %8.1f us, limit %8.1f MB/s, transfer %8.1f MB/s = %5.1f %% of limit, "
+        "memcpy / transfer %6.1f%s\n",
+        qPrintable(what), rtt, limit, rate, 100.0 * rate / limit, copyRate / rate,
+        identical ? "" : "  (FILE DIFFERS)");
+}
+
 }  // namespace
 
 class UrlSink : public QObject {
@@ -189,28 +208,53 @@ int main(int argc, char **argv) {
     }
     const QByteArray digest = QCryptographicHash::hash(content, QCryptographicHash::Md5);
 
-    std::printf("file transfer, %lld MiB file, in-process channel\n", kFileSize / (1024 * 1024));
+    std::printf("file transfer, %lld MiB file\n", kFileSize / (1024 * 1024));
     const double copyRate = memcpyRate(content);
     std::printf("  memcpy in 16384-byte pieces:        %9.1f MB/s\n", copyRate);
     std::printf("  MD5 of 16384-byte chunks:           %9.1f MB/s\n", md5Rate(content));
     content.clear();
 
+#ifndef ZUSHARE_BENCH_ENGINE
     for (int delayMicros : {0, 100, 250}) {
         LoopbackChannel channel;
         channel.setRecording(false);
         channel.link(kSenderPc, kReceiverPc);
         channel.setDelay(std::chrono::microseconds(delayMicros));
         Pinger pinger;
-        const double rtt = pinger.roundTripMicros(channel, delayMicros == 0 ? 20000 : 2000);
+        const double rtt =
+            pinger.roundTripMicros([&] { channel.waitIdle(); }, delayMicros == 0 ? 20000 : 2000);
         const double limit = 16384.0 / kMiB / (rtt / 1e6);
         bool identical = false;
         const double rate = transferRate(path, identical, digest);
-        std::printf(
-            "one-way delay %3d us: round trip of 1024 bytes %8.1f us, limit %8.1f MB/s, "
-            "transfer %8.1f MB/s = %5.1f %% of limit, memcpy / transfer %6.1f%s\n",
-            delayMicros, rtt, limit, rate, 100.0 * rate / limit, copyRate / rate,
-            identical ? "" : "  (FILE DIFFERS)");
+        printLine(QString("in-process channel, one-way delay %1 us").arg(delayMicros, 3), rtt, limit, rate,
+                  copyRate, identical);
     }
+#else
+    if (!testsupport::inTestNamespace()) {
+        std::printf("engine peers: skipped, run inside tests/support/in-netns.sh\n");
+        return 0;
+    }
+    zuengine::testing::useSyntheticPicture(160, 90, 5);
+    enginetest::EnginePair pair;
+    pair.start();
+    QElapsedTimer wait;
+    wait.start();
+    while (!(pair.receiver.ready == 1 && pair.sender.ready == 1) && wait.elapsed() < 15000) {
+        QThread::msleep(20);
+    }
+    if (!(pair.receiver.ready == 1 && pair.sender.ready == 1)) {
+        std::printf("engine peers: no data channel within 15 s\n");
+        return 1;
+    }
+    Pinger pinger;
+    pinger.a = pair.sender.pc;
+    pinger.b = pair.receiver.pc;
+    const double rtt = pinger.roundTripMicros([] { QThread::msleep(200); }, 2000);
+    const double limit = 16384.0 / kMiB / (rtt / 1e6);
+    bool identical = false;
+    const double rate = transferRate(path, identical, digest, pair.sender.pc, pair.receiver.pc);
+    printLine("two engine peers over the veth pair", rtt, limit, rate, copyRate, identical);
+#endif
     return 0;
 }
 
