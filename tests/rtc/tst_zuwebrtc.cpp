@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "enginepair.h"
+#include "rtc/gst/videofeed.h"
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/zuwebrtc.h"
 #include "support/testsupport.h"
@@ -55,6 +56,9 @@ private slots:
     void offerWithoutVideoIsAnsweredWithoutMedia();
     void threeViewersShareOneEncoder();
     void stalledViewerDoesNotSlowTheOthers();
+    void joiningViewerGetsAKeyFrame();
+    void pushedPicturesAreSentAndDemandIsTold();
+    void peersComeAndGoInALoop();
 };
 
 void TestZuWebrtc::badHandlesAreRefused() {
@@ -406,6 +410,94 @@ void TestZuWebrtc::stalledViewerDoesNotSlowTheOthers() {
     QVERIFY(a > 3 * std::max(slow, 5));
     QVERIFY(b > 3 * std::max(slow, 5));
     pairs[0]->receiver.frameSleepMs = 0;
+}
+
+void TestZuWebrtc::joiningViewerGetsAKeyFrame() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    EnginePair first;
+    first.start();
+    QTRY_VERIFY_WITH_TIMEOUT(first.receiver.frames > 20, kConnectMs);
+    // Well inside the encoder's own key-frame interval (150 frames): a new key frame now is the
+    // joining viewer's.
+    const int64_t keys = zuengine::testing::keyFramesProduced();
+    const int before = first.receiver.frames;
+    EnginePair second;
+    second.start();
+    QTRY_VERIFY_WITH_TIMEOUT(second.receiver.frames > 0, kConnectMs);
+    QVERIFY(zuengine::testing::keyFramesProduced() > keys);
+    QTRY_VERIFY_WITH_TIMEOUT(first.receiver.frames > before + 10, 5000);
+}
+
+void TestZuWebrtc::pushedPicturesAreSentAndDemandIsTold() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    std::atomic<int> wanted{0}, unwanted{0};
+    zuengine::VideoFeed::instance().setDemandListener([&](bool on) { (on ? wanted : unwanted)++; });
+    zuengine::testing::useCapturedPictures();
+    const int w = 480, h = 270, strideY = 512, strideC = 256;  // padded rows, as capturers give
+    std::vector<uint8_t> y(strideY * h, 180), u(strideC * h / 2, 60), v(strideC * h / 2, 200);
+    std::atomic<bool> pushing{true};
+    std::thread capturer([&] {
+        while (pushing) {
+            zuengine::I420View p;
+            p.y = y.data();
+            p.u = u.data();
+            p.v = v.data();
+            p.strideY = strideY;
+            p.strideU = p.strideV = strideC;
+            p.width = w;
+            p.height = h;
+            zuengine::VideoFeed::instance().push(p);
+            std::this_thread::sleep_for(std::chrono::milliseconds(33));
+        }
+    });
+    {
+        EnginePair pair;
+        pair.start();
+        QTRY_COMPARE_WITH_TIMEOUT(wanted.load(), 1, kConnectMs);
+        QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.frames > 10, kConnectMs);
+        FrameInfo f = pair.receiver.frame();
+        QCOMPARE(f.width, w);
+        QCOMPARE(f.height, h);
+        QVERIFY(f.packed);
+        for (int q = 0; q < 4; ++q)
+            QVERIFY(near(f.samples[q][0], 180) && near(f.samples[q][1], 60) && near(f.samples[q][2], 200));
+        // The capturer goes quiet: the synthetic picture stands in, at the stream's size.
+        pushing = false;
+        capturer.join();
+        zuengine::YuvColour c = zuengine::testing::syntheticColour(0);
+        QTRY_VERIFY_WITH_TIMEOUT(near(pair.receiver.frame().samples[0][0], c.y), 5000);
+        QCOMPARE(pair.receiver.frame().width, w);
+        QCOMPARE(unwanted.load(), 0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(unwanted.load(), 1, 5000);
+    QCOMPARE(wanted.load(), 1);
+    zuengine::VideoFeed::instance().setDemandListener(nullptr);
+    zuengine::testing::useSyntheticPicture(kWidth, kHeight, 30);
+}
+
+void TestZuWebrtc::peersComeAndGoInALoop() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    for (int i = 0; i < 20; ++i) {
+        const int a = CreatePeerConnection(0, 0, 0, 0, 1);
+        const int b = CreatePeerConnection(0, 0, 0, 0, 0);
+        QVERIFY(a > 0 && b > 0 && a != b);
+        AddStream(b, 1, 0);
+        AddDataChannel(a);
+        if (i % 2)
+            CreateOffer(a);
+        QCOMPARE(ClosePeerConnection(i % 3 ? a : b), ZUWEBRTC_OK);
+        QCOMPARE(ClosePeerConnection(i % 3 ? b : a), ZUWEBRTC_OK);
+    }
+    // Closed in the middle of negotiation and of connecting.
+    for (int i = 0; i < 4; ++i) {
+        EnginePair pair;
+        pair.start();
+        if (i % 2)
+            QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.candidates > 0, kConnectMs);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(pair.sender.candidates > 0, kConnectMs);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(zuengine::testing::openPeers(), 0, 5000);
 }
 
 QTEST_GUILESS_MAIN(TestZuWebrtc)

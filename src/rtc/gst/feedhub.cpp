@@ -209,6 +209,9 @@ void FeedHub::detach(Peer *peer) {
 }
 
 void FeedHub::distribute(VideoCodec codec, GstSample *sample) {
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    if (buffer && !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT))
+        keyFrames_++;
     std::vector<std::shared_ptr<Peer>> peers;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -44,6 +44,7 @@ public:
     void forceSynthetic(bool on, int width, int height, int fps);
     int encodersCreated() const { return encodersCreated_.load(); }
     int encodersRunning();
+    int64_t keyFrames() const { return keyFrames_.load(); }
 
 private:
     void distribute(VideoCodec codec, GstSample *sample);
@@ -57,6 +58,7 @@ private:
     std::function<void(bool)> listener_;
     bool demand_ = false;
     std::atomic<int> encodersCreated_{0};
+    std::atomic<int64_t> keyFrames_{0};
 
     std::mutex pushMutex_;  // one picture at a time into the encoders
     std::vector<uint8_t> packed_;

@@ -25,6 +25,8 @@ YuvColour syntheticColour(int quadrant);
 // Encoders made since the process started, and those running now.
 int encodersCreated();
 int encodersRunning();
+// Key frames the encoders have produced since the process started.
+int64_t keyFramesProduced();
 
 // Pictures the peer has delivered through its frame callback; -1 for an unknown handle.
 int64_t framesDelivered(int pc);

@@ -25,6 +25,10 @@ int encodersRunning() {
     return Engine::instance().feed().encodersRunning();
 }
 
+int64_t keyFramesProduced() {
+    return Engine::instance().feed().keyFrames();
+}
+
 int64_t framesDelivered(int pc) {
     auto peer = Engine::instance().findPeer(pc);
     return peer ? static_cast<int64_t>(peer->framesDelivered()) : -1;
