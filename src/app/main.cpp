@@ -3,7 +3,9 @@
 
 #include "core/logger.h"
 #include "core/platformflags.h"
+#include "video/openglhelper.h"
 #include "mainwindow.h"
+#include "report/reportmanager.h"
 #include "terminationhandler.h"
 
 int main(int argc, char *argv[])
@@ -18,6 +20,12 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         MainWindow window;
+        if (!OpenGLHelper::isSupported()) {
+            QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+        }
+        // Declared after the window so that it is destroyed first.
+        ReportManager reportManager(nullptr);
+        reportManager.report();
         window.show();
         exitCode = app.exec();
     }
