@@ -59,6 +59,7 @@ private slots:
     void joiningViewerGetsAKeyFrame();
     void pushedPicturesAreSentAndDemandIsTold();
     void peersComeAndGoInALoop();
+    void quietButAliveRemoteIsNotClosed();
 };
 
 void TestZuWebrtc::badHandlesAreRefused() {
@@ -498,6 +499,18 @@ void TestZuWebrtc::peersComeAndGoInALoop() {
             QTRY_VERIFY_WITH_TIMEOUT(pair.sender.candidates > 0, kConnectMs);
     }
     QTRY_COMPARE_WITH_TIMEOUT(zuengine::testing::openPeers(), 0, 5000);
+}
+
+void TestZuWebrtc::quietButAliveRemoteIsNotClosed() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    // The vanishing-peer watch must not fire on a live peer that only receives (its remote sends
+    // nothing but RTCP reports) or that only sends.
+    EnginePair pair;
+    pair.start();
+    QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.frames > 3 && pair.sender.ready == 1, kConnectMs);
+    QTest::qWait(12000);
+    QCOMPARE(pair.sender.closed.load(), 0);
+    QCOMPARE(pair.receiver.closed.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestZuWebrtc)

@@ -909,6 +909,10 @@ void Peer::onDeepElementAddedCb(GstBin *, GstBin *, GstElement *element, gpointe
                 onInboundProbe, self, nullptr);
             gst_object_unref(pad);
         }
+    } else if (g_str_equal(name, "rtpsession")) {
+        // Frequent reports keep a quiet but live remote audible to the vanishing-peer watch (the
+        // default of 5 s is longer than its limit).
+        g_object_set(element, "rtcp-min-interval", static_cast<guint64>(500 * GST_MSECOND), nullptr);
     } else if (g_str_equal(name, "sctpenc") || g_str_equal(name, "sctpdec")) {
         // 1.22 picks association ids at random, and two webrtcbins of one process that draw the same
         // one share an association and hang. Ours are unique within the process.
