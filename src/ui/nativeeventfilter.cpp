@@ -38,11 +38,15 @@ void NativeEventFilter::detachHelper(BasicFramelessHelper *helper) {
 }
 
 void NativeEventFilter::forget(QObject *window) {
-    table_.remove(static_cast<QWindow *>(window));
+    table_.remove(window);
+}
+
+BasicFramelessHelper *NativeEventFilter::helperOf(QWindow *window) const {
+    return table_.value(window);
 }
 
 bool NativeEventFilter::eventFilter(QObject *watched, QEvent *event) {
-    BasicFramelessHelper *helper = table_.value(static_cast<QWindow *>(watched));
+    BasicFramelessHelper *helper = table_.value(watched);
     if (!helper)
         return false;
     return helper->handleWindowEvent(event);

@@ -16,7 +16,7 @@ public:
 
     void attach(QWindow *window, BasicFramelessHelper *helper);
     void detachHelper(BasicFramelessHelper *helper);
-    BasicFramelessHelper *helperOf(QWindow *window) const { return table_.value(window); }
+    BasicFramelessHelper *helperOf(QWindow *window) const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -25,5 +25,7 @@ private:
     NativeEventFilter() = default;
     void forget(QObject *window);
 
-    QHash<QWindow *, BasicFramelessHelper *> table_;
+    // Keyed by the window as a QObject: entries are dropped from its destroyed signal, when the
+    // QWindow part is already gone.
+    QHash<QObject *, BasicFramelessHelper *> table_;
 };

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "pinlibraries.h"
 #include "stylesheetwatch.h"
 #include "ui/loadingdialog.h"
 #include "ui/messagedialog.h"
@@ -76,7 +77,10 @@ class TestDialogs : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void cleanupTestCase() {
+        pinLoadedLibraries();
+        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
+    }
     void initTestCase() { stylesheetwatch::install(); }
     void loadingDialog() {
         LoadingDialog dialog;
@@ -90,7 +94,7 @@ private slots:
         QVERIFY(dialog.movie()->isValid());
         QVERIFY(dialog.movie()->frameCount() > 1);
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog, 20000));
         QCOMPARE(dialog.movie()->state(), QMovie::Running);
         QLabel *image = child<QLabel>(&dialog, "label");
         const int side = qMin(image->width(), image->height());
@@ -255,7 +259,7 @@ private slots:
     void multiTransferRows() {
         MultiTransFileProgressDialog dialog;
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog, 20000));
         QCOMPARE(labelText(&dialog, "label_nickname"), QStringLiteral("昵称"));
         QCOMPARE(labelText(&dialog, "label_progress"), QStringLiteral("传输进度"));
         dialog.addMember("{a}", "alice");

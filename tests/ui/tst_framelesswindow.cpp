@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "pinlibraries.h"
 #include "ui/framelesswidgethelper.h"
 
 // Xlib's macros (None, CursorShape, Bool) clash with Qt names; it comes last.
@@ -41,10 +42,15 @@ public:
     void drag(QPoint from, QPoint to) {
         moveTo(from);
         press();
+        // A first small step starts the window manager's move or resize; give it time to take the
+        // pointer before the rest of the way, also on a slow (sanitizer) build.
+        const QPoint step = (to - from) / 20;
+        moveTo(from + step);
+        QTest::qWait(300);
         const int steps = 12;
         for (int i = 1; i <= steps; ++i)
             moveTo(from + (to - from) * i / steps);
-        QTest::qWait(60);
+        QTest::qWait(200);
         release();
     }
     void click(QPoint p) {
@@ -98,6 +104,7 @@ private:
     QRect frame() const { return window_->windowHandle()->geometry(); }
 
 private slots:
+    void cleanupTestCase() { pinLoadedLibraries(); }
     void initTestCase() {
         if (qgetenv("DISPLAY").isEmpty() || !pointer_.ok())
             QSKIP("needs an X display");
@@ -107,7 +114,7 @@ private slots:
         window_ = std::make_unique<TestWindow>();
         window_->setGeometry(300, 200, 400, 300);
         window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get(), 20000));
         QTest::qWait(200);
         QVERIFY(window_->helper->window() != nullptr);
     }

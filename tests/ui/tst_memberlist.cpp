@@ -8,6 +8,7 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include "pinlibraries.h"
 #include "signaling/signalingclient.h"
 #include "stylesheetwatch.h"
 #include "support/testsupport.h"
@@ -85,7 +86,10 @@ class TestMemberList : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void cleanupTestCase() {
+        pinLoadedLibraries();
+        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
+    }
     void initTestCase() {
         stylesheetwatch::install();
         signalingtypes::registerMetaTypes();
@@ -168,7 +172,7 @@ private slots:
         list.setHostMode(true);
         list.resize(160, 424);
         list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QVERIFY(QTest::qWaitForWindowExposed(&list, 20000));
         list.onAlluserRefreshed({user("{1}", "alice"), user("{2}", "bob")});
         QSignalSpy transfer(&list, &MemberListWidget::sigTransferFileClicked);
         QSignalSpy cancel(&list, &MemberListWidget::sigCancelShareClicked);
@@ -192,7 +196,7 @@ private slots:
         list.setHostMode(true);
         list.resize(160, 424);
         list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QVERIFY(QTest::qWaitForWindowExposed(&list, 20000));
         list.onAlluserRefreshed({user("{1}", "alice")});
         QSignalSpy transfer(&list, &MemberListWidget::sigTransferFileClicked);
         QTimer::singleShot(50, &list, [&] { list.onAlluserRefreshed({user("{7}", "carol")}); });
@@ -240,7 +244,8 @@ private slots:
         QCOMPARE(countText(list), QStringLiteral("当前成员 (4)"));
 
         list.setSignalingClient(nullptr);
-        client->postCloseConnect();
+        client.reset();
+        delete peer;
     }
 };
 

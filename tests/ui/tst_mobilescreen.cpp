@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "pinlibraries.h"
 #include "stylesheetwatch.h"
 #include "ui/mobilephonescreenwidget.h"
 #include "ui/mobilephonetoolwidget.h"
@@ -30,14 +31,17 @@ private:
     QRect avail_;
 
 private slots:
-    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void cleanupTestCase() {
+        pinLoadedLibraries();
+        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
+    }
     void initTestCase() { stylesheetwatch::install(); }
     void init() {
         w_ = std::make_unique<MobilePhoneScreenWidget>();
         w_->setName(QStringLiteral("小米"));
         w_->move(100, 50);
         w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(w_.get(), 20000));
         avail_ = w_->screen()->availableGeometry();
         QCOMPARE(w_->titleArea()->height(), 40);
         QCOMPARE(w_->width(), 400);
@@ -162,7 +166,7 @@ private slots:
         QVERIFY(!w_->isVisible());
         w_->setName(QStringLiteral("again"));
         w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(w_.get(), 20000));
         QCOMPARE(w_->windowTitle(), QStringLiteral("again 投屏中"));
         frameRatio(*w_, 1.0f);
         QTRY_COMPARE(w_->height(), 440);

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "pinlibraries.h"
 #include "stylesheetwatch.h"
 #include "ui/loadingdialog.h"
 #include "ui/memberlistwidget.h"
@@ -43,7 +44,7 @@ private:
 
     void shoot(QWidget *w, const QString &name) {
         w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY(QTest::qWaitForWindowExposed(w, 20000));
         QTest::qWait(150);
         const QPixmap pixmap = w->grab();
         QVERIFY(!pixmap.isNull());
@@ -52,7 +53,10 @@ private:
     }
 
 private slots:
-    void cleanupTestCase() { QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0); }
+    void cleanupTestCase() {
+        pinLoadedLibraries();
+        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
+    }
     void initTestCase() {
         stylesheetwatch::install();
         QString path = qEnvironmentVariable("ZU_SCREENSHOT_DIR");
@@ -127,7 +131,7 @@ private slots:
                                   user("{2}", QStringLiteral("小红的手机"), 1),
                                   user("{3}", QStringLiteral("meeting-room-pc"))});
         frame.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QVERIFY(QTest::qWaitForWindowExposed(&frame, 20000));
         list->findChild<QListWidget *>("userlistWidget")->setCurrentRow(2);
         shoot(&frame, "member_list");
     }
@@ -148,7 +152,7 @@ private slots:
             p.drawRoundedRect(QRect(20, 170 + i * 130, 320, 110), 12, 12);
         p.end();
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(QTest::qWaitForWindowExposed(&window, 20000));
         std::shared_ptr<VideoFrameInterface> held = frame;
         QTRY_VERIFY(window.videoWidget()->renderFrame(held));
         QTRY_COMPARE(window.height(), 840);
