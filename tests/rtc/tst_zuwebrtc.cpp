@@ -283,8 +283,8 @@ void TestZuWebrtc::malformedRemoteInputIsRefused() {
                          "hello",
                          "v=0\r\n",
                          "v=1\r\no=- 1 1 IN IP4 0.0.0.0\r\nm=video 9 UDP 96\r\n",
-                         "v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nm=video 9 UDP/TLS/RTP/SAVPF 96\r\n"
-                         "a=rtpmap:96 VP8/90000\r\n",  // no ICE credentials nor fingerprint
+                         ("v=0\r\no=- 1 1 IN IP4 0.0.0.0\r\ns=-\r\nm=video 9 UDP/TLS/RTP/SAVPF 96\r\n"
+                          "a=rtpmap:96 VP8/90000\r\n"),  // no ICE credentials nor fingerprint
                          "v=0\r\nthis is not sdp\r\n"};
     for (const char *sdp : bad)
         QCOMPARE(SetRemoteDescription(pair.sender.pc, "offer", sdp), ZUWEBRTC_EARG);

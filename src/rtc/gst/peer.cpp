@@ -902,6 +902,15 @@ void Peer::onDeepElementAddedCb(GstBin *, GstBin *, GstElement *element, gpointe
         return;
     const gchar *name = GST_OBJECT_NAME(factory);
     if (g_str_equal(name, "nicesrc")) {
+        // A LAN product maps no router ports: UPnP would only send SSDP multicast (and leaks in
+        // libgupnp).
+        GObject *agent = nullptr;
+        g_object_get(element, "agent", &agent, nullptr);
+        if (agent) {
+            if (g_object_class_find_property(G_OBJECT_GET_CLASS(agent), "upnp"))
+                g_object_set(agent, "upnp", FALSE, nullptr);
+            g_object_unref(agent);
+        }
         GstPad *pad = gst_element_get_static_pad(element, "src");
         if (pad) {
             gst_pad_add_probe(
