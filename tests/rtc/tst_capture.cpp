@@ -115,6 +115,7 @@ private slots:
     void streamKeepsLastPictureWhenWindowGoes();
     void streamDrawsPointer();
     void streamCapturesNothingWithoutDemand();
+    void streamKeepsChosenSourceAcrossPauses();
     void noDisplayGivesNoSources();
 
 private:
@@ -589,6 +590,23 @@ void TestCapture::streamCapturesNothingWithoutDemand() {
     stream.setDemand(true);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.count() > paused, 5000);
     QCOMPARE(backendsOpened.load(), 2);
+}
+
+void TestCapture::streamKeepsChosenSourceAcrossPauses() {
+    std::unique_ptr<X11ScreenSource> source = X11ScreenSource::open();
+    PictureRecorder recorder;
+    std::unique_ptr<ScreenStream> stream = makeStream(recorder);
+    stream->setSource(source->monitors().at(1));
+    const Yuv right = CaptureTestDesktop::toYuv(CaptureTestDesktop::kRightColour);
+    for (int round = 0; round < 2; ++round) {
+        stream->setDemand(true);
+        const int start = recorder.count();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.count() >= start + 3, 5000);
+        const Yuv seen = recorder.sample(0.5, 0.9);
+        QVERIFY2(CaptureTestDesktop::near(seen, right), CaptureTestDesktop::describe(seen).c_str());
+        stream->setDemand(false);
+        QTest::qWait(100);
+    }
 }
 
 void TestCapture::noDisplayGivesNoSources() {

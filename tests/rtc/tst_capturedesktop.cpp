@@ -39,6 +39,23 @@ CaptureTestDesktop::CaptureTestDesktop() {
     width_ = DisplayWidth(display_, DefaultScreen(display_));
     height_ = DisplayHeight(display_, DefaultScreen(display_));
     removeMonitors();
+    // The harness starts the window manager beside the tests: give it time to take the screen.
+    const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char *data = nullptr;
+        const bool found = XGetWindowProperty(display_, root_, check, 0, 1, False, XA_WINDOW, &type, &format,
+                                              &count, &remaining, &data) == Success &&
+                           data && count == 1;
+        if (data)
+            XFree(data);
+        if (found)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
 }
 
 CaptureTestDesktop::~CaptureTestDesktop() {
@@ -155,7 +172,7 @@ uint64_t CaptureTestDesktop::createWindow(const std::string &title, int x, int y
 
 bool CaptureTestDesktop::waitUntilManaged(unsigned long window, bool wantListed) {
     const Atom clientList = XInternAtom(display_, "_NET_CLIENT_LIST", False);
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
         XWindowAttributes attributes{};
         bool viewable =
             XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable;

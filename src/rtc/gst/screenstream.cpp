@@ -71,7 +71,6 @@ void ScreenStream::run() {
     const auto period = std::chrono::nanoseconds(1000000000LL / fps_);
     ScreenScaler scaler;
     ScreenFrame canvas;
-    uint64_t seenGeneration = ~uint64_t(0);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_) {
         wake_.wait(lock, [this] { return quit_ || wanted_; });
@@ -100,6 +99,8 @@ void ScreenStream::run() {
         canvas.fillBlack();
         lock.unlock();
 
+        // Each time someone watches again, the chosen source is picked up afresh.
+        uint64_t seenGeneration = ~uint64_t(0);
         std::optional<ScreenSource> current;
         bool failing = false;
         bool keyFramePending = false;
