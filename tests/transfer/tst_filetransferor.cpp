@@ -561,7 +561,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.channel.sendCount(kSenderPc) > 5, 5000);
         QVERIFY(s.sender->isRunning());
         s.sender->postStopTask();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.sender->isRunning(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.sender->isRunning(), 2000);
         const int sentAtStop = s.channel.sendCount(kSenderPc);
         QTest::qWait(1000);
         // Answers still in flight may arrive; none of them makes the sender send again.
