@@ -13,3 +13,10 @@ zushare_test(tst_capture_api
     LIBS zushare_zuwebrtc zushare_testsupport X11::X11 X11::Xrandr
     DISPLAY TIMEOUT 180 LABELS capture rtc)
 set_tests_properties(tst_capture_api PROPERTIES RUN_SERIAL TRUE)
+
+# Capture beside a Qt application on the same display.
+zushare_test(tst_capture_qt
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture_qt.cpp ${CMAKE_CURRENT_LIST_DIR}/tst_capturedesktop.cpp
+    LIBS zushare_zuwebrtc zushare_testsupport Qt5::Widgets X11::X11 X11::Xrandr
+    DISPLAY TIMEOUT 120 LABELS capture)
+set_tests_properties(tst_capture_qt PROPERTIES RUN_SERIAL TRUE)
