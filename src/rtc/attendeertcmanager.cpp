@@ -1,0 +1,255 @@
+#include "rtc/attendeertcmanager.h"
+
+#include <QDebug>
+
+#include "rtc/zuwebrtc.h"
+#include "signaling/databean.h"
+#include "signaling/icecandiatedatabean.h"
+#include "signaling/sdpdatabean.h"
+#include "signaling/signalingbean.h"
+#include "signaling/signalingclient.h"
+#include "transfer/filetransferor.h"
+#include "video/i420planes.h"
+#include "video/videoframefactory.h"
+#include "video/videowidgetinterface.h"
+
+namespace {
+// A view busy painting refuses the clearing frame; it is asked again this often, this many times.
+constexpr int kClearRetryMs = 20;
+constexpr int kClearAttempts = 25;
+}  // namespace
+
+AttendeeRtcManager::AttendeeRtcManager() : RtcManager(0) {
+    m_fileThread = std::make_shared<QThread>();
+    m_fileThread->start(QThread::InheritPriority);
+    m_ownerTimer.setSingleShot(true);
+    m_ownerTimer.setInterval(kOwnerPollMs);
+    connect(&m_ownerTimer, &QTimer::timeout, this, [this] { callStart(); });
+    m_stopTimer.setSingleShot(true);
+    m_stopTimer.setInterval(kStopDelayMs);
+    connect(&m_stopTimer, &QTimer::timeout, this, [this] { RtcManager::onClientDisConnected(); });
+    m_clearTimer.setSingleShot(true);
+    m_clearTimer.setInterval(kClearRetryMs);
+    connect(&m_clearTimer, &QTimer::timeout, this, [this] { clearView(); });
+}
+
+AttendeeRtcManager::~AttendeeRtcManager() {
+    m_ownerTimer.stop();
+    m_stopTimer.stop();
+    m_clearTimer.stop();
+    // After ClosePeerConnection returns no callback of the peer runs, so none can reach us later.
+    if (m_pc != 0) {
+        ClosePeerConnection(m_pc);
+        m_pc = 0;
+    }
+    dropTransferor();
+    m_fileThread->exit(0);
+    m_fileThread->wait();
+    std::lock_guard<std::mutex> lock(m_frameLock);
+    m_frames.clear();
+}
+
+void AttendeeRtcManager::start() {
+    connectToServer();
+}
+
+void AttendeeRtcManager::stop() {
+    RtcManager::stop();
+    closePeer(m_pc);
+}
+
+bool AttendeeRtcManager::transferFileRunning() {
+    return m_transferor && m_transferor->isRunning();
+}
+
+void AttendeeRtcManager::stopFileTransfer() {
+    if (m_transferor) {
+        m_transferor->postStopTask();
+    }
+}
+
+void AttendeeRtcManager::onClientConnected() {
+    emit sigRtcStarted();
+    callStart();
+}
+
+void AttendeeRtcManager::callStart() {
+    if (m_pc != 0) {
+        return;  // one peer per session, also when a poll was already queued
+    }
+    if (signalingClient()->ownerId().isEmpty()) {
+        m_ownerTimer.start();
+        return;
+    }
+    const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
+    if (pc <= 0) {
+        qWarning() << "AttendeeRtcManager: the media engine made no peer:" << pc;
+        return;
+    }
+    m_pc = pc;
+    RegisterOnLocalSdpReadytoSend(pc, &AttendeeRtcManager::onLocalSdp, this, pc);
+    RegisterOnIceCandiateReadytoSend(pc, &AttendeeRtcManager::onLocalIce, this, pc);
+    RegisterOnRemoteI420FrameReady(pc, &AttendeeRtcManager::onRemoteFrame, this, pc);
+    RegisterOnLocalDataChannelReady(pc, &AttendeeRtcManager::onDataChannelReady, this, pc);
+    RegisterOnPeerClosed(pc, &AttendeeRtcManager::onPeerClosed, this, pc);
+    AddDataChannel(pc);
+    CreateOffer(pc);
+}
+
+void AttendeeRtcManager::onClientDisConnected() {
+    // Polling for an owner is pointless without a connection.
+    m_ownerTimer.stop();
+    // Closed before the frames are released, so that no late picture shows up again afterwards.
+    if (m_pc != 0) {
+        ClosePeerConnection(m_pc);
+        m_pc = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_frameLock);
+        m_frames.clear();
+    }
+    m_clearAttempts = 0;
+    clearView();
+    dropTransferor();
+    m_stopTimer.start();
+}
+
+void AttendeeRtcManager::clearView() {
+    std::shared_ptr<VideoWidgetInterface> view = videoWidget();
+    if (!view) {
+        return;
+    }
+    if (!view->renderFrame(std::weak_ptr<VideoFrameInterface>()) && ++m_clearAttempts < kClearAttempts) {
+        m_clearTimer.start();
+    }
+}
+
+void AttendeeRtcManager::onSdpReceived(sdpType type, QString sdp, QString) {
+    SetRemoteDescription(m_pc, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
+}
+
+void AttendeeRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                                QString) {
+    AddIceCandidate(m_pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+}
+
+void AttendeeRtcManager::sendSdp(std::string sdptype, std::string sdp) {
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(signalingClient()->ownerId().toStdString());
+    auto body = bean.createData();
+    body->setDataType("sdp");
+    auto payload = std::make_shared<SdpDataBean>();
+    payload->setSdpType(sdptype);
+    payload->setSdp(sdp);
+    body->setData(payload);
+    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+}
+
+void AttendeeRtcManager::sendIceCandidate(std::string candidate, int sdp_mline_index, std::string sdp_mid) {
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(signalingClient()->ownerId().toStdString());
+    auto body = bean.createData();
+    body->setDataType("ice_candidate");
+    auto payload = std::make_shared<IceCandiateDataBean>();
+    payload->setCandidate(candidate);
+    payload->setSdpMlineIndex(sdp_mline_index);
+    payload->setSdpMid(sdp_mid);
+    body->setData(payload);
+    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+}
+
+void AttendeeRtcManager::createFileTransferor(int pc) {
+    if (m_transferor || pc != m_pc) {
+        return;
+    }
+    m_transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
+    FileTransferor *t = m_transferor.get();
+    connect(t, &FileTransferor::sigTransferBegin, this, &AttendeeRtcManager::onReceiveFileBegin);
+    connect(t, &FileTransferor::sigProgressChanged, this, &AttendeeRtcManager::onFileTransferProgressChanged);
+    connect(t, &FileTransferor::sigTransferFail, this, &AttendeeRtcManager::onReceiveFail);
+}
+
+void AttendeeRtcManager::onReceiveFileBegin() {
+    emit sigFileTransferBegin(QString());
+}
+
+void AttendeeRtcManager::onFileTransferProgressChanged(int value) {
+    emit sigFileTransferProgressChanged(QString(), value);
+}
+
+void AttendeeRtcManager::onReceiveFail(QString path, QString error) {
+    emit sigFileTransferFail(path, error);
+}
+
+void AttendeeRtcManager::dropTransferor() {
+    if (!m_transferor) {
+        return;
+    }
+    const bool running = m_transferor->isRunning();
+    m_transferor->disconnect(this);
+    m_transferor.reset();
+    if (running) {
+        emit sigFileTransferFail(QString(), QStringLiteral("传输中断"));
+    }
+}
+
+void AttendeeRtcManager::closePeer(int pc) {
+    qDebug() << "closePeer";
+    dropTransferor();
+    if (pc != 0) {
+        ClosePeerConnection(pc);
+    }
+    signalingClient()->postCloseConnect();
+    if (pc == m_pc) {
+        m_pc = 0;
+    }
+}
+
+void AttendeeRtcManager::onFrame(const I420Planes &planes) {
+    std::lock_guard<std::mutex> lock(m_frameLock);
+    m_frames.deliver(planes, VideoFrameFactory::processKind(), videoWidgetLocked().get());
+}
+
+// ---- engine callbacks (engine threads) ----
+
+void AttendeeRtcManager::onLocalSdp(const char *type, const char *sdp, void *userData, int) {
+    auto *self = static_cast<AttendeeRtcManager *>(userData);
+    QMetaObject::invokeMethod(self, "sendSdp", Qt::QueuedConnection,
+                              Q_ARG(std::string, std::string(type ? type : "")),
+                              Q_ARG(std::string, std::string(sdp ? sdp : "")));
+}
+
+void AttendeeRtcManager::onLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData,
+                                    int) {
+    auto *self = static_cast<AttendeeRtcManager *>(userData);
+    QMetaObject::invokeMethod(self, "sendIceCandidate", Qt::QueuedConnection,
+                              Q_ARG(std::string, std::string(candidate ? candidate : "")),
+                              Q_ARG(int, mlineIndex), Q_ARG(std::string, std::string(mid ? mid : "")));
+}
+
+void AttendeeRtcManager::onRemoteFrame(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
+                                       int strideU, int strideV, int, int width, int height, void *userData,
+                                       int) {
+    I420Planes planes;
+    planes.y = y;
+    planes.u = u;
+    planes.v = v;
+    planes.strideY = strideY;
+    planes.strideU = strideU;
+    planes.strideV = strideV;
+    planes.width = width;
+    planes.height = height;
+    static_cast<AttendeeRtcManager *>(userData)->onFrame(planes);
+}
+
+void AttendeeRtcManager::onDataChannelReady(void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<AttendeeRtcManager *>(userData), "createFileTransferor",
+                              Qt::QueuedConnection, Q_ARG(int, tag));
+}
+
+void AttendeeRtcManager::onPeerClosed(void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<AttendeeRtcManager *>(userData), "closePeer", Qt::QueuedConnection,
+                              Q_ARG(int, tag));
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QThread>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "rtc/rtcmanager.h"
+#include "video/framepair.h"
+
+class FileTransferor;
+struct I420Planes;
+
+// The watcher's side of a share: joins the host's signaling server, offers one peer to the owner
+// as soon as its id is known, shows the received screen and receives files on the data channel.
+class AttendeeRtcManager : public RtcManager {
+    Q_OBJECT
+public:
+    static constexpr int kOwnerPollMs = 200;
+    static constexpr int kStopDelayMs = 500;
+
+    AttendeeRtcManager();
+    ~AttendeeRtcManager() override;
+
+    void start() override;
+    void stop() override;
+    bool transferFileRunning() override;
+    void stopFileTransfer() override;
+
+    // For tests and tools: the peer handle (0 without one) and the transferor, if any.
+    int peerConnection() const { return m_pc; }
+    std::shared_ptr<FileTransferor> fileTransferor() const { return m_transferor; }
+
+protected slots:
+    void onClientConnected() override;
+    void onClientDisConnected() override;
+    void onSdpReceived(sdpType type, QString sdp, QString senderID) override;
+    void onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                QString senderID) override;
+    void onReceiveFileBegin();
+    void onFileTransferProgressChanged(int value);
+    void onReceiveFail(QString path, QString error);
+
+private:
+    Q_INVOKABLE void closePeer(int pc);
+    Q_INVOKABLE void sendSdp(std::string sdptype, std::string sdp);
+    Q_INVOKABLE void sendIceCandidate(std::string candidate, int sdp_mline_index, std::string sdp_mid);
+    Q_INVOKABLE void createFileTransferor(int pc);
+
+    void callStart();
+    void dropTransferor();
+    void clearView();
+    void onFrame(const I420Planes &planes);
+
+    static void onLocalSdp(const char *type, const char *sdp, void *userData, int tag);
+    static void onLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData, int tag);
+    static void onRemoteFrame(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
+                              int strideU, int strideV, int, int width, int height, void *userData, int tag);
+    static void onDataChannelReady(void *userData, int tag);
+    static void onPeerClosed(void *userData, int tag);
+
+    int m_pc = 0;
+    std::shared_ptr<FileTransferor> m_transferor;
+    std::shared_ptr<QThread> m_fileThread;
+    FramePair m_frames;  // under m_frameLock
+    QTimer m_ownerTimer;
+    QTimer m_stopTimer;
+    QTimer m_clearTimer;
+    int m_clearAttempts = 0;
+};

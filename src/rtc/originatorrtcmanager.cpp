@@ -1,0 +1,518 @@
+#include "rtc/originatorrtcmanager.h"
+
+#include <QDebug>
+
+#include "core/jsontext.h"
+#include "core/logger.h"
+#include "rtc/zuwebrtc.h"
+#include "signaling/databean.h"
+#include "signaling/icecandiatedatabean.h"
+#include "signaling/sdpdatabean.h"
+#include "signaling/server/signalingserver.h"
+#include "signaling/signalingbean.h"
+#include "signaling/signalingclient.h"
+#include "transfer/filetransferor.h"
+#include "video/i420planes.h"
+#include "video/videoframefactory.h"
+#include "video/videowidgetinterface.h"
+
+namespace {
+
+QString idOfPeer(const QHash<QString, int> &table, int pc) {
+    for (auto it = table.constBegin(); it != table.constEnd(); ++it) {
+        if (it.value() == pc) {
+            return it.key();
+        }
+    }
+    return QString();
+}
+
+I420Planes planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY, int strideU,
+                    int strideV, int width, int height) {
+    I420Planes planes;
+    planes.y = y;
+    planes.u = u;
+    planes.v = v;
+    planes.strideY = strideY;
+    planes.strideU = strideU;
+    planes.strideV = strideV;
+    planes.width = width;
+    planes.height = height;
+    return planes;
+}
+
+std::string text(const char *s) {
+    return s ? std::string(s) : std::string();
+}
+
+}  // namespace
+
+OriginatorRtcManager::OriginatorRtcManager() : RtcManager(1) {
+    m_fileThread = std::make_shared<QThread>();
+    m_fileThread->start(QThread::InheritPriority);
+}
+
+OriginatorRtcManager::~OriginatorRtcManager() {
+    // Peers first: once ClosePeerConnection returns none of their callbacks runs, so nothing can
+    // reach the tables or this object any more.
+    for (int pc : m_peers) {
+        ClosePeerConnection(pc);
+    }
+    m_peers.clear();
+    QList<int> sharePeers;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        sharePeers = m_sharePeers.values();
+    }
+    for (int pc : sharePeers) {
+        ClosePeerConnection(pc);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        m_sharePeers.clear();
+        m_shareFrames.clear();
+        m_shareViews.clear();
+    }
+    for (const auto &transferor : m_transferors) {
+        transferor->disconnect(this);
+    }
+    m_transferors.clear();
+    m_fileThread->exit(0);
+    m_fileThread->wait();
+    if (m_server) {
+        m_server->disconnect(this);
+    }
+}
+
+quint16 OriginatorRtcManager::listeningPort() const {
+    return m_server ? m_server->listeningPort() : 0;
+}
+
+QList<QString> OriginatorRtcManager::projectionIds() const {
+    std::lock_guard<std::mutex> lock(m_shareLock);
+    return m_sharePeers.keys();
+}
+
+// ---- start and stop ----
+
+void OriginatorRtcManager::start() {
+    if (m_server) {
+        return;
+    }
+    m_server = std::make_shared<SignalingServer>();
+    connect(m_server.get(), &SignalingServer::sigStarted, this,
+            &OriginatorRtcManager::onSignalingServerStarted);
+    connect(m_server.get(), &SignalingServer::sigStartFailed, this,
+            &OriginatorRtcManager::onSignalingServerStartFailed);
+    connect(m_server.get(), &SignalingServer::sigClosed, this,
+            &OriginatorRtcManager::onSignalingServerClosed);
+    m_server->postStartListen(serverPort());
+}
+
+void OriginatorRtcManager::onSignalingServerStarted() {
+    setServerIp(QStringLiteral("127.0.0.1"));
+    // With port 0 (tests) the own client must use the port actually bound.
+    if (serverPort() == 0 && m_server) {
+        setServerPort(m_server->listeningPort());
+    }
+    connectToServer();
+}
+
+void OriginatorRtcManager::onSignalingServerStartFailed() {
+    g_logger->warn("the signaling server could not listen on port {}", serverPort());
+    emit sigRtcStartFailed();
+}
+
+void OriginatorRtcManager::onSignalingServerClosed() {
+    if (m_server) {
+        m_server->disconnect(this);
+        m_server.reset();
+    }
+}
+
+void OriginatorRtcManager::stop() {
+    RtcManager::stop();
+    if (m_server) {
+        m_server->postCloseConnect();
+    }
+}
+
+// ---- attendee peers ----
+
+int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
+    auto it = m_peers.constFind(id);
+    if (it != m_peers.constEnd()) {
+        return it.value();
+    }
+    const int pc = CreatePeerConnection(0, 0, 0, 0, 0);
+    AddStream(pc, 1, 0);
+    AddDataChannel(pc);
+    RegisterOnLocalSdpReadytoSend(pc, &OriginatorRtcManager::onLocalSdp, this, pc);
+    RegisterOnIceCandiateReadytoSend(pc, &OriginatorRtcManager::onLocalIce, this, pc);
+    RegisterOnLocalDataChannelReady(pc, &OriginatorRtcManager::onDataChannelReady, this, pc);
+    RegisterOnPeerClosed(pc, &OriginatorRtcManager::onPeerClosed, this, pc);
+    m_peers.insert(id, pc);
+    return pc;
+}
+
+void OriginatorRtcManager::onSdpReceived(sdpType, QString sdp, QString senderID) {
+    const int pc = findOrCreatePeer(senderID);
+    SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
+    CreateAnswer(pc);
+}
+
+void OriginatorRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                                  QString sender) {
+    const int pc = findOrCreatePeer(sender);
+    AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+}
+
+void OriginatorRtcManager::sendSdp(int pc, std::string sdptype, std::string sdp) {
+    const QString id = idOfPeer(m_peers, pc);
+    qDebug() << "sendSdp";
+    qDebug() << "targetId" << id;
+    sendSdpMessage("sdp", id, sdptype, sdp);
+}
+
+void OriginatorRtcManager::sendIceCandidate(int pc, std::string candidate, int sdp_mline_index,
+                                            std::string sdp_mid) {
+    qDebug() << "sendIceCandidate";
+    sendIceMessage("ice_candidate", idOfPeer(m_peers, pc), candidate, sdp_mline_index, sdp_mid);
+}
+
+void OriginatorRtcManager::closePeer(int pc) {
+    const QString id = idOfPeer(m_peers, pc);
+    closeFileTransferor(id);
+    ClosePeerConnection(pc);
+    if (!id.isEmpty()) {
+        m_peers.remove(id);
+    }
+}
+
+void OriginatorRtcManager::cutOffShare(const QString &id) {
+    qDebug() << "OriginatorRtcManager::cutOffShare";
+    signalingClient()->cutOff(id);
+}
+
+// ---- messages ----
+
+void OriginatorRtcManager::sendSdpMessage(const char *dataType, const QString &target,
+                                          const std::string &sdptype, const std::string &sdp) {
+    if (target.isEmpty()) {
+        return;
+    }
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(target.toStdString());
+    auto body = bean.createData();
+    body->setDataType(dataType);
+    auto payload = std::make_shared<SdpDataBean>();
+    payload->setSdpType(sdptype);
+    payload->setSdp(sdp);
+    body->setData(payload);
+    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+}
+
+void OriginatorRtcManager::sendIceMessage(const char *dataType, const QString &target,
+                                          const std::string &candidate, int sdp_mline_index,
+                                          const std::string &sdp_mid) {
+    if (target.isEmpty()) {
+        return;
+    }
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(target.toStdString());
+    auto body = bean.createData();
+    body->setDataType(dataType);
+    auto payload = std::make_shared<IceCandiateDataBean>();
+    payload->setCandidate(candidate);
+    payload->setSdpMlineIndex(sdp_mline_index);
+    payload->setSdpMid(sdp_mid);
+    body->setData(payload);
+    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+}
+
+void OriginatorRtcManager::sendControl(const char *request, const QString &target) {
+    Json::Value body(Json::objectValue);
+    body["data_type"] = "request";
+    body["data"] = Json::Value();
+    body["request_data"] = request;
+    Json::Value message(Json::objectValue);
+    message["type"] = "ctrl";
+    message["target"] = target.toStdString();
+    message["data"] = body;
+    message["error_code"] = 0;
+    message["error"] = "";
+    signalingClient()->sendText(QString::fromStdString(jsontext::write(message)));
+}
+
+// ---- files ----
+
+void OriginatorRtcManager::createFileTransferor(int pc) {
+    const QString id = idOfPeer(m_peers, pc);
+    if (id.isEmpty() || m_transferors.contains(id)) {
+        return;
+    }
+    auto transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
+    connect(transferor.get(), &FileTransferor::sigTransferBegin, this,
+            &OriginatorRtcManager::onFileTransferBegin);
+    connect(transferor.get(), &FileTransferor::sigProgressChanged, this,
+            &OriginatorRtcManager::onFileTransferProgressChanged);
+    connect(transferor.get(), &FileTransferor::sigTransferFail, this,
+            &OriginatorRtcManager::onFileTransferFail);
+    m_transferors.insert(id, transferor);
+}
+
+void OriginatorRtcManager::closeFileTransferor(QString id) {
+    auto it = m_transferors.find(id);
+    if (it == m_transferors.end()) {
+        return;
+    }
+    const bool running = it.value()->isRunning();
+    it.value()->disconnect(this);
+    m_transferors.erase(it);
+    if (running) {
+        emit sigFileTransferFail(id, QStringLiteral("文件传输中断"));
+    }
+}
+
+void OriginatorRtcManager::transferFile(const QString &id, const QString &path) {
+    auto it = m_transferors.constFind(id);
+    if (it != m_transferors.constEnd()) {
+        it.value()->addTask(path);
+    }
+}
+
+QString OriginatorRtcManager::idOfTransferor(const QObject *sender) const {
+    for (auto it = m_transferors.constBegin(); it != m_transferors.constEnd(); ++it) {
+        if (it.value().get() == sender) {
+            return it.key();
+        }
+    }
+    return QString();
+}
+
+void OriginatorRtcManager::onFileTransferBegin() {
+    const QString id = idOfTransferor(sender());
+    if (!id.isEmpty()) {
+        emit sigFileTransferBegin(id);
+    }
+}
+
+void OriginatorRtcManager::onFileTransferProgressChanged(int value) {
+    const QString id = idOfTransferor(sender());
+    if (!id.isEmpty()) {
+        emit sigFileTransferProgressChanged(id, value);
+    }
+}
+
+void OriginatorRtcManager::onFileTransferFail(QString, QString error) {
+    const QString id = idOfTransferor(sender());
+    if (!id.isEmpty()) {
+        emit sigFileTransferFail(id, error);
+    }
+}
+
+bool OriginatorRtcManager::transferFileRunning() {
+    bool running = false;
+    for (const auto &transferor : m_transferors) {
+        running = running || transferor->isRunning();
+    }
+    qDebug() << "transferFileRunning" << (running ? "true" : "false");
+    return running;
+}
+
+void OriginatorRtcManager::stopFileTransfer() {
+    for (const auto &transferor : m_transferors) {
+        transferor->postStopTask();
+    }
+}
+
+// ---- projections from members ----
+
+void OriginatorRtcManager::onRequestShareScreen(QString id) {
+    emit sigRequestShareScreen(id);
+}
+
+void OriginatorRtcManager::setShareScreenWidget(const QString &id, std::weak_ptr<VideoWidgetInterface> view) {
+    std::lock_guard<std::mutex> lock(m_shareLock);
+    m_shareViews.insert(id, view.lock());
+}
+
+void OriginatorRtcManager::agreeShare(const QString &id) {
+    sendControl("agree_share", id);
+}
+
+void OriginatorRtcManager::refuseShare(const QString &id) {
+    sendControl("refuse_share", id);
+}
+
+void OriginatorRtcManager::stopShare(const QString &id) {
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        m_shareViews.remove(id);
+    }
+    sendControl("stop_share", id);
+    // The member may keep sending after being told to stop; its pictures have nowhere to go.
+    releaseSharePeer(id);
+}
+
+void OriginatorRtcManager::onCloseShareScreen(QString id) {
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        m_shareViews.remove(id);
+    }
+    releaseSharePeer(id);
+    emit sigShareScreenClosed(id);
+}
+
+bool OriginatorRtcManager::releaseSharePeer(const QString &id) {
+    int pc = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        pc = m_sharePeers.take(id);
+        m_shareFrames.remove(id);
+    }
+    // Outside the lock: closing waits for a frame callback in progress, which takes the lock.
+    if (pc != 0) {
+        ClosePeerConnection(pc);
+    }
+    return pc != 0;
+}
+
+int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        auto it = m_sharePeers.constFind(id);
+        if (it != m_sharePeers.constEnd()) {
+            return it.value();
+        }
+    }
+    const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
+    {
+        // Stored before any callback is registered, so the first picture finds its member.
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        m_sharePeers.insert(id, pc);
+    }
+    RegisterOnLocalSdpReadytoSend(pc, &OriginatorRtcManager::onShareLocalSdp, this, pc);
+    RegisterOnIceCandiateReadytoSend(pc, &OriginatorRtcManager::onShareLocalIce, this, pc);
+    RegisterOnRemoteI420FrameReady(pc, &OriginatorRtcManager::onShareFrameReady, this, pc);
+    RegisterOnPeerClosed(pc, &OriginatorRtcManager::onSharePeerClosed, this, pc);
+    return pc;
+}
+
+void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString sender) {
+    qDebug() << "onShareSdpReceived";
+    const int pc = findOrCreateSharePeer(sender);
+    SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
+    CreateAnswer(pc);
+}
+
+void OriginatorRtcManager::onShareIceCandidateReceived(QString candidate, int sdp_mline_index,
+                                                       QString sdp_mid, QString sender) {
+    qDebug() << "onShareIceCandidateReceived";
+    const int pc = findOrCreateSharePeer(sender);
+    AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+}
+
+QString OriginatorRtcManager::shareIdOfLocked(int pc) const {
+    return idOfPeer(m_sharePeers, pc);
+}
+
+void OriginatorRtcManager::sendShareSdp(int pc, std::string sdptype, std::string sdp) {
+    QString id;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        id = shareIdOfLocked(pc);
+    }
+    sendSdpMessage("share_screen_sdp", id, sdptype, sdp);
+}
+
+void OriginatorRtcManager::sendShareIceCandidate(int pc, std::string candidate, int sdp_mline_index,
+                                                 std::string sdp_mid) {
+    QString id;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        id = shareIdOfLocked(pc);
+    }
+    sendIceMessage("share_screen_ice_candidate", id, candidate, sdp_mline_index, sdp_mid);
+}
+
+void OriginatorRtcManager::closeSharePeer(int pc) {
+    ClosePeerConnection(pc);
+    QString id;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        id = shareIdOfLocked(pc);
+        if (!id.isEmpty()) {
+            m_sharePeers.remove(id);
+            m_shareFrames.remove(id);
+        }
+    }
+    // A projection already ended by "stop_share" was reported then.
+    if (!id.isEmpty()) {
+        emit sigShareScreenClosed(id);
+    }
+}
+
+void OriginatorRtcManager::onShareFrame(int pc, const I420Planes &planes) {
+    std::lock_guard<std::mutex> lock(m_shareLock);
+    const QString id = shareIdOfLocked(pc);
+    if (id.isEmpty()) {
+        return;
+    }
+    FramePair &frames = m_shareFrames[id];
+    auto view = m_shareViews.constFind(id);
+    VideoWidgetInterface *target = view != m_shareViews.constEnd() ? view.value().get() : nullptr;
+    frames.deliver(planes, VideoFrameFactory::processKind(), target);
+}
+
+// ---- engine callbacks (engine threads) ----
+
+void OriginatorRtcManager::onLocalSdp(const char *type, const char *sdp, void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "sendSdp", Qt::QueuedConnection,
+                              Q_ARG(int, tag), Q_ARG(std::string, text(type)), Q_ARG(std::string, text(sdp)));
+}
+
+void OriginatorRtcManager::onLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData,
+                                      int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "sendIceCandidate",
+                              Qt::QueuedConnection, Q_ARG(int, tag), Q_ARG(std::string, text(candidate)),
+                              Q_ARG(int, mlineIndex), Q_ARG(std::string, text(mid)));
+}
+
+void OriginatorRtcManager::onDataChannelReady(void *userData, int tag) {
+    qDebug() << "OriginatorRtcManager OnLocalDataChannelReady";
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "createFileTransferor",
+                              Qt::QueuedConnection, Q_ARG(int, tag));
+}
+
+void OriginatorRtcManager::onPeerClosed(void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "closePeer",
+                              Qt::QueuedConnection, Q_ARG(int, tag));
+}
+
+void OriginatorRtcManager::onShareLocalSdp(const char *type, const char *sdp, void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "sendShareSdp",
+                              Qt::QueuedConnection, Q_ARG(int, tag), Q_ARG(std::string, text(type)),
+                              Q_ARG(std::string, text(sdp)));
+}
+
+void OriginatorRtcManager::onShareLocalIce(const char *candidate, int mlineIndex, const char *mid,
+                                           void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "sendShareIceCandidate",
+                              Qt::QueuedConnection, Q_ARG(int, tag), Q_ARG(std::string, text(candidate)),
+                              Q_ARG(int, mlineIndex), Q_ARG(std::string, text(mid)));
+}
+
+void OriginatorRtcManager::onShareFrameReady(const uint8_t *y, const uint8_t *u, const uint8_t *v, int,
+                                             int strideY, int strideU, int strideV, int, int width,
+                                             int height, void *userData, int tag) {
+    static_cast<OriginatorRtcManager *>(userData)->onShareFrame(
+        tag, planesOf(y, u, v, strideY, strideU, strideV, width, height));
+}
+
+void OriginatorRtcManager::onSharePeerClosed(void *userData, int tag) {
+    QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "closeSharePeer",
+                              Qt::QueuedConnection, Q_ARG(int, tag));
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QThread>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "rtc/rtcmanager.h"
+#include "video/framepair.h"
+
+class FileTransferor;
+class SignalingServer;
+struct I420Planes;
+
+// Runs a share on the host: starts the signaling server, joins it over the loopback address as
+// its owner, answers every attendee's offer with a peer that sends the screen and carries a data
+// channel for files, and receives the screens that mobile members project to the host.
+class OriginatorRtcManager : public RtcManager {
+    Q_OBJECT
+public:
+    OriginatorRtcManager();
+    ~OriginatorRtcManager() override;
+
+    void setShareScreenWidget(const QString &id, std::weak_ptr<VideoWidgetInterface> view) override;
+    void start() override;
+    void stop() override;
+    void cutOffShare(const QString &id) override;
+    void transferFile(const QString &id, const QString &path) override;
+    void agreeShare(const QString &id) override;
+    void refuseShare(const QString &id) override;
+    void stopShare(const QString &id) override;
+    bool transferFileRunning() override;
+    void stopFileTransfer() override;
+
+    // For tests and tools: the members with a peer, with a transferor, and projecting now.
+    QList<QString> attendeeIds() const { return m_peers.keys(); }
+    QList<QString> transferorIds() const { return m_transferors.keys(); }
+    QList<QString> projectionIds() const;
+    int peerOf(const QString &id) const { return m_peers.value(id, 0); }
+    quint16 listeningPort() const;
+
+protected slots:
+    void onSignalingServerStarted();
+    void onSignalingServerStartFailed();
+    void onSignalingServerClosed();
+    void onSdpReceived(sdpType type, QString sdp, QString senderID) override;
+    void onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                QString sender) override;
+    void onFileTransferBegin();
+    void onFileTransferProgressChanged(int value);
+    void onFileTransferFail(QString path, QString error);
+    void onRequestShareScreen(QString id) override;
+    void onCloseShareScreen(QString id) override;
+    void onShareSdpReceived(sdpType type, QString sdp, QString sender) override;
+    void onShareIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                     QString sender) override;
+
+private:
+    Q_INVOKABLE void sendSdp(int pc, std::string sdptype, std::string sdp);
+    Q_INVOKABLE void sendIceCandidate(int pc, std::string candidate, int sdp_mline_index,
+                                      std::string sdp_mid);
+    Q_INVOKABLE void sendShareSdp(int pc, std::string sdptype, std::string sdp);
+    Q_INVOKABLE void sendShareIceCandidate(int pc, std::string candidate, int sdp_mline_index,
+                                           std::string sdp_mid);
+    Q_INVOKABLE void closePeer(int pc);
+    Q_INVOKABLE void closeSharePeer(int pc);
+    Q_INVOKABLE void closeFileTransferor(QString id);
+    Q_INVOKABLE void createFileTransferor(int pc);
+
+    int findOrCreatePeer(const QString &id);
+    int findOrCreateSharePeer(const QString &id);
+    QString shareIdOfLocked(int pc) const;
+    // Closes the member's projection peer and forgets its frames; returns whether there was one.
+    bool releaseSharePeer(const QString &id);
+    void sendControl(const char *request, const QString &target);
+    void sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,
+                        const std::string &sdp);
+    void sendIceMessage(const char *dataType, const QString &target, const std::string &candidate,
+                        int sdp_mline_index, const std::string &sdp_mid);
+    QString idOfTransferor(const QObject *sender) const;
+    void onShareFrame(int pc, const I420Planes &planes);
+
+    static void onLocalSdp(const char *type, const char *sdp, void *userData, int tag);
+    static void onLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData, int tag);
+    static void onDataChannelReady(void *userData, int tag);
+    static void onPeerClosed(void *userData, int tag);
+    static void onShareLocalSdp(const char *type, const char *sdp, void *userData, int tag);
+    static void onShareLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData,
+                                int tag);
+    static void onShareFrameReady(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
+                                  int strideU, int strideV, int, int width, int height, void *userData,
+                                  int tag);
+    static void onSharePeerClosed(void *userData, int tag);
+
+    std::shared_ptr<SignalingServer> m_server;
+    QHash<QString, int> m_peers;
+    // The three projection tables are read by the engine's frame callback, so every access to
+    // them, reads in this thread included, holds the share lock.
+    QHash<QString, int> m_sharePeers;
+    QHash<QString, FramePair> m_shareFrames;
+    QHash<QString, std::shared_ptr<FileTransferor>> m_transferors;
+    QHash<QString, std::shared_ptr<VideoWidgetInterface>> m_shareViews;
+    mutable std::mutex m_shareLock;
+    std::shared_ptr<QThread> m_fileThread;
+};

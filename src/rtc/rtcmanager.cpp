@@ -1,0 +1,104 @@
+#include "rtc/rtcmanager.h"
+
+#include <QUrl>
+
+#include "rtc/attendeertcmanager.h"
+#include "rtc/originatorrtcmanager.h"
+#include "signaling/signalingclient.h"
+#include "video/videowidgetinterface.h"
+
+std::unique_ptr<RtcManager> RtcManager::create(int type) {
+    if (type == 1) {
+        return std::make_unique<OriginatorRtcManager>();
+    }
+    return std::make_unique<AttendeeRtcManager>();
+}
+
+RtcManager::RtcManager(int role) : QObject(nullptr), m_role(role) {
+    registerQueuedTypes();
+    m_signalingClient = std::make_shared<SignalingClient>();
+    SignalingClient *client = m_signalingClient.get();
+    connect(client, &SignalingClient::sigConnected, this, &RtcManager::onClientConnected);
+    connect(client, &SignalingClient::sigSdpArrived, this, &RtcManager::onSdpReceived);
+    connect(client, &SignalingClient::sigIceCandidateArrived, this, &RtcManager::onIceCandidateReceived);
+    connect(client, &SignalingClient::sigDisConnected, this, &RtcManager::onClientDisConnected);
+    connect(client, &SignalingClient::sigConnectFail, this, &RtcManager::onClientConnectFail);
+    connect(client, &SignalingClient::sigRequestShareScreen, this, &RtcManager::onRequestShareScreen);
+    connect(client, &SignalingClient::sigCloseShareScreen, this, &RtcManager::onCloseShareScreen);
+    connect(client, &SignalingClient::sigShareSdpArrived, this, &RtcManager::onShareSdpReceived);
+    connect(client, &SignalingClient::sigShareIceCandidateArrived, this,
+            &RtcManager::onShareIceCandidateReceived);
+}
+
+RtcManager::~RtcManager() {
+    // Nothing queued by the client may reach a manager that is half gone.
+    m_signalingClient->disconnect(this);
+}
+
+void RtcManager::registerQueuedTypes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        signalingtypes::registerMetaTypes();
+        qRegisterMetaType<std::string>("std::string");
+    });
+}
+
+void RtcManager::setServerIp(const QString &ip) {
+    m_serverIp = ip;
+}
+
+void RtcManager::setServerPort(quint16 port) {
+    m_serverPort = port;
+}
+
+void RtcManager::setVideoWidget(std::weak_ptr<VideoWidgetInterface> view) {
+    std::lock_guard<std::mutex> lock(m_frameLock);
+    m_view = view.lock();
+}
+
+std::shared_ptr<VideoWidgetInterface> RtcManager::videoWidget() const {
+    std::lock_guard<std::mutex> lock(m_frameLock);
+    return m_view;
+}
+
+void RtcManager::connectToServer() {
+    const QString text = QStringLiteral("ws://") + m_serverIp + QStringLiteral(":") +
+                         QString::number(m_serverPort) + QStringLiteral("/zu_remote_ctrl");
+    m_signalingClient->postConnectServer(QUrl(text));
+}
+
+void RtcManager::setShareScreenWidget(const QString &, std::weak_ptr<VideoWidgetInterface>) {}
+
+void RtcManager::stop() {
+    m_signalingClient->postCloseConnect();
+}
+
+void RtcManager::cutOffShare(const QString &) {}
+
+void RtcManager::transferFile(const QString &, const QString &) {}
+
+void RtcManager::agreeShare(const QString &) {}
+
+void RtcManager::refuseShare(const QString &) {}
+
+void RtcManager::stopShare(const QString &) {}
+
+void RtcManager::onClientConnected() {
+    emit sigRtcStarted();
+}
+
+void RtcManager::onClientDisConnected() {
+    emit sigRtcStoped();
+}
+
+void RtcManager::onClientConnectFail() {
+    emit sigRtcStartFailed();
+}
+
+void RtcManager::onRequestShareScreen(QString) {}
+
+void RtcManager::onCloseShareScreen(QString) {}
+
+void RtcManager::onShareSdpReceived(sdpType, QString, QString) {}
+
+void RtcManager::onShareIceCandidateReceived(QString, int, QString, QString) {}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <mutex>
+
+#include "signaling/signalingtypes.h"
+
+class SignalingClient;
+class VideoWidgetInterface;
+
+// The common base of the host's and the attendee's session managers: owns the signaling client,
+// knows the server's address, turns the client's signals into virtual slot calls and reports the
+// session's state and file transfers through its signals. Lives in the thread that made it.
+class RtcManager : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 kDefaultPort = 5678;
+
+    // 1 gives the host's manager, any other value the attendee's.
+    static std::unique_ptr<RtcManager> create(int type);
+
+    explicit RtcManager(int role);
+    ~RtcManager() override;
+
+    int role() const { return m_role; }
+
+    void setServerIp(const QString &ip);
+    void setServerPort(quint16 port);
+    QString serverIp() const { return m_serverIp; }
+    quint16 serverPort() const { return m_serverPort; }
+
+    // Keeps the view strongly; an expired reference leaves no view.
+    void setVideoWidget(std::weak_ptr<VideoWidgetInterface> view);
+    std::shared_ptr<SignalingClient> signalingClient() const { return m_signalingClient; }
+
+    // Connects the own client to ws://<server ip>:<port>/zu_remote_ctrl.
+    void connectToServer();
+
+    virtual void setShareScreenWidget(const QString &id, std::weak_ptr<VideoWidgetInterface> view);
+    virtual void start() = 0;
+    virtual void stop();
+    virtual void cutOffShare(const QString &id);
+    virtual void transferFile(const QString &id, const QString &path);
+    virtual void agreeShare(const QString &id);
+    virtual void refuseShare(const QString &id);
+    virtual void stopShare(const QString &id);
+    virtual bool transferFileRunning() = 0;
+    virtual void stopFileTransfer() = 0;
+
+signals:
+    void sigRtcStarted();
+    void sigRtcStoped();
+    void sigRtcStartFailed();
+    void sigFileTransferBegin(QString id);
+    void sigFileTransferProgressChanged(QString id, int value);
+    void sigFileTransferFail(QString id, QString error);
+    void sigRequestShareScreen(QString id);
+    void sigShareScreenClosed(QString id);
+
+protected slots:
+    virtual void onClientConnected();
+    virtual void onClientDisConnected();
+    void onClientConnectFail();
+    virtual void onSdpReceived(sdpType type, QString sdp, QString senderID) = 0;
+    virtual void onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                        QString sender) = 0;
+    virtual void onRequestShareScreen(QString id);
+    virtual void onCloseShareScreen(QString id);
+    virtual void onShareSdpReceived(sdpType type, QString sdp, QString sender);
+    virtual void onShareIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
+                                             QString sender);
+
+protected:
+    // The view as the frame callbacks see it; read from engine threads, so always under the lock.
+    std::shared_ptr<VideoWidgetInterface> videoWidget() const;
+    // The same, for a caller that holds m_frameLock already.
+    const std::shared_ptr<VideoWidgetInterface> &videoWidgetLocked() const { return m_view; }
+    // Registers "std::string" for the queued engine callbacks, once per process.
+    static void registerQueuedTypes();
+
+    // Guards the view and, in the attendee, its two frames.
+    mutable std::mutex m_frameLock;
+
+private:
+    const int m_role;
+    std::shared_ptr<SignalingClient> m_signalingClient;
+    QString m_serverIp;
+    quint16 m_serverPort = 0;
+    std::shared_ptr<VideoWidgetInterface> m_view;
+};
