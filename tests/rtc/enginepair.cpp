@@ -146,7 +146,7 @@ EnginePair::~EnginePair() {
     closeSender();
 }
 
-void EnginePair::start() {
+void EnginePair::start(bool senderOffers) {
     receiver.other = &sender;
     sender.other = &receiver;
     receiver.pc = CreatePeerConnection(0, 0, 0, 0, 1);
@@ -155,8 +155,12 @@ void EnginePair::start() {
     AddDataChannel(sender.pc);
     registerAll(sender);
     registerAll(receiver);
-    AddDataChannel(receiver.pc);
     offerCreatedNs = monotonicNs();
+    if (senderOffers) {
+        CreateOffer(sender.pc);
+        return;
+    }
+    AddDataChannel(receiver.pc);
     CreateOffer(receiver.pc);
 }
 

@@ -56,8 +56,10 @@ public:
     EnginePair(const EnginePair &) = delete;
     EnginePair &operator=(const EnginePair &) = delete;
 
-    // Creates both peers, registers everything and sends the receiver's offer.
-    void start();
+    // Creates both peers, registers everything and sends the receiver's offer. With senderOffers
+    // the sending peer offers instead (as a mobile member projecting its screen does) and the
+    // receiving peer, which adds no data channel then, answers.
+    void start(bool senderOffers = false);
     // Closes one side and marks it released (callbacks after that are counted as late).
     void closeReceiver();
     void closeSender();

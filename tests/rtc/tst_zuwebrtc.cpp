@@ -60,6 +60,7 @@ private slots:
     void pushedPicturesAreSentAndDemandIsTold();
     void peersComeAndGoInALoop();
     void quietButAliveRemoteIsNotClosed();
+    void receiveOnlyPeerAnswersAnOffer();
 };
 
 void TestZuWebrtc::badHandlesAreRefused() {
@@ -511,6 +512,32 @@ void TestZuWebrtc::quietButAliveRemoteIsNotClosed() {
     QTest::qWait(12000);
     QCOMPARE(pair.sender.closed.load(), 0);
     QCOMPARE(pair.receiver.closed.load(), 0);
+}
+
+void TestZuWebrtc::receiveOnlyPeerAnswersAnOffer() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    for (zuengine::VideoCodec codec : {zuengine::VideoCodec::H264, zuengine::VideoCodec::VP8}) {
+        zuengine::setOfferPreference(codec);
+        EnginePair pair;
+        pair.start(true);
+        QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.frames > 5, kConnectMs);
+        QCOMPARE(QString(zuengine::testing::sendCodec(pair.sender.pc)), QString(zuengine::codecName(codec)));
+        FrameInfo f = pair.receiver.frame();
+        QCOMPARE(f.width, kWidth);
+        QCOMPARE(f.height, kHeight);
+        zuengine::YuvColour c = zuengine::testing::syntheticColour(1);
+        QVERIFY(near(f.samples[1][0], c.y) && near(f.samples[1][1], c.u) && near(f.samples[1][2], c.v));
+        // The answer receives only: no video goes back to the offering side.
+        std::string answer;
+        {
+            std::lock_guard<std::mutex> lock(pair.receiver.mutex);
+            QVERIFY(!pair.receiver.sdps.empty());
+            answer = pair.receiver.sdps.front();
+        }
+        QVERIFY(answer.rfind("answer\n", 0) == 0);
+        QVERIFY2(answer.find("a=recvonly") != std::string::npos, answer.c_str());
+        QCOMPARE(pair.sender.frames.load(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZuWebrtc)
