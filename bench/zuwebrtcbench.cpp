@@ -365,7 +365,8 @@ void dataFigures() {
 
 // ---------------------------------------------------------------- first frame and frame rate
 
-void streamFigures(int width, int height) {
+void streamFigures(int width, int height, zuengine::VideoCodec codec) {
+    zuengine::setOfferPreference(codec);
     zuengine::testing::useSyntheticPicture(width, height, 30);
     std::vector<double> firsts;
     double fps = 0;
@@ -408,8 +409,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::printf("media engine figures (2 cores shared; synthetic moving picture)\n");
-    streamFigures(1280, 720);
-    streamFigures(1920, 1080);
+    streamFigures(1280, 720, zuengine::VideoCodec::H264);
+    streamFigures(1920, 1080, zuengine::VideoCodec::H264);
+    streamFigures(1280, 720, zuengine::VideoCodec::VP8);
 
     zuengine::testing::useSyntheticPicture(1280, 720, 30);
     std::map<int, double> cpu, fps;

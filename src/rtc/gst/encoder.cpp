@@ -23,8 +23,9 @@ std::string describe(VideoCodec codec) {
                std::to_string(kKeyFrameInterval) +
                " bitrate=3000 ! video/x-h264,profile=constrained-baseline,stream-format=byte-stream,"
                "alignment=au";
+    // One libvpx thread: its worker threads spin-wait and crawl on a busy two-core machine.
     return "vp8enc name=enc deadline=1 end-usage=cbr lag-in-frames=0 buffer-size=150 cpu-used=8 "
-           "threads=2 target-bitrate=3000000 keyframe-max-dist=" +
+           "target-bitrate=3000000 keyframe-max-dist=" +
            std::to_string(kKeyFrameInterval) + " ! video/x-vp8";
 }
 

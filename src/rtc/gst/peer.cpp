@@ -48,9 +48,10 @@ GstCaps *codecCaps(VideoCodec codec, int pt, const std::string &profileLevelId) 
                                90000, nullptr);
 }
 
+// The reason in a promise's reply, or empty when it carries none (success has no reply at all).
 std::string errorText(const GstStructure *reply) {
     if (!reply)
-        return "no reply";
+        return {};
     GError *error = nullptr;
     if (gst_structure_has_field(reply, "error") &&
         gst_structure_get(reply, "error", G_TYPE_ERROR, &error, nullptr)) {
@@ -245,8 +246,9 @@ int Peer::createOffer() {
                     gst_structure_get(reply, ctx->offer ? "offer" : "answer",
                                       GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &desc, nullptr);
                 if (!desc) {
+                    const std::string why = errorText(reply);
                     g_logger->warn("media engine: peer {} could not create its {}: {}", ctx->handle,
-                                   ctx->offer ? "offer" : "answer", errorText(reply));
+                                   ctx->offer ? "offer" : "answer", why.empty() ? "no description" : why);
                     return;
                 }
                 auto peer = ctx->peer.lock();
@@ -286,8 +288,9 @@ int Peer::createAnswer() {
                 if (reply && gst_structure_has_field(reply, "answer"))
                     gst_structure_get(reply, "answer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &desc, nullptr);
                 if (!desc) {
+                    const std::string why = errorText(reply);
                     g_logger->warn("media engine: peer {} could not create its answer: {}", ctx->handle,
-                                   errorText(reply));
+                                   why.empty() ? "no description" : why);
                     return;
                 }
                 auto peer = ctx->peer.lock();
