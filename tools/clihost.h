@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+#include "signaling/signalingtypes.h"
+
+class RtcManager;
+class OriginatorRtcManager;
+class ScanServer;
+
+// `zushare-cli host`: runs a share without a desktop, answers discovery, prints the members as
+// they come and go and sends a file to every member that joins.
+class CliHost : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        quint16 port = 5678;
+        bool synthetic = false;
+        int width = 1280;
+        int height = 720;
+        int fps = 30;
+        QString sendPath;
+        bool discovery = true;
+    };
+
+    explicit CliHost(const Options &options);
+    ~CliHost() override;
+
+    // False (with the reason printed) when the share cannot start at all.
+    bool start();
+    void stop();
+
+signals:
+    // The exit code of the tool.
+    void sigFinished(int code);
+
+private:
+    void onMembers(const QList<SignalingUser> &users);
+    void sendToNewMembers();
+
+    Options m_options;
+    int m_capturer = 0;
+    std::unique_ptr<RtcManager> m_manager;
+    OriginatorRtcManager *m_host = nullptr;
+    std::shared_ptr<ScanServer> m_scanServer;
+    QHash<QString, QString> m_members;
+    QSet<QString> m_sentTo;
+    QSet<QString> m_peers;
+    QTimer m_sendTimer;
+    bool m_started = false;
+    bool m_stopping = false;
+};

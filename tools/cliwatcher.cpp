@@ -1,0 +1,164 @@
+#include "cliwatcher.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "cliframesink.h"
+#include "rtc/attendeertcmanager.h"
+#include "signaling/signalingclient.h"
+#include "transfer/filetransferor.h"
+
+namespace {
+
+void say(const QString &line) {
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+qint64 monotonicNs() {
+    static QElapsedTimer clock;
+    static bool started = (clock.start(), true);
+    (void)started;
+    return clock.nsecsElapsed();
+}
+
+int percentile(QVector<int> values, double p) {
+    if (values.isEmpty()) {
+        return -1;
+    }
+    std::sort(values.begin(), values.end());
+    const int index = std::min(int(values.size()) - 1, int(p * double(values.size())));
+    return values[index];
+}
+
+}  // namespace
+
+CliWatcher::CliWatcher(const Options &options) : m_options(options) {
+    m_sink = std::make_shared<CliFrameSink>(m_options.framesDir.isEmpty() ? 0 : m_options.saveEvery,
+                                            m_options.stamps);
+    m_reportTimer.setInterval(1000);
+    connect(&m_reportTimer, &QTimer::timeout, this, &CliWatcher::report);
+    m_joinTimer.setSingleShot(true);
+    m_joinTimer.setInterval(m_options.joinTimeoutMs);
+    connect(&m_joinTimer, &QTimer::timeout, this, [this] {
+        std::fprintf(stderr, "zushare-cli: no share answered at %s:%u within %d ms\n",
+                     m_options.host.toUtf8().constData(), unsigned(m_options.port), m_options.joinTimeoutMs);
+        emit sigFinished(2);
+    });
+}
+
+CliWatcher::~CliWatcher() {
+    m_manager.reset();
+}
+
+void CliWatcher::start() {
+    m_startNs = monotonicNs();
+    m_manager = RtcManager::create(0);
+    m_attendee = static_cast<AttendeeRtcManager *>(m_manager.get());
+    m_manager->setServerIp(m_options.host);
+    m_manager->setServerPort(m_options.port);
+    m_manager->setVideoWidget(m_sink);
+    m_manager->signalingClient()->setNickName(m_options.nickname);
+    connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
+        m_started = true;
+        m_joinTimer.stop();
+        say(QStringLiteral("joined %1:%2 as %3")
+                .arg(m_options.host)
+                .arg(m_options.port)
+                .arg(m_options.nickname));
+    });
+    connect(m_manager.get(), &RtcManager::sigRtcStartFailed, this, [this] {
+        std::fprintf(stderr, "zushare-cli: cannot join the share at %s:%u\n",
+                     m_options.host.toUtf8().constData(), unsigned(m_options.port));
+        emit sigFinished(2);
+    });
+    connect(m_manager.get(), &RtcManager::sigRtcStoped, this, [this] {
+        report();
+        say(QStringLiteral("stopped"));
+        emit sigFinished(0);
+    });
+    connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this,
+            [](QString) { say(QStringLiteral("receive begin")); });
+    connect(m_manager.get(), &RtcManager::sigFileTransferFail, this, [](QString path, QString error) {
+        say(QStringLiteral("receive failed %1 %2").arg(path, error));
+    });
+    m_reportTimer.start();
+    m_joinTimer.start();
+    m_manager->start();
+}
+
+void CliWatcher::stop() {
+    if (m_stopping) {
+        return;
+    }
+    m_stopping = true;
+    if (!m_manager || !m_started) {
+        emit sigFinished(0);
+        return;
+    }
+    m_manager->stop();
+    QTimer::singleShot(2000, this, [this] { emit sigFinished(0); });
+}
+
+void CliWatcher::watchTransferor() {
+    if (m_transferorSeen || !m_attendee) {
+        return;
+    }
+    std::shared_ptr<FileTransferor> transferor = m_attendee->fileTransferor();
+    if (!transferor) {
+        return;
+    }
+    m_transferorSeen = true;
+    say(QStringLiteral("data channel open, saving into %1").arg(transferor->saveFolder()));
+    connect(transferor.get(), &FileTransferor::sigFileSaved, this,
+            [](QString path) { say(QStringLiteral("file saved %1").arg(path)); });
+}
+
+void CliWatcher::report() {
+    watchTransferor();
+    const CliFrameSink::Report r = m_sink->takeReport();
+    if (r.total > 0 && !m_firstFrame) {
+        m_firstFrame = true;
+        say(QStringLiteral("first frame after %1 ms").arg((monotonicNs() - m_startNs) / 1000000));
+    }
+    if (r.total > 0) {
+        QString line = QStringLiteral("frames fps=%1 size=%2x%3 total=%4")
+                           .arg(r.frames)
+                           .arg(r.size.width())
+                           .arg(r.size.height())
+                           .arg(r.total);
+        for (int q = 0; q < 4; ++q) {
+            line += QStringLiteral(" q%1=%2,%3,%4")
+                        .arg(q)
+                        .arg(r.quadrants[q].r)
+                        .arg(r.quadrants[q].g)
+                        .arg(r.quadrants[q].b);
+        }
+        if (r.cleared) {
+            line += QStringLiteral(" cleared");
+        }
+        if (m_options.stamps) {
+            m_latencies += r.latenciesMs;
+            line += QStringLiteral(" latency_p50=%1 latency_p99=%2 latency_n=%3")
+                        .arg(percentile(m_latencies, 0.5))
+                        .arg(percentile(m_latencies, 0.99))
+                        .arg(m_latencies.size());
+        }
+        say(line);
+    }
+    if (!m_options.framesDir.isEmpty()) {
+        QDir().mkpath(m_options.framesDir);
+        for (const auto &saved : m_sink->takeSaved()) {
+            const QString path =
+                QDir(m_options.framesDir)
+                    .filePath(QStringLiteral("frame-%1.png").arg(saved.first, 6, 10, QLatin1Char('0')));
+            if (saved.second.save(path, "PNG")) {
+                say(QStringLiteral("saved frame %1").arg(path));
+            } else {
+                say(QStringLiteral("could not save frame %1").arg(path));
+            }
+        }
+    }
+}

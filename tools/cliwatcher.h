@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+#include <memory>
+
+class AttendeeRtcManager;
+class CliFrameSink;
+class RtcManager;
+
+// `zushare-cli watch`: joins a share, prints the frame rate and size once a second, saves every
+// Nth frame as PNG and receives files into the download folder.
+class CliWatcher : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QString host;
+        quint16 port = 5678;
+        QString nickname;
+        QString framesDir;
+        int saveEvery = 30;
+        bool stamps = false;
+        int joinTimeoutMs = 5000;
+    };
+
+    explicit CliWatcher(const Options &options);
+    ~CliWatcher() override;
+
+    void start();
+    void stop();
+
+signals:
+    void sigFinished(int code);
+
+private:
+    void report();
+    void watchTransferor();
+
+    Options m_options;
+    std::unique_ptr<RtcManager> m_manager;
+    AttendeeRtcManager *m_attendee = nullptr;
+    std::shared_ptr<CliFrameSink> m_sink;
+    QTimer m_reportTimer;
+    QTimer m_joinTimer;
+    bool m_started = false;
+    bool m_stopping = false;
+    bool m_transferorSeen = false;
+    bool m_firstFrame = false;
+    qint64 m_startNs = 0;
+    QVector<int> m_latencies;
+};
