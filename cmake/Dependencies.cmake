@@ -27,3 +27,6 @@ pkg_check_modules(XTST IMPORTED_TARGET xtst x11)
 find_package(Threads REQUIRED)
 # File transfer digests (MD5 per chunk) through OpenSSL's EVP interface.
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+# Browser attendees: the page's HTTP server and the QR code of its address.
+pkg_check_modules(MICROHTTPD REQUIRED IMPORTED_TARGET libmicrohttpd)
+pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)

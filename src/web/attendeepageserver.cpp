@@ -1,0 +1,182 @@
+#include "web/attendeepageserver.h"
+
+#include <microhttpd.h>
+#include <QDebug>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <cstdarg>
+#include <cstring>
+
+#include "core/logger.h"
+
+static void initPageResources() {
+    // The resources live in a static library; this reference keeps them in the program.
+    Q_INIT_RESOURCE(attendeepage);
+}
+
+namespace {
+
+// Assets are small and few; the limits keep one device from holding every connection.
+constexpr unsigned kConnectionLimit = 64;
+constexpr unsigned kPerAddressLimit = 16;
+constexpr unsigned kConnectionTimeoutSeconds = 15;
+
+const char *const kAssetNames[] = {"index.html",   "attendee.js", "transfer.js",
+                                   "attendee.css", "icon.svg",    "md5.js"};
+
+QByteArray contentTypeOf(const QByteArray &name) {
+    if (name.endsWith(".html"))
+        return "text/html; charset=utf-8";
+    if (name.endsWith(".js"))
+        return "text/javascript; charset=utf-8";
+    if (name.endsWith(".css"))
+        return "text/css; charset=utf-8";
+    if (name.endsWith(".svg"))
+        return "image/svg+xml";
+    return "application/octet-stream";
+}
+
+const char kNotFound[] = "not found\n";
+const char kNotAllowed[] = "method not allowed\n";
+// The page talks to the signaling port of the same host; nothing else is fetched or embedded.
+const char kSecurityPolicy[] =
+    "default-src 'self'; connect-src 'self' ws:; media-src 'self' blob:; "
+    "img-src 'self' data: blob:; object-src 'none'; frame-ancestors 'none'; "
+    "base-uri 'none'; form-action 'none'";
+
+void logDaemonMessage(void *, const char *format, va_list args) {
+    char line[512];
+    vsnprintf(line, sizeof line, format, args);
+    qDebug() << "AttendeePageServer:" << line;
+}
+
+}  // namespace
+
+struct AttendeePageServer::Callbacks {
+    static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url, const char *method,
+                                const char *, const char *, size_t *uploadDataSize, void **) {
+        // A body, if any, is not wanted: the answer goes out at once and the rest is discarded.
+        if (uploadDataSize)
+            *uploadDataSize = 0;
+        return static_cast<AttendeePageServer *>(cls)->answer(connection, url, method) ? MHD_YES : MHD_NO;
+    }
+};
+
+AttendeePageServer::AttendeePageServer(quint16 port, QObject *parent) : QObject(parent), m_port(port) {
+    initPageResources();
+}
+
+AttendeePageServer::~AttendeePageServer() {
+    stop();
+}
+
+void AttendeePageServer::loadAssets() {
+    if (!m_assets.isEmpty())
+        return;
+    for (const char *name : kAssetNames) {
+        QFile file(QStringLiteral(":/web/") + QLatin1String(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            g_logger->error("attendee page asset {} is missing from the resources", name);
+            continue;
+        }
+        m_assets.insert(QByteArray("/") + name, Asset{file.readAll(), contentTypeOf(name)});
+    }
+    if (m_assets.contains("/index.html"))
+        m_assets.insert("/", m_assets.value("/index.html"));
+}
+
+bool AttendeePageServer::start() {
+    if (m_daemon)
+        return true;
+    loadAssets();
+    m_served = 0;
+    m_notFound = 0;
+    const unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
+    m_daemon = MHD_start_daemon(
+        flags, m_port, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_CONNECTION_LIMIT,
+        kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+        kConnectionTimeoutSeconds, MHD_OPTION_EXTERNAL_LOGGER, &logDaemonMessage, nullptr, MHD_OPTION_END);
+    if (!m_daemon) {
+        g_logger->warn("the attendee page server could not listen on port {}", m_port);
+        g_logger->flush();
+        return false;
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+    m_boundPort = info ? info->port : m_port;
+    g_logger->info("attendee page served on port {}", m_boundPort);
+    return true;
+}
+
+void AttendeePageServer::stop() {
+    if (!m_daemon)
+        return;
+    // Joins the library's thread; no request is answered after this returns.
+    MHD_stop_daemon(m_daemon);
+    m_daemon = nullptr;
+    m_boundPort = 0;
+    g_logger->info("attendee page server stopped");
+}
+
+int AttendeePageServer::answer(MHD_Connection *connection, const char *url, const char *method) {
+    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
+    const auto it = m_assets.constFind(QByteArray(url ? url : ""));
+    unsigned status = MHD_HTTP_OK;
+    MHD_Response *response = nullptr;
+    if (!get && !head) {
+        status = MHD_HTTP_METHOD_NOT_ALLOWED;
+        response = MHD_create_response_from_buffer(sizeof kNotAllowed - 1, const_cast<char *>(kNotAllowed),
+                                                   MHD_RESPMEM_PERSISTENT);
+        if (response)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    } else if (it == m_assets.constEnd()) {
+        status = MHD_HTTP_NOT_FOUND;
+        ++m_notFound;
+        response = MHD_create_response_from_buffer(sizeof kNotFound - 1, const_cast<char *>(kNotFound),
+                                                   MHD_RESPMEM_PERSISTENT);
+    } else {
+        // The table does not change while the daemon runs, so its bytes may be handed over as is.
+        response =
+            MHD_create_response_from_buffer(static_cast<size_t>(it->body.size()),
+                                            const_cast<char *>(it->body.constData()), MHD_RESPMEM_PERSISTENT);
+        if (response) {
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, it->contentType.constData());
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+            MHD_add_response_header(response, "Content-Security-Policy", kSecurityPolicy);
+        }
+    }
+    if (!response)
+        return false;
+    if (status != MHD_HTTP_OK)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    ++m_served;
+    return queued == MHD_YES;
+}
+
+QString AttendeePageServer::url() const {
+    return url(lanAddress());
+}
+
+QString AttendeePageServer::url(const QString &address) const {
+    return QStringLiteral("http://%1:%2/").arg(address).arg(m_boundPort ? m_boundPort : m_port);
+}
+
+QString AttendeePageServer::lanAddress() {
+    for (const QNetworkInterface &netif : QNetworkInterface::allInterfaces()) {
+        const auto flags = netif.flags();
+        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||
+            (flags & QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : netif.addressEntries()) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+                return ip.toString();
+        }
+    }
+    return {};
+}
