@@ -61,6 +61,7 @@ private slots:
     void peersComeAndGoInALoop();
     void quietButAliveRemoteIsNotClosed();
     void receiveOnlyPeerAnswersAnOffer();
+    void unregisteringTheDataCallbackTakesEffectAtOnce();
 };
 
 void TestZuWebrtc::badHandlesAreRefused() {
@@ -537,6 +538,56 @@ void TestZuWebrtc::receiveOnlyPeerAnswersAnOffer() {
         QVERIFY(answer.rfind("answer\n", 0) == 0);
         QVERIFY2(answer.find("a=recvonly") != std::string::npos, answer.c_str());
         QCOMPARE(pair.sender.frames.load(), 0);
+    }
+}
+
+namespace {
+
+struct FloodReceiver {
+    std::atomic<int> calls{0};
+    std::atomic<bool> unregistered{false};
+    std::atomic<int> late{0};
+    uint8_t buffer[ZUWEBRTC_RECEIVE_BUFFER];
+};
+
+void onFloodData(uint8_t *, int, void *user) {
+    auto *r = static_cast<FloodReceiver *>(user);
+    if (r->unregistered)
+        r->late++;
+    r->calls++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // be inside the callback often
+}
+
+}  // namespace
+
+void TestZuWebrtc::unregisteringTheDataCallbackTakesEffectAtOnce() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    EnginePair pair;
+    pair.start();
+    QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.ready == 1 && pair.sender.ready == 1, kConnectMs);
+    for (int round = 0; round < 5; ++round) {
+        auto r = std::make_unique<FloodReceiver>();
+        QCOMPARE(RegisterOnDataFromDataChannelReady(pair.receiver.pc, onFloodData, r->buffer, r.get(), 1),
+                 ZUWEBRTC_OK);
+        std::atomic<bool> flooding{true};
+        std::thread flood([&] {
+            std::vector<uint8_t> m = pattern(1024, 2);
+            while (flooding) {
+                SendDataViaDataChannel(pair.sender.pc, m.data(), 1024);
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(r->calls > 20, 10000);
+        // As a transferor's destructor does: after this returns the receiver may be freed.
+        QCOMPARE(RegisterOnDataFromDataChannelReady(pair.receiver.pc, nullptr, nullptr, nullptr, 0),
+                 ZUWEBRTC_OK);
+        r->unregistered = true;
+        QTest::qWait(100);
+        QCOMPARE(r->late.load(), 0);
+        r.reset();  // ASan sees any later write into its buffer
+        QTest::qWait(100);
+        flooding = false;
+        flood.join();
     }
 }
 

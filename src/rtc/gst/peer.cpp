@@ -498,6 +498,8 @@ void Peer::registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *us
         dataCb_ = cb;
         dataBuffer_ = buffer;
         dataUser_ = user;
+        if (cb && buffer)
+            dataEverRegistered_ = true;
     });
     queueCv_.notify_all();
 }
@@ -1050,8 +1052,10 @@ void Peer::enqueueMessage(const uint8_t *data, size_t size) {
         if (stopDelivery_)
             return;
         if (queuedBytes_ + size > kMaxQueuedMessageBytes) {
-            g_logger->warn("media engine: peer {}: receiver does not keep up; message of {} bytes dropped",
-                           handle_, size);
+            if (droppedMessages_++ % 1000 == 0)
+                g_logger->warn(
+                    "media engine: peer {}: the receiver does not keep up; {} message(s) dropped so far",
+                    handle_, droppedMessages_);
             return;
         }
         queue_.emplace_back(data, data + size);
@@ -1071,17 +1075,21 @@ void Peer::deliveryLoop() {
         queue_.pop_front();
         lock.unlock();
         bool delivered = false;
-        // Messages wait for a registered receiver (it is made when the channel opens).
+        // Messages that come before the first receiver is registered (it is made when the channel
+        // opens) wait for it; once a receiver has let go, they are dropped.
         while (!delivered) {
             bool gateOpen = data_.isOpen();
+            bool dropped = false;
             data_.deliver([&] {
-                if (!dataCb_ || !dataBuffer_)
+                if (!dataCb_ || !dataBuffer_) {
+                    dropped = dataEverRegistered_;
                     return;
+                }
                 std::memcpy(dataBuffer_, message.data(), message.size());
                 dataCb_(dataBuffer_, static_cast<int>(message.size()), dataUser_);
                 delivered = true;
             });
-            if (delivered || !gateOpen)
+            if (delivered || dropped || !gateOpen)
                 break;
             std::unique_lock<std::mutex> wait(queueMutex_);
             if (stopDelivery_)

@@ -183,6 +183,8 @@ private:
     OnRemoteI420FrameReady frameCb_ = nullptr;
     void *frameUser_ = nullptr;
     int frameTag_ = 0;
+    bool dataEverRegistered_ = false;  // under the data gate
+    uint64_t droppedMessages_ = 0;     // under queueMutex_
     OnDataFromDataChannelReady dataCb_ = nullptr;
     uint8_t *dataBuffer_ = nullptr;
     void *dataUser_ = nullptr;
