@@ -131,8 +131,10 @@ bool SdpCheck::isBaselineProfile(const std::string &id) {
     unsigned long v = std::strtoul(id.c_str(), nullptr, 16);
     unsigned profileIdc = (v >> 16) & 0xff;
     unsigned constraints = (v >> 8) & 0xff;
-    // Baseline (0x42), or main/extended constrained to baseline by constraint_set1.
-    return profileIdc == 0x42 || ((profileIdc == 0x4d || profileIdc == 0x58) && (constraints & 0x40));
+    // Baseline (whose decoders take our constrained baseline), or main and extended flagged as
+    // constrained baseline (RFC 6184, table 5).
+    return profileIdc == 0x42 || (profileIdc == 0x4d && (constraints & 0x80)) ||
+           (profileIdc == 0x58 && (constraints & 0xc0) == 0xc0);
 }
 
 bool SdpCheck::analyse(const std::string &text, SdpSummary &out, std::string &error) {
