@@ -17,6 +17,7 @@
 #include "clihost.h"
 #include "cliwatcher.h"
 #include "scan/scanclient.h"
+#include "web/attendeepageserver.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int usage() {
     std::fprintf(
         stderr,
         "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P]\n"
+        "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
         "                         [--port P] [--stamps]\n"
         "       zushare-cli scan [--seconds S]\n");
@@ -104,6 +106,8 @@ int main(int argc, char *argv[]) {
 
     if (command == QLatin1String("host")) {
         CliHost::Options options;
+        // The browser attendees' page, on its own fixed port unless told otherwise.
+        int webPort = AttendeePageServer::kPort;
         for (int i = 0; i < args.size(); ++i) {
             QString value;
             if (args[i] == "--synthetic") {
@@ -119,6 +123,10 @@ int main(int argc, char *argv[]) {
                 options.height = value.split('x')[1].toInt() & ~1;
             } else if (args[i] == "--no-discovery") {
                 options.discovery = false;
+            } else if (args[i] == "--web-port" && takeValue(args, i, value) && value.toUInt() <= 65535) {
+                webPort = int(value.toUInt());
+            } else if (args[i] == "--no-web") {
+                webPort = -1;
             } else {
                 return usage();
             }
@@ -133,6 +141,16 @@ int main(int argc, char *argv[]) {
         });
         if (!host.start()) {
             return 2;
+        }
+        std::unique_ptr<AttendeePageServer> page;
+        if (webPort >= 0) {
+            page = std::make_unique<AttendeePageServer>(quint16(webPort));
+            if (page->start()) {
+                std::fprintf(stdout, "attendee page %s\n", page->url().toUtf8().constData());
+            } else {
+                std::fprintf(stdout, "attendee page unavailable: TCP port %d is taken\n", webPort);
+            }
+            std::fflush(stdout);
         }
         app.exec();
         return exitCode;
