@@ -1,0 +1,91 @@
+#include "ui/inputipdialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "ui/dialogchrome.h"
+#include "ui/framelesswidgethelper.h"
+#include "ui/uistyle.h"
+
+InputIpDialog::InputIpDialog(QWidget *parent)
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setObjectName(QStringLiteral("InputIpDialog"));
+    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setFixedSize(300, 200);
+    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
+                                         QStringLiteral("手动输入"));
+    btn_close = c.closeButton;
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(8);
+    label = new QLabel(QStringLiteral("连接IP:"), c.body);
+    label->setObjectName(QStringLiteral("label"));
+    label->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
+    edit_ip = new QLineEdit(c.body);
+    edit_ip->setObjectName(QStringLiteral("edit_ip"));
+    edit_ip->setFixedHeight(30);
+    edit_ip->setPlaceholderText(QStringLiteral("192.168.1.20"));
+    edit_ip->setStyleSheet(QStringLiteral(
+        "QLineEdit{background: white; border: 1px solid #C9D1DB; border-radius: 4px; padding: 0 6px;"
+        "color: #333840; font-size: 14px;} QLineEdit:focus{border-color: #5983A5;}"));
+    const QRegularExpression address(
+        QStringLiteral("^((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)$"));
+    edit_ip->setValidator(new QRegularExpressionValidator(address, edit_ip));
+    row->addWidget(label);
+    row->addWidget(edit_ip, 1);
+    c.bodyLayout->addStretch(1);
+    c.bodyLayout->addLayout(row);
+    c.bodyLayout->addStretch(1);
+
+    btn_join = new QPushButton(QStringLiteral("加入分享"), c.body);
+    btn_join->setObjectName(QStringLiteral("btn_join"));
+    btn_join->setFixedSize(96, 30);
+    btn_join->setStyleSheet(uistyle::primaryButton());
+    btn_join->setEnabled(false);
+    btn_join->setDefault(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btn_join);
+    buttons->addStretch(1);
+    c.bodyLayout->addLayout(buttons);
+
+    // Neither movable nor resizable: no title band, no resize bands.
+    helper_ = std::make_unique<FramelessWidgetHelper>(this);
+    helper_->setMaximizable(false);
+    helper_->setMinimable(false);
+    helper_->setLeftResizeMargin(0);
+    helper_->setTopResizeMargin(0);
+    helper_->setRightResizeMargin(0);
+    helper_->setBottomResizeMargin(0);
+
+    QMetaObject::connectSlotsByName(this);
+    edit_ip->setFocus();
+}
+
+InputIpDialog::~InputIpDialog() = default;
+
+void InputIpDialog::paintEvent(QPaintEvent *event) {
+    QDialog::paintEvent(event);
+    uistyle::paintFramelessBorder(this);
+}
+
+void InputIpDialog::on_btn_close_clicked() {
+    reject();
+}
+
+void InputIpDialog::on_btn_join_clicked() {
+    ip_ = edit_ip->text();
+    accept();
+}
+
+void InputIpDialog::on_edit_ip_textChanged(const QString &text) {
+    // The validator lets intermediate text ("1.1.1") into the field; only a whole address joins.
+    QString copy = text;
+    int pos = 0;
+    btn_join->setEnabled(edit_ip->validator()->validate(copy, pos) == QValidator::Acceptable);
+}

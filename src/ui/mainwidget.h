@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class CreateShareButton;
+class HostWidget;
+class ScanClient;
+class SelectHost_Line;
+
+// The start page: nickname, the shares found on the LAN as tiles, manual address entry and the
+// create button. Owns the discovery scanner; joining and creating are left to the main window.
+class MainWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MainWidget(QWidget *parent = nullptr);
+    ~MainWidget() override;
+
+    // What the page shows now, for tests and the screenshot program.
+    QList<SelectHost_Line *> rows() const { return rows_; }
+    QList<HostWidget *> tiles() const { return tiles_; }
+    CreateShareButton *createShareButton() const { return createButton_; }
+
+signals:
+    void sigCreateShare();
+    void sigJoinShare(QString ip, QString nickName);
+
+private slots:
+    void onJoinShareClicked();
+    void onHostListRefreshed(QStringList hosts);
+    void onHostWidgetClicked();
+    void onHostWidgetDoubleClicked();
+    void on_btn_refresh_host_list_clicked();
+    void onBtnCreateShareClicked();
+    void on_btn_inputip_1_clicked();
+    void on_btn_inputip_2_clicked();
+
+private:
+    void joinWithNickname(const QString &ip);
+    void askForAddress();
+    void centre(QWidget *dialog) const;
+
+    QLabel *label_nickname;
+    QLineEdit *lineEdit_nickname;
+    QLabel *label_ip;
+    QPushButton *btn_inputip_1;
+    QPushButton *btn_refresh_host_list;
+    QListWidget *listWidget;
+    QWidget *widget_none_host;
+    QLabel *label_3;
+    QPushButton *btn_inputip_2;
+    QLabel *main_img;
+    QWidget *widget_createshare;
+    CreateShareButton *createButton_;
+
+    std::shared_ptr<ScanClient> scanner_;
+    // Owned by the list view through its items.
+    QList<SelectHost_Line *> rows_;
+    QList<HostWidget *> tiles_;
+};

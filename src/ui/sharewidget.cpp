@@ -1,0 +1,428 @@
+#include "ui/sharewidget.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "core/logger.h"
+#include "rtc/rtcmanager.h"
+#include "scan/scanserver.h"
+#include "signaling/signalingclient.h"
+#include "ui/memberlistwidget.h"
+#include "ui/messagedialog.h"
+#include "ui/mobilephonescreenwidget.h"
+#include "ui/multitransfileprogressdialog.h"
+#include "ui/pagestyle.h"
+#include "ui/quitsharedialog.h"
+#include "ui/requestsharescreendialog.h"
+#include "ui/singletransfileprogressdialog.h"
+
+namespace {
+// Shared by every share of the process, as the start poll only decides about one log line.
+int g_startPolls = 0;
+}  // namespace
+
+ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("ShareWidget"));
+    auto *page = new QHBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    auto *column = new QVBoxLayout;
+    column->setSpacing(0);
+
+    widget_main = new QWidget(this);
+    widget_main->setObjectName(QStringLiteral("widget_main"));
+    widget_main->setAttribute(Qt::WA_StyledBackground, true);
+    widget_main->setStyleSheet(QStringLiteral("#widget_main{background: #3B3B40;}"));
+    auto *mainLayout = new QHBoxLayout(widget_main);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->setSpacing(0);
+    label_msg = new QLabel(QStringLiteral("屏幕共享中"), widget_main);
+    label_msg->setObjectName(QStringLiteral("label_msg"));
+    label_msg->setAlignment(Qt::AlignCenter);
+    label_msg->setStyleSheet(QStringLiteral("color: #E6E9ED; font-size: 26px; letter-spacing: 4px;"));
+    btn_ctrl_memlist = new QPushButton(widget_main);
+    btn_ctrl_memlist->setObjectName(QStringLiteral("btn_ctrl_memlist"));
+    btn_ctrl_memlist->setFixedSize(pagestyle::kMemListButtonSize);
+    btn_ctrl_memlist->setFocusPolicy(Qt::NoFocus);
+    btn_ctrl_memlist->setCursor(Qt::PointingHandCursor);
+    mainLayout->addWidget(label_msg, 1);
+    mainLayout->addWidget(btn_ctrl_memlist, 0, Qt::AlignRight | Qt::AlignVCenter);
+    column->addWidget(widget_main, 1);
+
+    widget_tools = new QWidget(this);
+    widget_tools->setObjectName(QStringLiteral("widget_tools"));
+    widget_tools->setAttribute(Qt::WA_StyledBackground, true);
+    widget_tools->setStyleSheet(QStringLiteral("#widget_tools{background: #5983A5;}"));
+    widget_tools->setFixedHeight(49);
+    auto *tools = new QHBoxLayout(widget_tools);
+    tools->setContentsMargins(20, 0, 16, 0);
+    tools->setSpacing(12);
+    label_ip = new QLabel(QStringLiteral("IP: XXX.XXX.XXX.XXX"), widget_tools);
+    label_ip->setObjectName(QStringLiteral("label_ip"));
+    label_ip->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label_ip->setStyleSheet(QStringLiteral("color: white; font-size: 15px;"));
+    btn_transfer = new QPushButton(QStringLiteral("批量传输"), widget_tools);
+    btn_transfer->setObjectName(QStringLiteral("btn_transfer"));
+    btn_switch = new QPushButton(QStringLiteral("切换共享"), widget_tools);
+    btn_switch->setObjectName(QStringLiteral("btn_switch"));
+    btn_quit = new QPushButton(QStringLiteral("退出共享"), widget_tools);
+    btn_quit->setObjectName(QStringLiteral("btn_quit"));
+    btn_transfer->setStyleSheet(pagestyle::lightButton());
+    btn_switch->setStyleSheet(pagestyle::lightButton());
+    btn_quit->setStyleSheet(pagestyle::redButton());
+    tools->addWidget(label_ip);
+    tools->addStretch(1);
+    for (QPushButton *b : {btn_transfer, btn_switch, btn_quit}) {
+        b->setFixedSize(85, 32);
+        b->setCursor(Qt::PointingHandCursor);
+        tools->addWidget(b);
+    }
+    column->addWidget(widget_tools);
+    page->addLayout(column, 1);
+
+    memwidget = new QWidget(this);
+    memwidget->setObjectName(QStringLiteral("memwidget"));
+    memwidget->setAttribute(Qt::WA_StyledBackground, true);
+    memwidget->setStyleSheet(QStringLiteral("#memwidget{background: #F2F4F8;}"));
+    memwidget->setFixedWidth(160);
+    page->addWidget(memwidget);
+
+    memberList_ = new MemberListWidget(memwidget);
+    memberList_->setHostMode(true);
+    auto *memLayout = new QVBoxLayout(memwidget);
+    memLayout->setContentsMargins(0, 0, 0, 0);
+    memLayout->addWidget(memberList_);
+    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
+            &ShareWidget::onRefreshUsersBtnClicked);
+    connect(memberList_, &MemberListWidget::sigCancelShareClicked, this, &ShareWidget::onCencelShareClicked);
+    connect(memberList_, &MemberListWidget::sigTransferFileClicked, this,
+            &ShareWidget::onTransferFileClicked);
+    setMemListButtonLook(true);
+    QMetaObject::connectSlotsByName(this);
+}
+
+ShareWidget::~ShareWidget() {
+    shareScreens_.clear();
+    multiDialog_.reset();
+    singleDialog_.reset();
+    if (responder_)
+        disconnect(responder_.get(), nullptr, this, nullptr);
+    responder_.reset();
+    client_.reset();
+    memberList_->setSignalingClient(nullptr);
+    if (manager_)
+        disconnect(manager_.get(), nullptr, this, nullptr);
+    manager_.reset();
+}
+
+void ShareWidget::setMemListButtonLook(bool shown) {
+    btn_ctrl_memlist->setStyleSheet(shown ? pagestyle::foldButton() : pagestyle::openButton());
+    btn_ctrl_memlist->setToolTip(shown ? QStringLiteral("收起成员列表") : QStringLiteral("展开成员列表"));
+}
+
+void ShareWidget::centre(QWidget *dialog) const {
+    const QPoint middle = mapToGlobal(widget_main->geometry().center());
+    dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
+}
+
+void ShareWidget::releaseManager() {
+    client_.reset();
+    memberList_->setSignalingClient(nullptr);
+    if (!manager_)
+        return;
+    RtcManager *manager = manager_.release();
+    disconnect(manager, nullptr, this, nullptr);
+    // Called from the manager's own signals: it is deleted once their emission has returned.
+    manager->deleteLater();
+}
+
+void ShareWidget::createShare() {
+    if (manager_)
+        return;
+    manager_ = RtcManager::create(1);
+    if (!manager_)
+        return;
+    started_ = false;
+    g_startPolls = 0;
+    manager_->setServerPort(kServerPort);
+    RtcManager *m = manager_.get();
+    connect(m, &RtcManager::sigRtcStarted, this, &ShareWidget::onRtcStarted);
+    connect(m, &RtcManager::sigRtcStoped, this, &ShareWidget::onRtcStoped);
+    connect(m, &RtcManager::sigRtcStartFailed, this, &ShareWidget::onRtcStartFail);
+    connect(m, &RtcManager::sigFileTransferBegin, this, &ShareWidget::onSingleTransferFileBegin);
+    connect(m, &RtcManager::sigFileTransferProgressChanged, this,
+            &ShareWidget::onSingleTransferFileProgressChanged);
+    connect(m, &RtcManager::sigFileTransferFail, this, &ShareWidget::onSingleTransferFileFail);
+    connect(m, &RtcManager::sigRequestShareScreen, this, &ShareWidget::onRequestShareScreen);
+    connect(m, &RtcManager::sigShareScreenClosed, this, &ShareWidget::onShareScreenClosed);
+    m->start();
+    QTimer::singleShot(kStartPollMs, Qt::PreciseTimer, this, &ShareWidget::checkStarted);
+}
+
+void ShareWidget::checkStarted() {
+    ++g_startPolls;
+    if (started_) {
+        g_startPolls = 0;
+        return;
+    }
+    if (g_startPolls <= kStartPollLimit - 1) {
+        QTimer::singleShot(kStartPollMs, Qt::PreciseTimer, this, &ShareWidget::checkStarted);
+        return;
+    }
+    g_logger->info("ShareWidget,create share rtc, start time out");
+}
+
+void ShareWidget::onRtcStarted() {
+    g_logger->info("ShareWidget,create share rtc started");
+    started_ = true;
+    if (!manager_)
+        return;
+    client_ = manager_->signalingClient();
+    memberList_->setSignalingClient(client_);
+    if (client_)
+        client_->requestAllUser();
+    memberList_->onAlluserRefreshed({});
+    emit sigShareCreated();
+
+    responder_ = std::make_shared<ScanServer>();
+    connect(responder_.get(), &ScanServer::sigListeningSuccess, this, &ShareWidget::onUdpScanServerStarted);
+    connect(responder_.get(), &ScanServer::sigListeningFail, this, &ShareWidget::onUdpScanServerStartFail);
+    connect(responder_.get(), &ScanServer::sigStop, this, &ShareWidget::onUdpScanServerStoped);
+    connect(responder_.get(), &ScanServer::siglocalIp, this, &ShareWidget::onLocalIp);
+    responder_->postStartListening(kScanPort);
+}
+
+void ShareWidget::onRtcStartFail() {
+    g_logger->error("ShareWidget,create share rtc start fail");
+    g_logger->flush();
+    releaseManager();
+    emit sigCreateShareFail();
+}
+
+void ShareWidget::onRtcStoped() {
+    g_logger->warn("create share rtc stop");
+    releaseManager();
+    // A share that ends on its own (or by the quit button while a file goes out) leaves no transfer
+    // dialog behind on the start page.
+    if (singleDialog_ && singleDialog_->isVisible())
+        singleDialog_->accept();
+    if (multiDialog_ && multiDialog_->isVisible())
+        multiDialog_->accept();
+    // The responder ends with the share, also when the share ended without the quit button.
+    if (responder_)
+        responder_->postStopListening();
+    label_ip->setText(QStringLiteral("IP: XXX.XXX.XXX.XXX"));
+    memberList_->onAlluserRefreshed({});
+    emit sigQuitShare();
+    for (const auto &window : qAsConst(shareScreens_))
+        window->close();
+    shareScreens_.clear();
+}
+
+QString ShareWidget::askForFile() const {
+    return QFileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
+}
+
+void ShareWidget::on_btn_transfer_clicked() {
+    if (!manager_)
+        return;
+    if (manager_->transferFileRunning()) {
+        MessageDialog message(QStringLiteral("请等待上一文件传输完成"));
+        message.adjustSize();
+        centre(&message);
+        message.exec();
+        return;
+    }
+    const QString path = askForFile();
+    // A cancelled file dialog sends nothing and opens no progress dialog.
+    if (path.isEmpty() || !manager_)
+        return;
+    for (const QString &id : memberList_->memberIds())
+        manager_->transferFile(id, path);
+    multiDialog_ = std::make_unique<MultiTransFileProgressDialog>();
+}
+
+void ShareWidget::onRefreshUsersBtnClicked() {
+    if (client_)
+        client_->requestAllUser();
+}
+
+void ShareWidget::on_btn_quit_clicked() {
+    QuitShareDialog dialog;
+    dialog.adjustSize();
+    centre(&dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (manager_)
+        manager_->stop();
+    if (responder_)
+        responder_->postStopListening();
+}
+
+void ShareWidget::on_btn_switch_clicked() {
+    emit sigSwitchSourceClicked();
+}
+
+void ShareWidget::onUdpScanServerStarted() {
+    g_logger->info("ShareWidget,udp scan server started");
+}
+
+void ShareWidget::onUdpScanServerStartFail() {
+    g_logger->error("ShareWidget,udp scan server start fail");
+    g_logger->flush();
+    QMessageBox::warning(nullptr, QStringLiteral("错误"),
+                         QStringLiteral("启动扫描服务时出错！\n请检查网络环境;\n"
+                                        "否则您的共享将不能被局域网内其他设备所发现!"),
+                         QMessageBox::Ok);
+}
+
+void ShareWidget::onUdpScanServerStoped() {
+    g_logger->warn("ShareWidget,udp scan server stop");
+    auto *stopped = qobject_cast<ScanServer *>(sender());
+    if (!responder_ || (stopped && stopped != responder_.get()))
+        return;
+    disconnect(responder_.get(), nullptr, this, nullptr);
+    // Destroying the responder joins its thread; do it once this slot has returned.
+    std::shared_ptr<ScanServer> gone = std::move(responder_);
+    QTimer::singleShot(0, [gone]() {});
+}
+
+void ShareWidget::onLocalIp(QString ip) {
+    label_ip->setText(QStringLiteral("IP: ") + ip);
+}
+
+void ShareWidget::onCencelShareClicked(QString id) {
+    g_logger->warn("ShareWidget,cut off share(id:{})", id.toStdString());
+    if (manager_)
+        manager_->cutOffShare(id);
+}
+
+void ShareWidget::onTransferFileClicked(QString id) {
+    g_logger->info("ShareWidget,batch transfer clicked");
+    if (!manager_)
+        return;
+    if (manager_->transferFileRunning()) {
+        MessageDialog message(QStringLiteral("请等待上一文件传输完成"));
+        message.adjustSize();
+        centre(&message);
+        message.exec();
+        return;
+    }
+    const QString path = askForFile();
+    if (path.isEmpty() || !manager_)
+        return;
+    manager_->transferFile(id, path);
+    singleDialog_ = std::make_unique<SingleTransFileProgressDialog>();
+}
+
+void ShareWidget::onSingleTransferFileBegin(QString id) {
+    g_logger->info("ShareWidget,transfer file begin");
+    if (singleDialog_) {
+        if (singleDialog_->isVisible()) {
+            singleDialog_->setProgress(0);
+            return;
+        }
+        singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        centre(singleDialog_.get());
+        singleDialog_->setProgress(0);
+        singleDialog_->exec();
+        if (manager_)
+            manager_->stopFileTransfer();
+        singleDialog_.reset();
+    } else if (multiDialog_) {
+        multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        multiDialog_->addMember(id, memberList_->nickName(id));
+        if (multiDialog_->isVisible())
+            return;
+        centre(multiDialog_.get());
+        multiDialog_->exec();
+        if (manager_)
+            manager_->stopFileTransfer();
+        multiDialog_.reset();
+    }
+}
+
+void ShareWidget::onSingleTransferFileProgressChanged(QString id, int value) {
+    if (singleDialog_) {
+        singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        singleDialog_->setProgress(value);
+    } else if (multiDialog_) {
+        multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        multiDialog_->setMemberProgress(id, value);
+    }
+}
+
+void ShareWidget::onSingleTransferFileFail(QString id, QString error) {
+    g_logger->info("ShareWidget,transfer file error:{}", error.toStdString());
+    if (singleDialog_) {
+        singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        singleDialog_->accept();
+        MessageDialog message(error);
+        message.adjustSize();
+        centre(&message);
+        message.exec();
+    } else if (multiDialog_) {
+        multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        multiDialog_->setMemberState(id, QStringLiteral("文件传输中断"));
+    }
+}
+
+void ShareWidget::onRequestShareScreen(QString id) {
+    if (!manager_)
+        return;
+    const QString name = memberList_->nickName(id);
+    if (name.isEmpty())
+        return;
+    RequestShareScreenDialog dialog;
+    dialog.setName(name);
+    dialog.adjustSize();
+    centre(&dialog);
+    const int answer = dialog.exec();
+    if (!manager_)
+        return;
+    if (answer == QDialog::Accepted) {
+        g_logger->info("ShareWidget,share screen agree!!!");
+        std::shared_ptr<MobilePhoneScreenWidget> window = shareScreens_.value(id);
+        if (!window) {
+            window = std::make_shared<MobilePhoneScreenWidget>();
+            shareScreens_.insert(id, window);
+            // One connection per window: a reused window sends one stop when it closes.
+            connect(window.get(), &MobilePhoneScreenWidget::sigClosed, this,
+                    &ShareWidget::onShareWidgetClosed);
+        }
+        manager_->setShareScreenWidget(id, window->videoWidget());
+        manager_->agreeShare(id);
+        window->setName(name);
+        window->show();
+    } else {
+        g_logger->error("ShareWidget,share screen refuse!!!");
+        g_logger->flush();
+        manager_->refuseShare(id);
+    }
+}
+
+void ShareWidget::onShareWidgetClosed() {
+    g_logger->warn("ShareWidget,share screen widget closed!");
+    for (auto it = shareScreens_.cbegin(); it != shareScreens_.cend(); ++it) {
+        if (it.value().get() == sender() && manager_)
+            manager_->stopShare(it.key());
+    }
+}
+
+void ShareWidget::onShareScreenClosed(QString id) {
+    g_logger->warn("ShareWidget,share screen closed!");
+    if (auto window = shareScreens_.value(id))
+        window->close();
+}
+
+void ShareWidget::on_btn_ctrl_memlist_clicked() {
+    memListShown_ = !memListShown_;
+    setMemListButtonLook(memListShown_);
+    memwidget->setVisible(memListShown_);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class MemberListWidget;
+class MobilePhoneScreenWidget;
+class MultiTransFileProgressDialog;
+class RtcManager;
+class ScanServer;
+class SignalingClient;
+class SingleTransFileProgressDialog;
+
+// The host's page while a share runs: the host's address, the members, file transfers, projected
+// screens of mobile members and the quit confirmation. Owns the host session manager and the
+// discovery responder.
+class ShareWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr quint16 kServerPort = 5678;
+    static constexpr quint16 kScanPort = 5679;
+    static constexpr int kStartPollMs = 200;
+    static constexpr int kStartPollLimit = 50;
+
+    explicit ShareWidget(QWidget *parent = nullptr);
+    ~ShareWidget() override;
+
+    void createShare();
+
+    // For tests and tools.
+    RtcManager *sessionManager() const { return manager_.get(); }
+    MemberListWidget *memberList() const { return memberList_; }
+    bool hasResponder() const { return bool(responder_); }
+    QWidget *mainArea() const { return widget_main; }
+
+signals:
+    void sigShareCreated();
+    void sigQuitShare();
+    void sigCreateShareFail();
+    void sigSwitchSourceClicked();
+
+private slots:
+    void checkStarted();
+    void onRtcStarted();
+    void onRtcStoped();
+    void onRtcStartFail();
+    void on_btn_transfer_clicked();
+    void onRefreshUsersBtnClicked();
+    void on_btn_quit_clicked();
+    void on_btn_switch_clicked();
+    void onUdpScanServerStarted();
+    void onUdpScanServerStartFail();
+    void onUdpScanServerStoped();
+    void onLocalIp(QString ip);
+    void onCencelShareClicked(QString id);
+    void onTransferFileClicked(QString id);
+    void onSingleTransferFileBegin(QString id);
+    void onSingleTransferFileProgressChanged(QString id, int value);
+    void onSingleTransferFileFail(QString id, QString error);
+    void onRequestShareScreen(QString id);
+    void onShareWidgetClosed();
+    void onShareScreenClosed(QString id);
+    void on_btn_ctrl_memlist_clicked();
+
+private:
+    void centre(QWidget *dialog) const;
+    // Lets the manager go once the slot that reported its end has returned.
+    void releaseManager();
+    void setMemListButtonLook(bool shown);
+    QString askForFile() const;
+
+    QWidget *widget_main;
+    QLabel *label_msg;
+    QPushButton *btn_ctrl_memlist;
+    QWidget *widget_tools;
+    QLabel *label_ip;
+    QPushButton *btn_transfer;
+    QPushButton *btn_switch;
+    QPushButton *btn_quit;
+    QWidget *memwidget;
+
+    MemberListWidget *memberList_;
+    std::unique_ptr<RtcManager> manager_;
+    bool started_ = false;
+    std::shared_ptr<SignalingClient> client_;
+    std::shared_ptr<ScanServer> responder_;
+    std::unique_ptr<SingleTransFileProgressDialog> singleDialog_;
+    std::unique_ptr<MultiTransFileProgressDialog> multiDialog_;
+    QHash<QString, std::shared_ptr<MobilePhoneScreenWidget>> shareScreens_;
+    bool memListShown_ = true;
+};

@@ -1,0 +1,276 @@
+#include "ui/watchwidget.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "core/logger.h"
+#include "rtc/rtcmanager.h"
+#include "signaling/signalingclient.h"
+#include "ui/memberlistwidget.h"
+#include "ui/messagedialog.h"
+#include "ui/pagestyle.h"
+#include "ui/receivefiledialog.h"
+#include "ui/watchtoolwidget.h"
+#include "video/openglhelper.h"
+#include "video/openglwidget.h"
+#include "video/videowidget.h"
+
+WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("WatchWidget"));
+    setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
+    auto *page = new QHBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    auto *column = new QVBoxLayout;
+    column->setSpacing(0);
+
+    viewWidget = new QWidget(this);
+    viewWidget->setObjectName(QStringLiteral("viewWidget"));
+    viewWidget->setAttribute(Qt::WA_StyledBackground, true);
+    viewWidget->setStyleSheet(QStringLiteral("#viewWidget{background-color: rgb(59, 59, 64);}"));
+    column->addWidget(viewWidget, 1);
+
+    toolsWidget = new QWidget(this);
+    toolsWidget->setObjectName(QStringLiteral("toolsWidget"));
+    toolsWidget->setAttribute(Qt::WA_StyledBackground, true);
+    toolsWidget->setStyleSheet(QStringLiteral("#toolsWidget{background-color: rgb(89, 131, 165);}"));
+    toolsWidget->setMaximumHeight(49);
+    toolsWidget->setMinimumHeight(49);
+    auto *tools = new QHBoxLayout(toolsWidget);
+    tools->setContentsMargins(16, 0, 16, 0);
+    tools->setSpacing(12);
+    tools->addStretch(1);
+    pushButton = new QPushButton(QStringLiteral("文件路径"), toolsWidget);
+    pushButton->setObjectName(QStringLiteral("pushButton"));
+    pushButton->setStyleSheet(pagestyle::blueButton());
+    pushButton->setToolTip(QStringLiteral("打开下载文件夹"));
+    btn_quit = new QPushButton(QStringLiteral("退出共享"), toolsWidget);
+    btn_quit->setObjectName(QStringLiteral("btn_quit"));
+    btn_quit->setStyleSheet(pagestyle::redButton());
+    for (QPushButton *b : {pushButton, btn_quit}) {
+        b->setFixedSize(85, 32);
+        b->setCursor(Qt::PointingHandCursor);
+        tools->addWidget(b);
+    }
+    column->addWidget(toolsWidget);
+    page->addLayout(column, 1);
+
+    memwidget = new QWidget(this);
+    memwidget->setObjectName(QStringLiteral("memwidget"));
+    memwidget->setAttribute(Qt::WA_StyledBackground, true);
+    memwidget->setStyleSheet(QStringLiteral("#memwidget{background-color: rgb(242, 244, 248);}"));
+    memwidget->setFixedWidth(160);
+    page->addWidget(memwidget);
+    memberList_ = new MemberListWidget(memwidget);
+    auto *memLayout = new QVBoxLayout(memwidget);
+    memLayout->setContentsMargins(0, 0, 0, 0);
+    memLayout->addWidget(memberList_);
+
+    // The view is shared with the session manager, which draws into it from the engine's threads;
+    // the page lets it go before Qt's child clean-up would reach it.
+    if (OpenGLHelper::isSupported()) {
+        auto view = std::make_shared<OpenGLWidget>();
+        viewAsWidget_ = view.get();
+        view_ = view;
+    } else {
+        auto view = std::make_shared<VideoWidget>();
+        view->setBackgroundColor(59, 59, 64);
+        viewAsWidget_ = view.get();
+        view_ = view;
+    }
+    viewAsWidget_->setObjectName(QStringLiteral("video_view"));
+    auto *viewLayout = new QVBoxLayout(viewWidget);
+    viewLayout->setContentsMargins(0, 0, 0, 0);
+    viewLayout->addWidget(viewAsWidget_);
+
+    tool_ = new WatchToolWidget(viewAsWidget_);
+    auto *overLayout = new QVBoxLayout(viewAsWidget_);
+    overLayout->setContentsMargins(0, 0, 0, 0);
+    overLayout->addWidget(tool_);
+    tool_->setMemListButtonState(1);
+
+    connect(tool_, &WatchToolWidget::sigFullScrrenButtonClicked, this, &WatchWidget::onFullScreenBtnClicked);
+    connect(tool_, &WatchToolWidget::sigCtrlMemListBtnClicked, this, &WatchWidget::onCtrlMemlistBtnClicked);
+    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
+            &WatchWidget::onRefreshUsersBtnClicked);
+    QMetaObject::connectSlotsByName(this);
+}
+
+WatchWidget::~WatchWidget() {
+    receiveDialog_.reset();
+    client_.reset();
+    memberList_->setSignalingClient(nullptr);
+    if (manager_)
+        disconnect(manager_.get(), nullptr, this, nullptr);
+    manager_.reset();
+    delete tool_;
+    tool_ = nullptr;
+    view_.reset();
+}
+
+void WatchWidget::centre(QWidget *dialog) const {
+    const QPoint middle = viewWidget->mapToGlobal(QPoint(viewWidget->width() / 2, viewWidget->height() / 2));
+    dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
+}
+
+void WatchWidget::releaseManager() {
+    client_.reset();
+    memberList_->setSignalingClient(nullptr);
+    if (!manager_)
+        return;
+    RtcManager *manager = manager_.release();
+    disconnect(manager, nullptr, this, nullptr);
+    // The manager keeps the view strongly; it must not outlive the page with it.
+    manager->setVideoWidget(std::weak_ptr<VideoWidgetInterface>());
+    view_->renderFrame(std::weak_ptr<VideoFrameInterface>());
+    manager->deleteLater();
+}
+
+void WatchWidget::joinShare(const QString &ip, const QString &nickName) {
+    g_logger->info("WatchWidget, join share, current manager'value: {}",
+                   reinterpret_cast<quintptr>(manager_.get()));
+    if (manager_)
+        return;
+    manager_ = RtcManager::create(0);
+    if (!manager_)
+        return;
+    client_ = manager_->signalingClient();
+    if (client_) {
+        client_->setNickName(nickName);
+        memberList_->setSignalingClient(client_);
+    }
+    memberList_->onAlluserRefreshed({});
+    manager_->setServerIp(ip);
+    manager_->setServerPort(kServerPort);
+    manager_->setVideoWidget(view_);
+    RtcManager *m = manager_.get();
+    connect(m, &RtcManager::sigRtcStarted, this, &WatchWidget::onRtcStarted);
+    connect(m, &RtcManager::sigRtcStoped, this, &WatchWidget::onRtcStoped);
+    connect(m, &RtcManager::sigRtcStartFailed, this, &WatchWidget::onRtcStartFail);
+    connect(m, &RtcManager::sigFileTransferBegin, this, &WatchWidget::onReceiveFileBegin);
+    connect(m, &RtcManager::sigFileTransferProgressChanged, this, &WatchWidget::onReceiveFileProgressChanged);
+    connect(m, &RtcManager::sigFileTransferFail, this, &WatchWidget::onReceiveFileFail);
+    m->start();
+    // The time-out belongs to this attempt only: a later attempt has a manager of its own.
+    QTimer::singleShot(kJoinTimeoutMs, Qt::CoarseTimer, this, [this, m]() { onJoinTimeout(m); });
+}
+
+void WatchWidget::onJoinTimeout(const RtcManager *manager) {
+    if (isVisible() || !manager_ || manager_.get() != manager)
+        return;
+    g_logger->info("WatchWidget, join share time out");
+    releaseManager();
+    emit sigJoinShareFail();
+}
+
+void WatchWidget::onRtcStarted() {
+    g_logger->info("WatchWidget, rtc started");
+    emit sigShareJoined();
+}
+
+void WatchWidget::onRtcStartFail() {
+    g_logger->info("WatchWidget, rtc start fail");
+    releaseManager();
+    emit sigJoinShareFail();
+}
+
+void WatchWidget::onRtcStoped() {
+    g_logger->info("WatchWidget, rtc stoped");
+    // An open receive dialog ends with the share; its modal run then cleans it up.
+    if (receiveDialog_ && receiveDialog_->isVisible())
+        receiveDialog_->accept();
+    emit sigQuitShare();
+    QMetaObject::invokeMethod(this, "clear", Qt::QueuedConnection);
+}
+
+void WatchWidget::clear() {
+    releaseManager();
+    memberList_->onAlluserRefreshed({});
+}
+
+void WatchWidget::on_btn_quit_clicked() {
+    g_logger->info("WatchWidget, cancel rtc clicked");
+    if (manager_)
+        manager_->stop();
+}
+
+void WatchWidget::on_pushButton_clicked() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        g_logger->warn("WatchWidget, cannot open the download folder {}", folder.toStdString());
+}
+
+void WatchWidget::onFullScreenBtnClicked() {
+    if (fullScreen_)
+        emit sigNormalBtnClicked();
+    else
+        emit sigFullScreenBtnClicked();
+}
+
+void WatchWidget::setFullScreenMode() {
+    fullScreen_ = true;
+    memwidget->hide();
+    tool_->showNarrowIcon();
+    toolsWidget->hide();
+}
+
+void WatchWidget::setNormalMode() {
+    fullScreen_ = false;
+    memwidget->show();
+    tool_->showFullScreenIcon();
+    toolsWidget->show();
+    // Normal mode always shows the list, so the toggle starts from "shown" again.
+    memListShown_ = 1;
+    tool_->setMemListButtonState(1);
+}
+
+void WatchWidget::onCtrlMemlistBtnClicked() {
+    memListShown_ = memListShown_ ? 0 : 1;
+    memwidget->setVisible(memListShown_ == 1);
+    tool_->setMemListButtonState(memListShown_);
+}
+
+void WatchWidget::onRefreshUsersBtnClicked() {
+    if (client_)
+        client_->requestAllUser();
+}
+
+void WatchWidget::onReceiveFileBegin() {
+    g_logger->error("WatchWidget, receive file begin");
+    g_logger->flush();
+    if (!receiveDialog_)
+        receiveDialog_ = std::make_unique<ReceiveFileDialog>();
+    if (receiveDialog_->isVisible()) {
+        receiveDialog_->setProgress(0);
+        return;
+    }
+    receiveDialog_->setProgress(0);
+    centre(receiveDialog_.get());
+    receiveDialog_->exec();
+    if (manager_)
+        manager_->stopFileTransfer();
+    receiveDialog_.reset();
+}
+
+void WatchWidget::onReceiveFileProgressChanged(QString, int value) {
+    if (receiveDialog_)
+        receiveDialog_->setProgress(value);
+}
+
+void WatchWidget::onReceiveFileFail(QString, QString error) {
+    qDebug() << "onReceiveFileFail" << error;
+    g_logger->error("WatchWidget, receive file fail; info({})", error.toStdString());
+    g_logger->flush();
+    if (receiveDialog_)
+        receiveDialog_->accept();
+    MessageDialog message(error);
+    message.adjustSize();
+    centre(&message);
+    message.exec();
+}

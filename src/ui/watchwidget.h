@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class QPushButton;
+class MemberListWidget;
+class ReceiveFileDialog;
+class RtcManager;
+class SignalingClient;
+class VideoWidgetInterface;
+class WatchToolWidget;
+
+// The attendee's page: the host's picture with its tool overlay, the members, the download folder,
+// the received files' progress and the quit button. Owns the attendee session manager.
+class WatchWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr quint16 kServerPort = 5678;
+    static constexpr int kJoinTimeoutMs = 5000;
+
+    explicit WatchWidget(QWidget *parent = nullptr);
+    ~WatchWidget() override;
+
+    void joinShare(const QString &ip, const QString &nickName);
+    void setFullScreenMode();
+    void setNormalMode();
+
+    // For tests and tools.
+    RtcManager *sessionManager() const { return manager_.get(); }
+    bool isFullScreenMode() const { return fullScreen_; }
+    WatchToolWidget *toolWidget() const { return tool_; }
+    std::shared_ptr<VideoWidgetInterface> videoView() const { return view_; }
+    MemberListWidget *memberList() const { return memberList_; }
+
+signals:
+    void sigShareJoined();
+    void sigQuitShare();
+    void sigJoinShareFail();
+    void sigFullScreenBtnClicked();
+    void sigNormalBtnClicked();
+
+private slots:
+    void onRtcStarted();
+    void onRtcStoped();
+    void onRtcStartFail();
+    void on_btn_quit_clicked();
+    void onFullScreenBtnClicked();
+    void onCtrlMemlistBtnClicked();
+    void onRefreshUsersBtnClicked();
+    void onReceiveFileBegin();
+    void onReceiveFileProgressChanged(QString id, int value);
+    void onReceiveFileFail(QString id, QString error);
+    void on_pushButton_clicked();
+
+private:
+    Q_INVOKABLE void clear();
+    void onJoinTimeout(const RtcManager *manager);
+    void releaseManager();
+    void centre(QWidget *dialog) const;
+
+    QWidget *viewWidget;
+    QWidget *toolsWidget;
+    QPushButton *pushButton;
+    QPushButton *btn_quit;
+    QWidget *memwidget;
+
+    MemberListWidget *memberList_;
+    std::shared_ptr<VideoWidgetInterface> view_;
+    QWidget *viewAsWidget_ = nullptr;
+    WatchToolWidget *tool_;
+    int memListShown_ = 1;
+    std::unique_ptr<RtcManager> manager_;
+    std::shared_ptr<SignalingClient> client_;
+    std::unique_ptr<ReceiveFileDialog> receiveDialog_;
+    bool fullScreen_ = false;
+};
