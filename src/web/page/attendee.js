@@ -7,6 +7,8 @@
   const SIGNALING_PATH = '/zu_remote_ctrl';
   const OWNER_POLL_MS = 200;
   const RETRY_MS = 3000;
+  const LOST_RETRY_MS = 1000;
+  const ENDED_RETRY_MS = 5000;
   const FULL_RETRY_MS = 10000;
   const NICKNAME_KEY = 'zushare.nickname';
 
@@ -20,6 +22,7 @@
     connecting: ['正在连接', '正在连接主持人的共享…'],
     waiting: ['正在加入', '已连接，正在等待主持人的画面…'],
     ended: ['共享已结束', '主持人已结束共享或将你移出了共享。'],
+    gone: ['共享已结束', '主持人已结束共享，重新开始共享时会自动加入。'],
     lost: ['连接已断开', '与主持人的连接中断，正在自动重新连接…'],
     unreachable: ['无法连接', '找不到这个地址上的共享，正在自动重试…'],
     full: ['共享人数已满', '这个共享最多允许 5 位观看者，稍后自动重试…'],
@@ -35,7 +38,9 @@
       $('notice-title').textContent = texts[state][0];
       $('notice-text').textContent = texts[state][1];
     }
-    $('rejoin').hidden = state !== 'ended';
+    $('rejoin').hidden = state !== 'ended' && state !== 'gone';
+    // Both say the share ended; "gone" keeps looking for a new one.
+    if (state === 'gone') document.body.dataset.state = 'ended';
   }
 
   // Signaling texts are written the way the desktop program writes them: keys in ascending order,
@@ -61,13 +66,15 @@
       this.ownerTimer = 0;
       this.retryTimer = 0;
       this.stopped = false;
+      this.wasJoined = false;
     }
 
-    start() {
+    // quiet: the message on screen stays until the attempt succeeds.
+    start(quiet) {
       clearTimeout(this.retryTimer);
       this.myId = this.ownerId = '';
       this.opened = this.gotId = false;
-      setState('connecting');
+      if (!quiet) setState('connecting');
       let ws;
       try {
         ws = new WebSocket(signalingUrl);
@@ -87,6 +94,7 @@
 
     onOpen() {
       this.opened = true;
+      this.wasJoined = false;
       setState('waiting');
       this.send(envelope('ctrl', this.myId, '', body('modify', { data: this.nickname, modify_type: 'nickname' })));
       this.requestOwner();
@@ -217,17 +225,23 @@
       // The server closes a connection it has no room for before greeting it; a greeted connection
       // closed normally was ended by the host (the share stopped, or the host removed us), and is
       // not rejoined behind the host's back.
-      if (!this.opened) {
+      // A host that quits may take its server down before it has closed every connection, so a
+      // lost connection whose server no longer answers is an ended share as well.
+      if (!this.opened && this.wasJoined) {
+        setState('gone');
+        this.retryTimer = setTimeout(() => this.start(true), ENDED_RETRY_MS);
+      } else if (!this.opened) {
         setState('unreachable');
-        this.retryTimer = setTimeout(() => this.start(), RETRY_MS);
+        this.retryTimer = setTimeout(() => this.start(true), RETRY_MS);
       } else if (!this.gotId) {
         setState('full');
-        this.retryTimer = setTimeout(() => this.start(), FULL_RETRY_MS);
+        this.retryTimer = setTimeout(() => this.start(true), FULL_RETRY_MS);
       } else if (code === 1000) {
         setState('ended');
       } else {
+        this.wasJoined = true;
         setState('lost');
-        this.retryTimer = setTimeout(() => this.start(), RETRY_MS);
+        this.retryTimer = setTimeout(() => this.start(true), LOST_RETRY_MS);
       }
     }
 
