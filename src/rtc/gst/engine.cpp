@@ -70,7 +70,11 @@ Engine::~Engine() {
     left.clear();
     feed_->shutdown();
     g_main_loop_quit(loop_);
-    thread_.join();
+    // exit() called on the engine thread itself (an X I/O error, say) cannot wait for that thread.
+    if (onEngineThread())
+        thread_.detach();
+    else
+        thread_.join();
     feed_.reset();
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);

@@ -36,8 +36,12 @@ void FeedHub::shutdown() {
         synthStop_ = true;
     }
     synthCv_.notify_all();
-    if (synthThread_.joinable())
-        synthThread_.join();
+    if (synthThread_.joinable()) {
+        if (synthThread_.get_id() == std::this_thread::get_id())
+            synthThread_.detach();
+        else
+            synthThread_.join();
+    }
     std::map<VideoCodec, std::shared_ptr<Encoder>> encoders;
     {
         std::lock_guard<std::mutex> lock(mutex_);
