@@ -16,6 +16,12 @@ CliFrameSink::Rgb pixelAt(const VideoFrameInterface &frame, int x, int y) {
 CliFrameSink::CliFrameSink(int saveEvery, bool readStamps)
     : m_saveEvery(saveEvery), m_readStamps(readStamps) {}
 
+int64_t CliFrameSink::monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 uint32_t CliFrameSink::nowStampMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -36,6 +42,9 @@ bool CliFrameSink::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
         return true;
     }
     m_shown = picture;
+    if (m_firstFrameNs.load() == 0) {
+        m_firstFrameNs = monotonicNs();
+    }
     const int w = int(picture->width());
     const int h = int(picture->height());
     ++m_report.frames;

@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 #include <QVector>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,9 @@ public:
     static constexpr int kStampBlock = 24;
     static int stampTop(int height) { return height * 3 / 8 + kStampBlock; }
     static uint32_t nowStampMs();
+    // CLOCK_MONOTONIC in nanoseconds, and when the first frame came (0 before).
+    static int64_t monotonicNs();
+    int64_t firstFrameNs() const { return m_firstFrameNs.load(); }
 
 private:
     const int m_saveEvery;
@@ -50,4 +54,5 @@ private:
     Report m_report;
     QVector<QPair<qint64, QImage>> m_saved;
     std::shared_ptr<VideoFrameInterface> m_shown;
+    std::atomic<int64_t> m_firstFrameNs{0};
 };

@@ -123,7 +123,6 @@ void CliHost::onMembers(const QList<SignalingUser> &users) {
     for (auto it = m_members.constBegin(); it != m_members.constEnd(); ++it) {
         if (!now.contains(it.key())) {
             say(QStringLiteral("member left %1 %2").arg(it.key(), it.value()));
-            m_sentTo.remove(it.key());
         }
     }
     m_members = now;
@@ -145,7 +144,12 @@ void CliHost::sendToNewMembers() {
     if (m_options.sendPath.isEmpty()) {
         return;
     }
-    for (const QString &id : m_host->transferorIds()) {
+    const QList<QString> transferors = m_host->transferorIds();
+    // A member is sent the file once per data channel it opens.
+    for (auto it = m_sentTo.begin(); it != m_sentTo.end();) {
+        it = transferors.contains(*it) ? std::next(it) : m_sentTo.erase(it);
+    }
+    for (const QString &id : transferors) {
         if (!m_sentTo.contains(id)) {
             m_sentTo.insert(id);
             say(QStringLiteral("sending %1 to %2").arg(m_options.sendPath, id));

@@ -1,7 +1,6 @@
 #include "cliwatcher.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -15,13 +14,6 @@ namespace {
 void say(const QString &line) {
     std::fprintf(stdout, "%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-qint64 monotonicNs() {
-    static QElapsedTimer clock;
-    static bool started = (clock.start(), true);
-    (void)started;
-    return clock.nsecsElapsed();
 }
 
 int percentile(QVector<int> values, double p) {
@@ -54,7 +46,7 @@ CliWatcher::~CliWatcher() {
 }
 
 void CliWatcher::start() {
-    m_startNs = monotonicNs();
+    m_startNs = CliFrameSink::monotonicNs();
     m_manager = RtcManager::create(0);
     m_attendee = static_cast<AttendeeRtcManager *>(m_manager.get());
     m_manager->setServerIp(m_options.host);
@@ -121,7 +113,7 @@ void CliWatcher::report() {
     const CliFrameSink::Report r = m_sink->takeReport();
     if (r.total > 0 && !m_firstFrame) {
         m_firstFrame = true;
-        say(QStringLiteral("first frame after %1 ms").arg((monotonicNs() - m_startNs) / 1000000));
+        say(QStringLiteral("first frame after %1 ms").arg((m_sink->firstFrameNs() - m_startNs) / 1000000));
     }
     if (r.total > 0) {
         QString line = QStringLiteral("frames fps=%1 size=%2x%3 total=%4")

@@ -1,0 +1,28 @@
+# The session managers end to end: this process hosts on the namespace LAN with a moving picture
+# on the harness's display, zushare-cli attendees and a mobile member run as processes on the
+# other hosts. It paints the whole screen, so it runs alone.
+if(TARGET zushare_rtc)
+    add_executable(zushare_mobilemember ${CMAKE_CURRENT_LIST_DIR}/mobilemember.cpp
+                   ${CMAKE_CURRENT_LIST_DIR}/mobilemembermain.cpp)
+    target_include_directories(zushare_mobilemember PRIVATE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(zushare_mobilemember PRIVATE zushare_signaling zushare_zuwebrtc Qt5::WebSockets)
+
+    add_library(zushare_testpattern STATIC ${CMAKE_CURRENT_LIST_DIR}/testpatternwidget.cpp
+                ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp)
+    target_include_directories(zushare_testpattern PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${PROJECT_SOURCE_DIR}/tools
+                               ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(zushare_testpattern PUBLIC zushare_video Qt5::Widgets)
+
+    zushare_test(tst_session_e2e
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_session_e2e.cpp ${CMAKE_CURRENT_LIST_DIR}/recordingview.cpp
+        LIBS zushare_rtc zushare_testpattern zushare_testsupport Qt5::Widgets
+        DISPLAY TIMEOUT 900 LABELS rtc session)
+    add_dependencies(tst_session_e2e zushare-cli zushare_mobilemember)
+    target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>"
+                               ZUSHARE_MOBILE="$<TARGET_FILE:zushare_mobilemember>")
+    set_tests_properties(tst_session_e2e PROPERTIES RUN_SERIAL TRUE)
+endif()
+if(TEST tst_session_e2e)
+    # The signaling and engine traces of seven processes would drown the test's own lines.
+    set_property(TEST tst_session_e2e APPEND PROPERTY ENVIRONMENT "QT_LOGGING_RULES=default.debug=false")
+endif()
