@@ -19,7 +19,7 @@ HostWidget::HostWidget(QWidget *parent) : QWidget(parent) {
     label_ico = new QLabel(this);
     label_ico->setObjectName(QStringLiteral("label_ico"));
     label_ico->setFixedSize(24, 24);
-    label_ico->setStyleSheet(QStringLiteral("border-image: url(:/img/computer@2x.png);"));
+    label_ico->setStyleSheet(QStringLiteral("border-image: url(\":/img/computer@2x.png\");"));
     label_ip = new QLabel(this);
     label_ip->setObjectName(QStringLiteral("label_ip"));
     label_ip->setAlignment(Qt::AlignCenter);

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Renders the pages and the whole share flow under Xvfb on the namespace LAN into docs/img/.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+build_dir=${ZU_BUILD_DIR:-$ZU_ROOT/build}
+ZU_BUILD_TARGETS="tst_pageflow tst_uiscreenshots" zu_build "$build_dir"
+zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
+    env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img" "$build_dir/tests/ui/tst_pageflow"
