@@ -194,6 +194,15 @@ bool CaptureTestDesktop::waitUntilManaged(unsigned long window, bool wantListed)
             XFree(data);
         if (viewable && listed)
             return true;
+        if (attempt % 50 == 49) {
+            // Mapped while the window manager was still starting, so it never saw the request:
+            // map it again.
+            XUnmapWindow(display_, window);
+            XSync(display_, False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            XMapWindow(display_, window);
+            XSync(display_, False);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
