@@ -21,6 +21,8 @@
 #include "ui/quitsharedialog.h"
 #include "ui/requestsharescreendialog.h"
 #include "ui/singletransfileprogressdialog.h"
+#include "web/attendeepageqr.h"
+#include "web/attendeepageserver.h"
 
 namespace {
 // Shared by every share of the process, as the start poll only decides about one log line.
@@ -51,7 +53,47 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     btn_ctrl_memlist->setFixedSize(pagestyle::kMemListButtonSize);
     btn_ctrl_memlist->setFocusPolicy(Qt::NoFocus);
     btn_ctrl_memlist->setCursor(Qt::PointingHandCursor);
-    mainLayout->addWidget(label_msg, 1);
+    auto *centreColumn = new QVBoxLayout;
+    centreColumn->setContentsMargins(20, 0, 0, 0);
+    centreColumn->setSpacing(24);
+    centreColumn->addStretch(1);
+    centreColumn->addWidget(label_msg);
+
+    // The browser attendee's way in: the page's address and its QR code, once both are known.
+    widget_web = new QWidget(widget_main);
+    widget_web->setObjectName(QStringLiteral("widget_web"));
+    widget_web->setAttribute(Qt::WA_StyledBackground, true);
+    widget_web->setStyleSheet(QStringLiteral("#widget_web{background: white; border-radius: 6px;}"));
+    auto *web = new QHBoxLayout(widget_web);
+    web->setContentsMargins(10, 10, 18, 10);
+    web->setSpacing(14);
+    label_web_qr = new QLabel(widget_web);
+    label_web_qr->setObjectName(QStringLiteral("label_web_qr"));
+    label_web_qr->setFixedSize(kPageQrSize, kPageQrSize);
+    web->addWidget(label_web_qr);
+    auto *webText = new QVBoxLayout;
+    webText->setSpacing(8);
+    webText->addStretch(1);
+    auto *webTitle = new QLabel(QStringLiteral("手机或浏览器观看"), widget_web);
+    webTitle->setObjectName(QStringLiteral("label_web_title"));
+    webTitle->setStyleSheet(QStringLiteral("color: #333333; font-size: 16px; font-weight: bold;"));
+    label_web_url = new QLabel(widget_web);
+    label_web_url->setObjectName(QStringLiteral("label_web_url"));
+    label_web_url->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label_web_url->setStyleSheet(QStringLiteral("color: #2E6DA4; font-size: 15px;"));
+    auto *webHint = new QLabel(QStringLiteral("扫描二维码，或在浏览器中打开此地址"), widget_web);
+    webHint->setObjectName(QStringLiteral("label_web_hint"));
+    webHint->setStyleSheet(QStringLiteral("color: #808080; font-size: 13px;"));
+    webText->addWidget(webTitle);
+    webText->addWidget(label_web_url);
+    webText->addWidget(webHint);
+    webText->addStretch(1);
+    web->addLayout(webText);
+    widget_web->setVisible(false);
+    centreColumn->addWidget(widget_web, 0, Qt::AlignHCenter);
+    centreColumn->addStretch(1);
+
+    mainLayout->addLayout(centreColumn, 1);
     mainLayout->addWidget(btn_ctrl_memlist, 0, Qt::AlignRight | Qt::AlignVCenter);
     column->addWidget(widget_main, 1);
 
@@ -108,6 +150,7 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
 }
 
 ShareWidget::~ShareWidget() {
+    stopPageServer();
     shareScreens_.clear();
     multiDialog_.reset();
     singleDialog_.reset();
@@ -190,12 +233,47 @@ void ShareWidget::onRtcStarted() {
     memberList_->onAlluserRefreshed({});
     emit sigShareCreated();
 
+    startPageServer();
     responder_ = std::make_shared<ScanServer>();
     connect(responder_.get(), &ScanServer::sigListeningSuccess, this, &ShareWidget::onUdpScanServerStarted);
     connect(responder_.get(), &ScanServer::sigListeningFail, this, &ShareWidget::onUdpScanServerStartFail);
     connect(responder_.get(), &ScanServer::sigStop, this, &ShareWidget::onUdpScanServerStoped);
     connect(responder_.get(), &ScanServer::siglocalIp, this, &ShareWidget::onLocalIp);
     responder_->postStartListening(kScanPort);
+}
+
+void ShareWidget::startPageServer() {
+    if (pageServer_)
+        return;
+    localIp_.clear();
+    pageServer_ = std::make_unique<AttendeePageServer>();
+    // Without the page the share still serves desktop and mobile attendees.
+    if (!pageServer_->start()) {
+        g_logger->warn("ShareWidget,attendee page server could not start on port {}",
+                       AttendeePageServer::kPort);
+        pageServer_.reset();
+        return;
+    }
+    g_logger->info("ShareWidget,attendee page served on port {}", pageServer_->port());
+}
+
+void ShareWidget::stopPageServer() {
+    localIp_.clear();
+    widget_web->setVisible(false);
+    label_web_url->clear();
+    label_web_qr->clear();
+    if (!pageServer_)
+        return;
+    pageServer_->stop();
+    pageServer_.reset();
+}
+
+void ShareWidget::showPageAddress(const QString &ip) {
+    const QString url = pageServer_->url(ip);
+    const QImage qr = AttendeePageQr::render(url, kPageQrSize);
+    label_web_url->setText(url);
+    label_web_qr->setPixmap(QPixmap::fromImage(qr));
+    widget_web->setVisible(!qr.isNull());
 }
 
 void ShareWidget::onRtcStartFail() {
@@ -218,6 +296,7 @@ void ShareWidget::onRtcStoped() {
     if (responder_)
         responder_->postStopListening();
     label_ip->setText(QStringLiteral("IP: XXX.XXX.XXX.XXX"));
+    stopPageServer();
     memberList_->onAlluserRefreshed({});
     emit sigQuitShare();
     for (const auto &window : qAsConst(shareScreens_))
@@ -295,6 +374,10 @@ void ShareWidget::onUdpScanServerStoped() {
 
 void ShareWidget::onLocalIp(QString ip) {
     label_ip->setText(QStringLiteral("IP: ") + ip);
+    // The address may come before or after the page server is up.
+    localIp_ = ip;
+    if (pageServer_)
+        showPageAddress(ip);
 }
 
 void ShareWidget::onCencelShareClicked(QString id) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class AttendeePageServer;
 class QLabel;
 class QPushButton;
 class MemberListWidget;
@@ -27,6 +28,8 @@ public:
     static constexpr quint16 kScanPort = 5679;
     static constexpr int kStartPollMs = 200;
     static constexpr int kStartPollLimit = 50;
+    // Side of the attendee page's QR code on the host page, in pixels.
+    static constexpr int kPageQrSize = 160;
 
     explicit ShareWidget(QWidget *parent = nullptr);
     ~ShareWidget() override;
@@ -38,6 +41,8 @@ public:
     MemberListWidget *memberList() const { return memberList_; }
     bool hasResponder() const { return bool(responder_); }
     QWidget *mainArea() const { return widget_main; }
+    // Serves the browser attendee's page while a share runs; null otherwise.
+    AttendeePageServer *pageServer() const { return pageServer_.get(); }
 
 signals:
     void sigShareCreated();
@@ -74,6 +79,9 @@ private:
     void releaseManager();
     void setMemListButtonLook(bool shown);
     QString askForFile() const;
+    void startPageServer();
+    void stopPageServer();
+    void showPageAddress(const QString &ip);
 
     QWidget *widget_main;
     QLabel *label_msg;
@@ -84,12 +92,17 @@ private:
     QPushButton *btn_switch;
     QPushButton *btn_quit;
     QWidget *memwidget;
+    QWidget *widget_web;
+    QLabel *label_web_url;
+    QLabel *label_web_qr;
 
     MemberListWidget *memberList_;
     std::unique_ptr<RtcManager> manager_;
     bool started_ = false;
     std::shared_ptr<SignalingClient> client_;
     std::shared_ptr<ScanServer> responder_;
+    std::unique_ptr<AttendeePageServer> pageServer_;
+    QString localIp_;
     std::unique_ptr<SingleTransFileProgressDialog> singleDialog_;
     std::unique_ptr<MultiTransFileProgressDialog> multiDialog_;
     QHash<QString, std::shared_ptr<MobilePhoneScreenWidget>> shareScreens_;

@@ -43,6 +43,7 @@
 #include "ui/watchtoolwidget.h"
 #include "ui/watchwidget.h"
 #include "uiscript.h"
+#include "web/attendeepageserver.h"
 #include "video/videowidgetinterface.h"
 
 using testsupport::TestLan;
@@ -259,6 +260,15 @@ private slots:
                 return false;
             hostManager = qobject_cast<OriginatorRtcManager *>(host->hostPage()->sessionManager());
             return hostManager && ip->text() == QStringLiteral("IP: 10.77.1.1");
+        });
+        script.add("host page shows the browser page's address and code", [&] {
+            auto *url = child<QLabel>(host->hostPage(), "label_web_url");
+            const QPixmap code = child<QLabel>(host->hostPage(), "label_web_qr")->pixmap(Qt::ReturnByValue);
+            if (url->text() != QStringLiteral("http://10.77.1.1:5677/") || !url->isVisible())
+                return false;
+            if (code.isNull() || code.width() != code.height() || !host->hostPage()->pageServer())
+                script.fail("no code or no server beside the address");
+            return true;
         });
         script.add("attendee refreshes and sees three shares", [&] {
             if (script.stepElapsed() < 100)
@@ -508,7 +518,7 @@ private slots:
             return host->currentPage() == host->startPage() &&
                    attendee->currentPage() == attendee->startPage() && host->startPage()->isVisible() &&
                    attendee->startPage()->isVisible() && !host->hostPage()->sessionManager() &&
-                   !attendee->watchPage()->sessionManager();
+                   !attendee->watchPage()->sessionManager() && !host->hostPage()->pageServer();
         });
 
         script.start();

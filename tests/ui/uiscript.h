@@ -74,6 +74,8 @@ private:
         const bool done = steps_[index_].step();
         busy_ = false;
         if (done && failure_.isEmpty()) {
+            // Where the time of a long run went.
+            qInfo("step %d \"%s\": %lld ms", index_, qPrintable(steps_[index_].name), stepClock_.elapsed());
             ++index_;
             stepClock_.restart();
         }
