@@ -57,6 +57,34 @@ DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, cons
     return c;
 }
 
+QLabel *DialogChrome::addMessage(const QString &name, const QString &text) {
+    auto *label = new QLabel(text, body);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    label->setMaximumWidth(420);
+    label->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
+    bodyLayout->addWidget(label, 1);
+    return label;
+}
+
+QPushButton *DialogChrome::addButton(const QString &name, const QString &text, bool primary) {
+    if (!buttonRow) {
+        buttonRow = new QHBoxLayout;
+        buttonRow->setSpacing(16);
+        buttonRow->addStretch(1);
+        buttonRow->addStretch(1);
+        bodyLayout->addLayout(buttonRow);
+    }
+    auto *button = new QPushButton(text, body);
+    button->setObjectName(name);
+    button->setStyleSheet(primary ? uistyle::primaryButton() : uistyle::secondaryButton());
+    button->setMinimumSize(80, 30);
+    button->setMaximumHeight(30);
+    buttonRow->insertWidget(buttonRow->count() - 1, button);
+    return button;
+}
+
 FramelessWidgetHelper *DialogChrome::makeHelper(QDialog *dialog, QPushButton *closeButton, bool resizable) {
     auto *helper = new FramelessWidgetHelper(dialog);
     helper->setMaximizable(false);

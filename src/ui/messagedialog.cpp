@@ -1,9 +1,7 @@
 #include "ui/messagedialog.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "ui/dialogchrome.h"
 #include "ui/framelesswidgethelper.h"
@@ -18,26 +16,9 @@ MessageDialog::MessageDialog(const QString &text)
                                          QStringLiteral("警告"));
     label = c.titleLabel;
     btn_close = c.closeButton;
-
-    label_msg = new QLabel(text, c.body);
-    label_msg->setObjectName(QStringLiteral("label_msg"));
-    label_msg->setAlignment(Qt::AlignCenter);
-    label_msg->setWordWrap(true);
-    label_msg->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
-    label_msg->setMaximumWidth(420);
-    c.bodyLayout->addWidget(label_msg, 1);
-
-    btn_ok = new QPushButton(QStringLiteral("确认"), c.body);
-    btn_ok->setObjectName(QStringLiteral("btn_ok"));
-    btn_ok->setFixedSize(80, 30);
-    btn_ok->setStyleSheet(uistyle::primaryButton());
+    label_msg = c.addMessage(QStringLiteral("label_msg"), text);
+    btn_ok = c.addButton(QStringLiteral("btn_ok"), QStringLiteral("确认"), true);
     btn_ok->setDefault(true);
-    auto *row = new QHBoxLayout;
-    row->addStretch(1);
-    row->addWidget(btn_ok);
-    row->addStretch(1);
-    c.bodyLayout->addLayout(row);
-
     helper_.reset(DialogChrome::makeHelper(this, btn_close));
     QMetaObject::connectSlotsByName(this);
 }
