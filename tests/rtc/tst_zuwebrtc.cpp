@@ -2,11 +2,15 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "enginepair.h"
+#include "rtc/gst/encoder.h"
 #include "rtc/gst/videofeed.h"
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/zuwebrtc.h"
@@ -57,6 +61,7 @@ private slots:
     void threeViewersShareOneEncoder();
     void stalledViewerDoesNotSlowTheOthers();
     void joiningViewerGetsAKeyFrame();
+    void earlyKeyFrameRequestDoesNotBlockLaterOnes();
     void pushedPicturesAreSentAndDemandIsTold();
     void peersComeAndGoInALoop();
     void quietButAliveRemoteIsNotClosed();
@@ -429,6 +434,49 @@ void TestZuWebrtc::joiningViewerGetsAKeyFrame() {
     QTRY_VERIFY_WITH_TIMEOUT(second.receiver.frames > 0, kConnectMs);
     QVERIFY(zuengine::testing::keyFramesProduced() > keys);
     QTRY_VERIFY_WITH_TIMEOUT(first.receiver.frames > before + 10, 5000);
+}
+
+void TestZuWebrtc::earlyKeyFrameRequestDoesNotBlockLaterOnes() {
+    // A viewer that connects before the encoder's first picture asks for a key frame at once; later
+    // requests must still be honoured long before the periodic key frame (150 pictures).
+    (void)zuengine::testing::encodersRunning();  // GStreamer is up
+    std::mutex mutex;
+    std::vector<bool> keys;
+    zuengine::Encoder encoder(zuengine::VideoCodec::H264, [&](zuengine::VideoCodec, GstSample *sample) {
+        GstBuffer *buffer = gst_sample_get_buffer(sample);
+        std::lock_guard<std::mutex> lock(mutex);
+        keys.push_back(buffer && !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT));
+    });
+    QVERIFY(encoder.start());
+    const int w = 320, h = 180;
+    GstCaps *caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, w, "height",
+                            G_TYPE_INT, h, "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
+    auto out = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return keys;
+    };
+    auto pushPicture = [&](int n) {
+        GstBuffer *picture = gst_buffer_new_allocate(nullptr, w * h * 3 / 2, nullptr);
+        gst_buffer_memset(picture, 0, static_cast<guint8>(n * 7), w * h * 3 / 2);
+        encoder.push(picture, caps, w, h);
+        gst_buffer_unref(picture);
+        std::this_thread::sleep_for(std::chrono::milliseconds(33));
+    };
+    encoder.requestKeyFrame();
+    int n = 0;
+    while (out().size() < 20 && n < 300)
+        pushPicture(n++);
+    std::vector<bool> before = out();
+    QVERIFY(before.size() >= 20);
+    QVERIFY(before.front());
+    const auto countKeys = [](const std::vector<bool> &v) { return std::count(v.begin(), v.end(), true); };
+    encoder.requestKeyFrame();
+    while (out().size() < before.size() + 30 && n < 300)
+        pushPicture(n++);
+    QVERIFY2(countKeys(out()) > countKeys(before), "the second request got no key frame");
+    gst_caps_unref(caps);
+    encoder.stop();
 }
 
 void TestZuWebrtc::pushedPicturesAreSentAndDemandIsTold() {

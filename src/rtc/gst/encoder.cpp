@@ -109,7 +109,11 @@ void Encoder::push(GstBuffer *picture, GstCaps *caps, int width, int height) {
 }
 
 void Encoder::requestKeyFrame() {
-    if (!running_ || !appsink_)
+    // The first picture comes out as a key frame anyway. 1.22.0's video encoder stamps a request
+    // that waits while the first picture goes in about 1000 hours ahead (its output segment lacks
+    // x264enc's minimum-PTS offset yet), and its min-force-key-unit-interval throttle then refuses
+    // every later request: viewers waited for the periodic key frame.
+    if (!running_ || !appsink_ || framesOut_.load() == 0)
         return;
     gst_element_send_event(appsink_.get(),
                            gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));

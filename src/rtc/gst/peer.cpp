@@ -17,6 +17,10 @@ namespace zuengine {
 namespace {
 
 constexpr int64_t kSilenceLimitNs = 4000LL * 1000 * 1000;  // a vanished remote is reported after this
+// Until the first RTP or RTCP packet neither side sends RTCP (rtpsession starts its reports with the
+// media), so a stream still waiting for its first key frame is silent: allow the encoder's own
+// key-frame interval and a margin.
+constexpr int64_t kSilenceBeforeMediaNs = 10000LL * 1000 * 1000;
 constexpr guint kLivenessPeriodMs = 500;
 constexpr guint kMaxQueuedUnits = 15;  // half a second of stream waiting for one peer
 constexpr int64_t kKeyRequestGapNs = 500LL * 1000 * 1000;
@@ -854,10 +858,14 @@ void Peer::onStateChanged() {
 }
 
 void Peer::checkLiveness() {
-    if (!connected_ || closedReported_ || tornDown_)
+    // Without a video section nothing is sent periodically (an idle data channel is silent); the
+    // closing of the channel and of the transport tells of such a remote.
+    if (!connected_ || closedReported_ || tornDown_ || !(sendBranchBuilt_ || receiveTransceiverAdded_))
         return;
-    if (nowNs() - lastInbound_.load(std::memory_order_relaxed) > kSilenceLimitNs)
-        reportClosed("nothing heard from the remote for 4 s");
+    const bool media = mediaHeard_.load(std::memory_order_relaxed);
+    if (nowNs() - lastInbound_.load(std::memory_order_relaxed) >
+        (media ? kSilenceLimitNs : kSilenceBeforeMediaNs))
+        reportClosed(media ? "nothing heard from the remote for 4 s" : "no media from the remote for 10 s");
 }
 
 gboolean Peer::onLivenessTimer(gpointer data) {
@@ -939,8 +947,20 @@ void Peer::onDeepElementAddedCb(GstBin *, GstBin *, GstElement *element, gpointe
     }
 }
 
-GstPadProbeReturn Peer::onInboundProbe(GstPad *, GstPadProbeInfo *, gpointer data) {
-    static_cast<Peer *>(data)->onInbound();
+GstPadProbeReturn Peer::onInboundProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
+    auto *self = static_cast<Peer *>(data);
+    self->onInbound();
+    if (!self->mediaHeard_.load(std::memory_order_relaxed)) {
+        GstBuffer *buffer = nullptr;
+        if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
+            buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        else if (GstBufferList *list = GST_PAD_PROBE_INFO_BUFFER_LIST(info))
+            buffer = gst_buffer_list_length(list) > 0 ? gst_buffer_list_get(list, 0) : nullptr;
+        guint8 first = 0;
+        // RTP and RTCP start with 128..191, DTLS records (the data channel) with 20..63.
+        if (buffer && gst_buffer_extract(buffer, 0, &first, 1) == 1 && first >= 128 && first <= 191)
+            self->mediaHeard_.store(true, std::memory_order_relaxed);
+    }
     return GST_PAD_PROBE_OK;
 }
 

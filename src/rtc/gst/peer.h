@@ -138,6 +138,7 @@ private:
     std::atomic<bool> readyFired_{false};
     std::atomic<bool> connected_{false};
     std::atomic<int64_t> lastInbound_{0};
+    std::atomic<bool> mediaHeard_{false};  // an RTP or RTCP packet came in
     std::atomic<uint64_t> framesDelivered_{0};
     std::atomic<int> association_{0};  // SCTP association id shared by this peer's encoder and decoder
 
