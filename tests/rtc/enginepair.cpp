@@ -136,6 +136,11 @@ std::vector<std::vector<uint8_t>> Endpoint::takeMessages() {
     return out;
 }
 
+std::string Endpoint::offerHeld() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return heldOffer;
+}
+
 FrameInfo Endpoint::frame() {
     std::lock_guard<std::mutex> lock(mutex);
     return lastFrame;

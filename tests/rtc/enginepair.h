@@ -46,6 +46,7 @@ struct Endpoint {
     Endpoint();
     ~Endpoint();
     std::vector<std::vector<uint8_t>> takeMessages();
+    std::string offerHeld();
     FrameInfo frame();
 };
 

@@ -27,13 +27,9 @@ using zuengine::ScreenStream;
 using zuengine::X11ScreenSource;
 using Rgb = CaptureTestDesktop::Rgb;
 using Yuv = CaptureTestDesktop::Yuv;
+using namespace capturecolours;
 
 namespace {
-
-constexpr Rgb kRed{230, 30, 30};
-constexpr Rgb kBlue{30, 40, 220};
-constexpr Rgb kYellow{240, 220, 20};
-constexpr Rgb kCyan{20, 210, 220};
 
 struct Snapshot {
     std::string title;
@@ -124,10 +120,7 @@ private:
 
 void TestCapture::initTestCase() {
     // The desktop's connection sets its error handler before any capture connection chains to it.
-    desktop_ = std::make_unique<CaptureTestDesktop>();
-    if (!desktop_->isOpen())
-        QSKIP("needs the X display of the test harness");
-    QVERIFY(desktop_->splitIntoTwoMonitors());
+    ZU_OPEN_TWO_MONITORS(desktop_);
 }
 
 void TestCapture::cleanupTestCase() {
@@ -142,23 +135,20 @@ void TestCapture::init() {
 void TestCapture::cleanup() {}
 
 void TestCapture::thumbnailSizesKeepAspect() {
-    int w = 0;
-    int h = 0;
-    ScreenScaler::thumbnailSize(1920, 1080, 480, 270, w, h);
-    QCOMPARE(w, 480);
-    QCOMPARE(h, 270);
-    ScreenScaler::thumbnailSize(101, 57, 480, 270, w, h);
-    QCOMPARE(w, 101);
-    QCOMPARE(h, 57);
-    ScreenScaler::thumbnailSize(3840, 1000, 480, 270, w, h);
-    QCOMPARE(w, 480);
-    QCOMPARE(h, 125);
-    ScreenScaler::thumbnailSize(960, 1080, 480, 270, w, h);
-    QCOMPARE(w, 240);
-    QCOMPARE(h, 270);
-    ScreenScaler::thumbnailSize(5000, 1, 480, 270, w, h);
-    QCOMPARE(w, 480);
-    QCOMPARE(h, 1);
+    const struct {
+        int width, height, wantWidth, wantHeight;
+    } cases[] = {{1920, 1080, 480, 270},
+                 {101, 57, 101, 57},
+                 {3840, 1000, 480, 125},
+                 {960, 1080, 240, 270},
+                 {5000, 1, 480, 1}};
+    for (const auto &c : cases) {
+        int w = 0;
+        int h = 0;
+        ScreenScaler::thumbnailSize(c.width, c.height, 480, 270, w, h);
+        QCOMPARE(w, c.wantWidth);
+        QCOMPARE(h, c.wantHeight);
+    }
 }
 
 void TestCapture::letterboxRectsAreEven() {

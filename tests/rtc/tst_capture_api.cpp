@@ -17,12 +17,9 @@
 
 using Rgb = CaptureTestDesktop::Rgb;
 using Yuv = CaptureTestDesktop::Yuv;
+using namespace capturecolours;
 
 namespace {
-
-constexpr Rgb kRed{230, 30, 30};
-constexpr Rgb kBlue{30, 40, 220};
-constexpr Rgb kYellow{240, 220, 20};
 
 struct Delivered {
     std::string title;
@@ -94,8 +91,6 @@ class TestCaptureApi : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-
     void unknownHandlesAreRefused();
     void countFollowsWindowsAndExclusions();
     void snapshotsArriveInOrderOnOneThread();
@@ -105,19 +100,12 @@ private slots:
     void noDisplayGivesNoSources();
 
 private:
-    std::unique_ptr<CaptureTestDesktop> desktop_;
+    std::unique_ptr<CaptureTestDesktop> desktop_;  // lives as long as the test object
 };
 
 void TestCaptureApi::initTestCase() {
-    desktop_ = std::make_unique<CaptureTestDesktop>();
-    if (!desktop_->isOpen())
-        QSKIP("needs the X display of the test harness");
-    QVERIFY(desktop_->splitIntoTwoMonitors());
+    ZU_OPEN_TWO_MONITORS(desktop_);
     desktop_->warpPointer(desktop_->width() - 3, 3);
-}
-
-void TestCaptureApi::cleanupTestCase() {
-    desktop_.reset();
 }
 
 void TestCaptureApi::unknownHandlesAreRefused() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,3 +61,21 @@ private:
     bool monitorsMade_ = false;
     std::vector<unsigned long> windows_;
 };
+
+// Colours the tests paint their windows in.
+namespace capturecolours {
+constexpr CaptureTestDesktop::Rgb kRed{230, 30, 30};
+constexpr CaptureTestDesktop::Rgb kBlue{30, 40, 220};
+constexpr CaptureTestDesktop::Rgb kYellow{240, 220, 20};
+constexpr CaptureTestDesktop::Rgb kCyan{20, 210, 220};
+}  // namespace capturecolours
+
+// Opens the harness's display as two monitors into `desktop` (a std::unique_ptr), or skips the test
+// case when there is no display.
+#define ZU_OPEN_TWO_MONITORS(desktop)                         \
+    do {                                                      \
+        desktop = std::make_unique<CaptureTestDesktop>();     \
+        if (!desktop->isOpen())                               \
+            QSKIP("needs the X display of the test harness"); \
+        QVERIFY(desktop->splitIntoTwoMonitors());             \
+    } while (false)

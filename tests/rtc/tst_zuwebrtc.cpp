@@ -208,10 +208,7 @@ void TestZuWebrtc::candidateBeforeDescriptionStillConnects() {
     pair.receiver.holdCandidates = true;
     pair.start();
     QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.candidates >= 1, kConnectMs);
-    {
-        std::lock_guard<std::mutex> lock(pair.receiver.mutex);
-        QVERIFY(!pair.receiver.heldOffer.empty());
-    }
+    QVERIFY(!pair.receiver.offerHeld().empty());
     pair.releaseHeld();
     QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.frames > 3, kConnectMs);
     QTRY_VERIFY_WITH_TIMEOUT(pair.sender.ready == 1, kConnectMs);
@@ -280,12 +277,7 @@ void TestZuWebrtc::malformedRemoteInputIsRefused() {
     EnginePair pair;
     pair.receiver.holdOffer = true;
     pair.start();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            std::lock_guard<std::mutex> lock(pair.receiver.mutex);
-            return !pair.receiver.heldOffer.empty();
-        }(),
-        kConnectMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!pair.receiver.offerHeld().empty(), kConnectMs);
     const char *bad[] = {"",
                          "hello",
                          "v=0\r\n",
@@ -296,7 +288,7 @@ void TestZuWebrtc::malformedRemoteInputIsRefused() {
     for (const char *sdp : bad)
         QCOMPARE(SetRemoteDescription(pair.sender.pc, "offer", sdp), ZUWEBRTC_EARG);
     QCOMPARE(SetRemoteDescription(pair.sender.pc, "pranswer", "v=0\r\n"), ZUWEBRTC_EARG);
-    QCOMPARE(SetRemoteDescription(pair.sender.pc, "answer", pair.receiver.heldOffer.c_str()),
+    QCOMPARE(SetRemoteDescription(pair.sender.pc, "answer", pair.receiver.offerHeld().c_str()),
              ZUWEBRTC_ESTATE);
     const char *badCandidates[] = {"garbage",
                                    "candidate:",
@@ -325,17 +317,8 @@ void TestZuWebrtc::offerWithoutVideoIsAnsweredWithoutMedia() {
         EnginePair pair;
         pair.receiver.holdOffer = true;
         pair.start();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                std::lock_guard<std::mutex> lock(pair.receiver.mutex);
-                return !pair.receiver.heldOffer.empty();
-            }(),
-            kConnectMs);
-        QString offer;
-        {
-            std::lock_guard<std::mutex> lock(pair.receiver.mutex);
-            offer = QString::fromStdString(pair.receiver.heldOffer);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(!pair.receiver.offerHeld().empty(), kConnectMs);
+        const QString offer = QString::fromStdString(pair.receiver.offerHeld());
         QStringList lines = offer.split("\r\n");
         QStringList out;
         bool inVideo = false;
@@ -547,6 +530,23 @@ void TestZuWebrtc::peersComeAndGoInALoop() {
             QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.candidates > 0, kConnectMs);
         else
             QTRY_VERIFY_WITH_TIMEOUT(pair.sender.candidates > 0, kConnectMs);
+    }
+    // Connected, with the data channel open and pictures arriving, then closed from either side.
+    for (int i = 0; i < 3; ++i) {
+        EnginePair pair;
+        pair.start();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            pair.receiver.frames > 2 && pair.receiver.ready == 1 && pair.sender.ready == 1, kConnectMs);
+        const std::vector<uint8_t> message = pattern(1024, static_cast<uint8_t>(i));
+        QCOMPARE(SendDataViaDataChannel(pair.receiver.pc, message.data(), int(message.size())), ZUWEBRTC_OK);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                std::lock_guard<std::mutex> lock(pair.sender.mutex);
+                return pair.sender.messages.size() == 1 && pair.sender.messages.front() == message;
+            }(),
+            kConnectMs);
+        if (i % 2)
+            pair.closeSender();
     }
     QTRY_COMPARE_WITH_TIMEOUT(zuengine::testing::openPeers(), 0, 5000);
 }

@@ -239,36 +239,7 @@ int Peer::createOffer() {
             self->buildSendBranch(g_offerFirst.load(), g_offerFirst.load() == VideoCodec::H264 ? 102 : 96);
         if (self->wantDataChannel_ && !self->channel_)
             self->createDataChannel();
-        GstPromise *promise = gst_promise_new_with_change_func(
-            [](GstPromise *p, gpointer data) {
-                auto *ctx = static_cast<PromiseContext *>(data);
-                if (gst_promise_wait(p) != GST_PROMISE_RESULT_REPLIED)
-                    return;
-                const GstStructure *reply = gst_promise_get_reply(p);
-                GstWebRTCSessionDescription *desc = nullptr;
-                if (reply && gst_structure_has_field(reply, ctx->offer ? "offer" : "answer"))
-                    gst_structure_get(reply, ctx->offer ? "offer" : "answer",
-                                      GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &desc, nullptr);
-                if (!desc) {
-                    const std::string why = errorText(reply);
-                    g_logger->warn("media engine: peer {} could not create its {}: {}", ctx->handle,
-                                   ctx->offer ? "offer" : "answer", why.empty() ? "no description" : why);
-                    return;
-                }
-                auto peer = ctx->peer.lock();
-                if (!peer) {
-                    gst_webrtc_session_description_free(desc);
-                    return;
-                }
-                bool offer = ctx->offer;
-                Engine::instance().post([peer, desc, offer] {
-                    peer->onLocalDescription(desc, offer);
-                    gst_webrtc_session_description_free(desc);
-                });
-            },
-            new PromiseContext{self, true, self->handle_}, freePromiseContext);
-        g_signal_emit_by_name(self->webrtc_, "create-offer", nullptr, promise);
-        gst_promise_unref(promise);
+        self->createDescription(true);
     });
     return ZUWEBRTC_OK;
 }
@@ -282,36 +253,43 @@ int Peer::createAnswer() {
     Engine::instance().post([self] {
         if (self->tornDown_ || !self->webrtc_ || !self->haveRemote_)
             return;
-        GstPromise *promise = gst_promise_new_with_change_func(
-            [](GstPromise *p, gpointer data) {
-                auto *ctx = static_cast<PromiseContext *>(data);
-                if (gst_promise_wait(p) != GST_PROMISE_RESULT_REPLIED)
-                    return;
-                const GstStructure *reply = gst_promise_get_reply(p);
-                GstWebRTCSessionDescription *desc = nullptr;
-                if (reply && gst_structure_has_field(reply, "answer"))
-                    gst_structure_get(reply, "answer", GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &desc, nullptr);
-                if (!desc) {
-                    const std::string why = errorText(reply);
-                    g_logger->warn("media engine: peer {} could not create its answer: {}", ctx->handle,
-                                   why.empty() ? "no description" : why);
-                    return;
-                }
-                auto peer = ctx->peer.lock();
-                if (!peer) {
-                    gst_webrtc_session_description_free(desc);
-                    return;
-                }
-                Engine::instance().post([peer, desc] {
-                    peer->onLocalDescription(desc, false);
-                    gst_webrtc_session_description_free(desc);
-                });
-            },
-            new PromiseContext{self, false, self->handle_}, freePromiseContext);
-        g_signal_emit_by_name(self->webrtc_, "create-answer", nullptr, promise);
-        gst_promise_unref(promise);
+        self->createDescription(false);
     });
     return ZUWEBRTC_OK;
+}
+
+void Peer::createDescription(bool offer) {
+    GstPromise *promise = gst_promise_new_with_change_func(
+        onDescriptionCreated, new PromiseContext{shared_from_this(), offer, handle_}, freePromiseContext);
+    g_signal_emit_by_name(webrtc_, offer ? "create-offer" : "create-answer", nullptr, promise);
+    gst_promise_unref(promise);
+}
+
+void Peer::onDescriptionCreated(GstPromise *promise, gpointer data) {
+    auto *ctx = static_cast<PromiseContext *>(data);
+    if (gst_promise_wait(promise) != GST_PROMISE_RESULT_REPLIED)
+        return;
+    const char *type = ctx->offer ? "offer" : "answer";
+    const GstStructure *reply = gst_promise_get_reply(promise);
+    GstWebRTCSessionDescription *desc = nullptr;
+    if (reply && gst_structure_has_field(reply, type))
+        gst_structure_get(reply, type, GST_TYPE_WEBRTC_SESSION_DESCRIPTION, &desc, nullptr);
+    if (!desc) {
+        const std::string why = errorText(reply);
+        g_logger->warn("media engine: peer {} could not create its {}: {}", ctx->handle, type,
+                       why.empty() ? "no description" : why);
+        return;
+    }
+    auto peer = ctx->peer.lock();
+    if (!peer) {
+        gst_webrtc_session_description_free(desc);
+        return;
+    }
+    const bool offer = ctx->offer;
+    Engine::instance().post([peer, desc, offer] {
+        peer->onLocalDescription(desc, offer);
+        gst_webrtc_session_description_free(desc);
+    });
 }
 
 int Peer::setRemoteDescription(const std::string &type, const std::string &sdp) {
@@ -456,46 +434,6 @@ int Peer::sendData(const uint8_t *data, int length, bool enforceLimit) {
 
 // ---------------------------------------------------------------- registrations
 
-void Peer::registerSdp(OnLocalSdpReadytoSend cb, void *user, int tag) {
-    events_.locked([&] {
-        sdpCb_ = cb;
-        sdpUser_ = user;
-        sdpTag_ = tag;
-    });
-}
-
-void Peer::registerIce(OnIceCandiateReadytoSend cb, void *user, int tag) {
-    events_.locked([&] {
-        iceCb_ = cb;
-        iceUser_ = user;
-        iceTag_ = tag;
-    });
-}
-
-void Peer::registerReady(OnLocalDataChannelReady cb, void *user, int tag) {
-    events_.locked([&] {
-        readyCb_ = cb;
-        readyUser_ = user;
-        readyTag_ = tag;
-    });
-}
-
-void Peer::registerClosed(OnPeerClosed cb, void *user, int tag) {
-    events_.locked([&] {
-        closedCb_ = cb;
-        closedUser_ = user;
-        closedTag_ = tag;
-    });
-}
-
-void Peer::registerFrame(OnRemoteI420FrameReady cb, void *user, int tag) {
-    frames_.locked([&] {
-        frameCb_ = cb;
-        frameUser_ = user;
-        frameTag_ = tag;
-    });
-}
-
 void Peer::registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *user, int tag) {
     (void)tag;
     data_.locked([&] {
@@ -621,6 +559,8 @@ void Peer::pushEncoded(GstSample *sample) {
     GST_BUFFER_PTS(copy) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DTS(copy) = GST_CLOCK_TIME_NONE;
     gst_app_src_push_buffer(GST_APP_SRC(appsrc_), copy);
+    if (!mediaStarted_.exchange(true))
+        onInbound();  // the remote's reports start with our stream
 }
 
 void Peer::requestKeyFrame() {
@@ -769,10 +709,7 @@ void Peer::onDecodedSample(GstSample *sample) {
     }
     framesDelivered_++;
     onInbound();
-    frames_.deliver([&] {
-        if (frameCb_)
-            frameCb_(y, u, v, 0, w, cw, cw, 0, w, h, frameUser_, frameTag_);
-    });
+    frames_.deliver([&] { frame_(y, u, v, 0, w, cw, cw, 0, w, h); });
     gst_video_frame_unmap(&frame);
 }
 
@@ -791,10 +728,7 @@ void Peer::onLocalDescription(GstWebRTCSessionDescription *desc, bool offer) {
     }
     gchar *text = gst_sdp_message_as_text(desc->sdp);
     const char *type = offer ? "offer" : "answer";
-    events_.deliver([&] {
-        if (sdpCb_)
-            sdpCb_(type, text, sdpUser_, sdpTag_);
-    });
+    events_.deliver([&] { sdp_(type, text); });
     g_free(text);
 }
 
@@ -812,11 +746,7 @@ void Peer::onIceCandidateCb(GstElement *, guint mline, gchar *candidate, gpointe
         if (peer->tornDown_)
             return;
         std::string mid = mline < peer->localMids_.size() ? peer->localMids_[mline] : std::string();
-        peer->events_.deliver([&] {
-            if (peer->iceCb_)
-                peer->iceCb_(line.c_str(), static_cast<int>(mline), mid.c_str(), peer->iceUser_,
-                             peer->iceTag_);
-        });
+        peer->events_.deliver([&] { peer->ice_(line.c_str(), static_cast<int>(mline), mid.c_str()); });
     });
 }
 
@@ -862,10 +792,10 @@ void Peer::checkLiveness() {
     // closing of the channel and of the transport tells of such a remote.
     if (!connected_ || closedReported_ || tornDown_ || !(sendBranchBuilt_ || receiveTransceiverAdded_))
         return;
-    const bool media = mediaHeard_.load(std::memory_order_relaxed);
+    const bool media = mediaStarted_.load(std::memory_order_relaxed);
     if (nowNs() - lastInbound_.load(std::memory_order_relaxed) >
         (media ? kSilenceLimitNs : kSilenceBeforeMediaNs))
-        reportClosed(media ? "nothing heard from the remote for 4 s" : "no media from the remote for 10 s");
+        reportClosed(media ? "nothing heard from the remote for 4 s" : "no media for 10 s after connecting");
 }
 
 gboolean Peer::onLivenessTimer(gpointer data) {
@@ -950,7 +880,7 @@ void Peer::onDeepElementAddedCb(GstBin *, GstBin *, GstElement *element, gpointe
 GstPadProbeReturn Peer::onInboundProbe(GstPad *, GstPadProbeInfo *info, gpointer data) {
     auto *self = static_cast<Peer *>(data);
     self->onInbound();
-    if (!self->mediaHeard_.load(std::memory_order_relaxed)) {
+    if (!self->mediaStarted_.load(std::memory_order_relaxed)) {
         GstBuffer *buffer = nullptr;
         if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
             buffer = GST_PAD_PROBE_INFO_BUFFER(info);
@@ -959,7 +889,7 @@ GstPadProbeReturn Peer::onInboundProbe(GstPad *, GstPadProbeInfo *info, gpointer
         guint8 first = 0;
         // RTP and RTCP start with 128..191, DTLS records (the data channel) with 20..63.
         if (buffer && gst_buffer_extract(buffer, 0, &first, 1) == 1 && first >= 128 && first <= 191)
-            self->mediaHeard_.store(true, std::memory_order_relaxed);
+            self->mediaStarted_.store(true, std::memory_order_relaxed);
     }
     return GST_PAD_PROBE_OK;
 }
@@ -970,12 +900,7 @@ void Peer::reportClosed(const char *reason) {
     if (!closing_)
         g_logger->info("media engine: peer {} closed: {}", handle_, reason);
     auto self = shared_from_this();
-    Engine::instance().post([self] {
-        self->events_.deliver([&] {
-            if (self->closedCb_)
-                self->closedCb_(self->closedUser_, self->closedTag_);
-        });
-    });
+    Engine::instance().post([self] { self->events_.deliver([&] { self->closed_(); }); });
 }
 
 // ---------------------------------------------------------------- data channel
@@ -1023,12 +948,7 @@ void Peer::fireReady() {
         return;
     g_logger->info("media engine: peer {} data channel open", handle_);
     auto self = shared_from_this();
-    Engine::instance().post([self] {
-        self->events_.deliver([&] {
-            if (self->readyCb_)
-                self->readyCb_(self->readyUser_, self->readyTag_);
-        });
-    });
+    Engine::instance().post([self] { self->events_.deliver([&] { self->ready_(); }); });
 }
 
 void Peer::onChannelOpenCb(GstWebRTCDataChannel *, gpointer data) {

@@ -50,11 +50,15 @@ public:
     // Shuts every callback gate; after it returns no callback of this peer runs.
     void close();
 
-    void registerSdp(OnLocalSdpReadytoSend cb, void *user, int tag);
-    void registerIce(OnIceCandiateReadytoSend cb, void *user, int tag);
-    void registerFrame(OnRemoteI420FrameReady cb, void *user, int tag);
-    void registerReady(OnLocalDataChannelReady cb, void *user, int tag);
-    void registerClosed(OnPeerClosed cb, void *user, int tag);
+    void registerSdp(OnLocalSdpReadytoSend cb, void *user, int tag) { keep(events_, sdp_, cb, user, tag); }
+    void registerIce(OnIceCandiateReadytoSend cb, void *user, int tag) { keep(events_, ice_, cb, user, tag); }
+    void registerFrame(OnRemoteI420FrameReady cb, void *user, int tag) {
+        keep(frames_, frame_, cb, user, tag);
+    }
+    void registerReady(OnLocalDataChannelReady cb, void *user, int tag) {
+        keep(events_, ready_, cb, user, tag);
+    }
+    void registerClosed(OnPeerClosed cb, void *user, int tag) { keep(events_, closed_, cb, user, tag); }
     void registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *user, int tag);
 
     // Encoder threads: one encoded access unit of the stream this peer sends.
@@ -65,6 +69,23 @@ public:
     VideoCodec sendCodec() const { return sendCodec_; }
 
 private:
+    // A callback with the user data and tag it was registered with; calls it with them, if set.
+    template <typename Fn>
+    struct Registered {
+        Fn fn = nullptr;
+        void *user = nullptr;
+        int tag = 0;
+        template <typename... Args>
+        void operator()(Args... args) const {
+            if (fn)
+                fn(args..., user, tag);
+        }
+    };
+    template <typename Fn>
+    static void keep(CallbackGate &gate, Registered<Fn> &slot, Fn fn, void *user, int tag) {
+        gate.locked([&] { slot = Registered<Fn>{fn, user, tag}; });
+    }
+
     struct PendingCandidate {
         std::string candidate;
         int mline;
@@ -75,6 +96,7 @@ private:
     void addReceiveTransceiver(const SdpMedia *media);
     void createDataChannel();
     void adoptDataChannel(GstWebRTCDataChannel *channel);
+    void createDescription(bool offer);
     void onLocalDescription(GstWebRTCSessionDescription *desc, bool offer);
     void onStateChanged();
     void checkLiveness();
@@ -95,6 +117,7 @@ private:
     static int64_t nowNs();
 
     // GLib trampolines.
+    static void onDescriptionCreated(GstPromise *promise, gpointer ctx);
     static void onNegotiationNeededCb(GstElement *, gpointer);
     static void onIceCandidateCb(GstElement *, guint mline, gchar *candidate, gpointer self);
     static void onStateNotifyCb(GstElement *, GParamSpec *, gpointer self);
@@ -138,7 +161,7 @@ private:
     std::atomic<bool> readyFired_{false};
     std::atomic<bool> connected_{false};
     std::atomic<int64_t> lastInbound_{0};
-    std::atomic<bool> mediaHeard_{false};  // an RTP or RTCP packet came in
+    std::atomic<bool> mediaStarted_{false};  // RTP went out or RTP/RTCP came in: reports are due
     std::atomic<uint64_t> framesDelivered_{0};
     std::atomic<int> association_{0};  // SCTP association id shared by this peer's encoder and decoder
 
@@ -169,21 +192,11 @@ private:
 
     // Callbacks, each family behind its gate.
     CallbackGate events_, frames_, data_;
-    OnLocalSdpReadytoSend sdpCb_ = nullptr;
-    void *sdpUser_ = nullptr;
-    int sdpTag_ = 0;
-    OnIceCandiateReadytoSend iceCb_ = nullptr;
-    void *iceUser_ = nullptr;
-    int iceTag_ = 0;
-    OnLocalDataChannelReady readyCb_ = nullptr;
-    void *readyUser_ = nullptr;
-    int readyTag_ = 0;
-    OnPeerClosed closedCb_ = nullptr;
-    void *closedUser_ = nullptr;
-    int closedTag_ = 0;
-    OnRemoteI420FrameReady frameCb_ = nullptr;
-    void *frameUser_ = nullptr;
-    int frameTag_ = 0;
+    Registered<OnLocalSdpReadytoSend> sdp_;
+    Registered<OnIceCandiateReadytoSend> ice_;
+    Registered<OnLocalDataChannelReady> ready_;
+    Registered<OnPeerClosed> closed_;
+    Registered<OnRemoteI420FrameReady> frame_;
     bool dataEverRegistered_ = false;  // under the data gate
     uint64_t droppedMessages_ = 0;     // under queueMutex_
     OnDataFromDataChannelReady dataCb_ = nullptr;
