@@ -67,3 +67,10 @@ void BasicFramelessHelper::setBottomResizeMargin(int m) {
     bottomResizeMargin_ = m;
     emit bottomResizeMarginChanged(m);
 }
+
+void BasicFramelessHelper::setResizeMargins(int m) {
+    setLeftResizeMargin(m);
+    setTopResizeMargin(m);
+    setRightResizeMargin(m);
+    setBottomResizeMargin(m);
+}

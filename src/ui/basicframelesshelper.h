@@ -71,6 +71,8 @@ public slots:
     void setTopResizeMargin(int m);
     void setRightResizeMargin(int m);
     void setBottomResizeMargin(int m);
+    // All four bands at once; 0 makes the window resizable by its own code only.
+    void setResizeMargins(int m);
 
 protected:
     void setWindow(QWindow *window) { window_ = window; }

@@ -17,15 +17,9 @@ DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, cons
     // Room for the border the dialog draws round itself when the system draws none.
     if (!isWin10)
         dialog->setContentsMargins(1, 1, 1, 1);
-    auto *outer = new QVBoxLayout(dialog);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
-    c.titleBar = new QWidget(dialog);
-    c.titleBar->setObjectName(QStringLiteral("widget"));
-    c.titleBar->setAttribute(Qt::WA_StyledBackground, true);
-    c.titleBar->setStyleSheet(QStringLiteral("background-color: rgb(89, 131, 165);"));
-    c.titleBar->setFixedHeight(36);
+    QVBoxLayout *outer = uistyle::edgeToEdgeColumn(dialog);
+    c.titleBar = uistyle::styledArea(dialog, QStringLiteral("widget"),
+                                     QStringLiteral("background-color: rgb(89, 131, 165);"), 36);
     auto *titleLayout = new QHBoxLayout(c.titleBar);
     titleLayout->setContentsMargins(14, 0, 0, 0);
     titleLayout->setSpacing(0);
@@ -36,20 +30,12 @@ DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, cons
         titleLayout->addWidget(c.titleLabel);
     }
     titleLayout->addStretch(1);
-    c.closeButton = new QPushButton(c.titleBar);
-    c.closeButton->setObjectName(closeName);
-    c.closeButton->setFixedSize(36, 36);
-    c.closeButton->setFocusPolicy(Qt::NoFocus);
-    c.closeButton->setToolTip(QStringLiteral("关闭"));
-    c.closeButton->setStyleSheet(
-        uistyle::imageButton(":/img/close.png", ":/img/close_hover.png", ":/img/close_press.png"));
+    c.closeButton = uistyle::titleCloseButton(c.titleBar, closeName);
     titleLayout->addWidget(c.closeButton);
     outer->addWidget(c.titleBar);
 
-    c.body = new QWidget(dialog);
-    c.body->setObjectName(QStringLiteral("widget_2"));
-    c.body->setAttribute(Qt::WA_StyledBackground, true);
-    c.body->setStyleSheet(QStringLiteral("background-color: rgb(242, 244, 248);"));
+    c.body = uistyle::styledArea(dialog, QStringLiteral("widget_2"),
+                                 QStringLiteral("background-color: rgb(242, 244, 248);"));
     c.bodyLayout = new QVBoxLayout(c.body);
     c.bodyLayout->setContentsMargins(20, 16, 20, 16);
     c.bodyLayout->setSpacing(12);
@@ -89,12 +75,8 @@ FramelessWidgetHelper *DialogChrome::makeHelper(QDialog *dialog, QPushButton *cl
     auto *helper = new FramelessWidgetHelper(dialog);
     helper->setMaximizable(false);
     helper->setMinimable(false);
-    if (!resizable) {
-        helper->setLeftResizeMargin(0);
-        helper->setTopResizeMargin(0);
-        helper->setRightResizeMargin(0);
-        helper->setBottomResizeMargin(0);
-    }
+    if (!resizable)
+        helper->setResizeMargins(0);
     helper->setTitleHeight(36);
     helper->addTitleObject(closeButton);
     return helper;

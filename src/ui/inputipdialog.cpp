@@ -42,26 +42,16 @@ InputIpDialog::InputIpDialog(QWidget *parent)
     c.bodyLayout->addLayout(row);
     c.bodyLayout->addStretch(1);
 
-    btn_join = new QPushButton(QStringLiteral("加入分享"), c.body);
-    btn_join->setObjectName(QStringLiteral("btn_join"));
-    btn_join->setFixedSize(96, 30);
-    btn_join->setStyleSheet(uistyle::primaryButton());
+    btn_join = c.addButton(QStringLiteral("btn_join"), QStringLiteral("加入分享"), true);
+    btn_join->setFixedWidth(96);
     btn_join->setEnabled(false);
     btn_join->setDefault(true);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(btn_join);
-    buttons->addStretch(1);
-    c.bodyLayout->addLayout(buttons);
 
     // Neither movable nor resizable: no title band, no resize bands.
     helper_ = std::make_unique<FramelessWidgetHelper>(this);
     helper_->setMaximizable(false);
     helper_->setMinimable(false);
-    helper_->setLeftResizeMargin(0);
-    helper_->setTopResizeMargin(0);
-    helper_->setRightResizeMargin(0);
-    helper_->setBottomResizeMargin(0);
+    helper_->setResizeMargins(0);
 
     QMetaObject::connectSlotsByName(this);
     edit_ip->setFocus();

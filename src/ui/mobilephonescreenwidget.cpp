@@ -22,38 +22,23 @@
 MobilePhoneScreenWidget::MobilePhoneScreenWidget(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("MobilePhoneScreenWidget"));
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
-    title_area = new QWidget(this);
-    title_area->setObjectName(QStringLiteral("title_area"));
-    title_area->setAttribute(Qt::WA_StyledBackground, true);
-    title_area->setStyleSheet(QStringLiteral("background-color: rgb(89, 131, 165);"));
-    title_area->setFixedHeight(40);
+    QVBoxLayout *outer = uistyle::edgeToEdgeColumn(this);
+    title_area = uistyle::styledArea(this, QStringLiteral("title_area"),
+                                     QStringLiteral("background-color: rgb(89, 131, 165);"), 40);
     label_text = new QLabel(title_area);
     label_text->setObjectName(QStringLiteral("label_text"));
     label_text->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
-    btn_close = new QPushButton(title_area);
-    btn_close->setObjectName(QStringLiteral("btn_close"));
-    btn_close->setFixedSize(36, 36);
-    btn_close->setFocusPolicy(Qt::NoFocus);
-    btn_close->setToolTip(QStringLiteral("关闭"));
-    btn_close->setStyleSheet(
-        uistyle::imageButton(":/img/close.png", ":/img/close_hover.png", ":/img/close_press.png"));
+    btn_close = uistyle::titleCloseButton(title_area, QStringLiteral("btn_close"));
     auto *titleLayout = new QHBoxLayout(title_area);
     titleLayout->setContentsMargins(14, 0, 2, 0);
     titleLayout->addWidget(label_text, 1);
     titleLayout->addWidget(btn_close);
     outer->addWidget(title_area);
 
-    main_area = new QWidget(this);
-    main_area->setObjectName(QStringLiteral("main_area"));
-    main_area->setAttribute(Qt::WA_StyledBackground, true);
-    main_area->setStyleSheet(QStringLiteral("background-color: rgb(0, 0, 0);"));
+    main_area = uistyle::styledArea(this, QStringLiteral("main_area"),
+                                    QStringLiteral("background-color: rgb(0, 0, 0);"));
     outer->addWidget(main_area, 1);
-    auto *mainLayout = new QVBoxLayout(main_area);
-    mainLayout->setContentsMargins(0, 0, 0, 0);
+    QVBoxLayout *mainLayout = uistyle::edgeToEdgeColumn(main_area);
 
     QWidget *viewWidget = nullptr;
     if (OpenGLHelper::isSupported()) {
@@ -92,10 +77,7 @@ MobilePhoneScreenWidget::MobilePhoneScreenWidget(QWidget *parent)
     helper_->addTitleObject(btn_close);
     helper_->setMaximizable(false);
     helper_->setMinimable(false);
-    helper_->setLeftResizeMargin(0);
-    helper_->setTopResizeMargin(0);
-    helper_->setRightResizeMargin(0);
-    helper_->setBottomResizeMargin(0);
+    helper_->setResizeMargins(0);
     helper_->setTitleHeight(title_area->height());
 
     setMinimumWidth(kMinimumWidth);

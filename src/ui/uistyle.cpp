@@ -1,6 +1,8 @@
 #include "ui/uistyle.h"
 
 #include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "core/platformflags.h"
@@ -29,6 +31,33 @@ QString secondaryButton() {
         "padding:0 14px;}"
         "QPushButton:hover{color:#5983A5;border-color:#5983A5;}"
         "QPushButton:pressed{background-color:#E6EDF4;}");
+}
+
+QVBoxLayout *edgeToEdgeColumn(QWidget *widget) {
+    auto *layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
+QWidget *styledArea(QWidget *parent, const QString &name, const QString &sheet, int fixedHeight) {
+    auto *area = new QWidget(parent);
+    area->setObjectName(name);
+    area->setAttribute(Qt::WA_StyledBackground, true);
+    area->setStyleSheet(sheet);
+    if (fixedHeight >= 0)
+        area->setFixedHeight(fixedHeight);
+    return area;
+}
+
+QPushButton *titleCloseButton(QWidget *parent, const QString &name) {
+    auto *button = new QPushButton(parent);
+    button->setObjectName(name);
+    button->setFixedSize(36, 36);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(QStringLiteral("关闭"));
+    button->setStyleSheet(imageButton(":/img/close.png", ":/img/close_hover.png", ":/img/close_press.png"));
+    return button;
 }
 
 void paintFramelessBorder(QWidget *widget) {
