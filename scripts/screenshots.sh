@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Renders the pages and the whole share flow under Xvfb on the namespace LAN into docs/img/.
+# Renders the pages and the whole share flow under Xvfb on the namespace LAN into docs/img/, and every
+# dialog and window of the interface kit (with a sheet of all pictures) into docs/img/ui/.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 build_dir=${ZU_BUILD_DIR:-$ZU_ROOT/build}
 ZU_BUILD_TARGETS="tst_pageflow tst_uiscreenshots" zu_build "$build_dir"
 zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
     env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img" "$build_dir/tests/ui/tst_pageflow"
+zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
+    env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img/ui" "$build_dir/tests/ui/tst_uiscreenshots"

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -32,7 +33,13 @@ InputIpDialog::InputIpDialog(QWidget *parent)
     edit_ip->setPlaceholderText(QStringLiteral("192.168.1.20"));
     edit_ip->setStyleSheet(QStringLiteral(
         "QLineEdit{background: white; border: 1px solid #C9D1DB; border-radius: 4px; padding: 0 6px;"
-        "color: #333840; font-size: 14px;} QLineEdit:focus{border-color: #5983A5;}"));
+        "font-size: 14px;} QLineEdit:focus{border-color: #5983A5;}"));
+    // Colours by palette: a text colour in the sheet would darken the example address too, which then
+    // reads as typed in.
+    QPalette hint = edit_ip->palette();
+    hint.setColor(QPalette::Text, QColor(0x33, 0x38, 0x40));
+    hint.setColor(QPalette::PlaceholderText, QColor(0xA3, 0xAA, 0xB3));
+    edit_ip->setPalette(hint);
     const QRegularExpression address(
         QStringLiteral("^((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)$"));
     edit_ip->setValidator(new QRegularExpressionValidator(address, edit_ip));

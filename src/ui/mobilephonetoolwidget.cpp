@@ -35,7 +35,9 @@ MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) 
         b->setCursor(Qt::PointingHandCursor);
         b->setFocusPolicy(Qt::NoFocus);
         b->setStyleSheet(
-            QStringLiteral("QPushButton{border-radius: 19px; background-color: rgb(242, 244, 248);}"
+            // The thin ring keeps a button visible over a light picture.
+            QStringLiteral("QPushButton{border-radius: 19px; border: 1px solid rgb(201, 209, 219);"
+                           "background-color: rgb(242, 244, 248);}"
                            "QPushButton:hover{background-color: rgb(255, 255, 255);}"
                            "QPushButton:pressed{background-color: rgb(214, 224, 234);}"));
         layout->addWidget(b);

@@ -34,8 +34,9 @@ MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     label_progress->setObjectName(QStringLiteral("label_progress"));
     label_progress->setFixedWidth(110);
     label_progress->setAlignment(Qt::AlignCenter);
+    // The body's sheet would paint its grey behind each label, striping the header.
     for (QLabel *l : {label_nickname, label_progress})
-        l->setStyleSheet(QStringLiteral("color: #6A717B; font-size: 13px;"));
+        l->setStyleSheet(QStringLiteral("color: #6A717B; font-size: 13px; background: transparent;"));
     auto *header = new QHBoxLayout(widget_3);
     header->setContentsMargins(16, 0, 8, 0);
     header->setSpacing(8);

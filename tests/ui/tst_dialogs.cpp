@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
 #include <QMovie>
@@ -10,6 +11,7 @@
 
 #include "pinlibraries.h"
 #include "stylesheetwatch.h"
+#include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/messagedialog.h"
 #include "ui/multitransfileprogressdialog.h"
@@ -19,6 +21,7 @@
 #include "ui/requestsharescreendialog.h"
 #include "ui/singletransfileprogressdialog.h"
 #include "ui/transferprogressitem.h"
+#include "ui/zutitlewidget.h"
 
 namespace {
 
@@ -82,6 +85,53 @@ private slots:
         QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
     }
     void initTestCase() { stylesheetwatch::install(); }
+    void titleWidget() {
+        ZuTitleWidget title;
+        QVERIFY(title.styleSheet().contains("rgb(89, 131, 165)"));
+        QVERIFY(child<QLabel>(&title, "label_title")->styleSheet().contains(":/img/logo2.png"));
+        auto *close = child<QPushButton>(&title, "closeButton");
+        auto *max = child<QPushButton>(&title, "maxButton");
+        auto *min = child<QPushButton>(&title, "minButton");
+        QCOMPARE(title.titleObjects(), (QObjectList{close, max, min}));
+        QVERIFY(close->styleSheet().contains(":/img/close_hover.png"));
+        QVERIFY(min->styleSheet().contains(":/img/min_press.png"));
+        QVERIFY(max->styleSheet().contains(":/img/max.png"));
+        title.showRestoreIcon();
+        QVERIFY(max->styleSheet().contains(":/img/normal.png"));
+        QVERIFY(max->styleSheet().contains(":/img/normal_hover.png"));
+        QVERIFY(max->styleSheet().contains(":/img/normal_press.png"));
+        QVERIFY(!max->styleSheet().contains(":/img/max"));
+        title.showMaximizeIcon();
+        QVERIFY(max->styleSheet().contains(":/img/max_press.png"));
+
+        QSignalSpy closed(&title, &ZuTitleWidget::sigCloseClicked);
+        QSignalSpy maxed(&title, &ZuTitleWidget::sigMaxOrNornalClicked);
+        QSignalSpy minimized(&title, &ZuTitleWidget::sigMinClicked);
+        title.resize(600, 56);
+        title.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&title, 20000));
+        QTest::mouseClick(max, Qt::LeftButton);
+        QCOMPARE(maxed.count(), 1);
+        QTest::mouseClick(min, Qt::LeftButton);
+        QCOMPARE(minimized.count(), 1);
+        QTest::mouseClick(close, Qt::LeftButton);
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(maxed.count() + minimized.count(), 2);
+    }
+
+    void inputIpExampleReadsAsAHint() {
+        InputIpDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog, 20000));
+        auto *edit = child<QLineEdit>(&dialog, "edit_ip");
+        QVERIFY(!edit->placeholderText().isEmpty());
+        const QColor text = edit->palette().color(QPalette::Text);
+        const QColor hint = edit->palette().color(QPalette::PlaceholderText);
+        // Clearly lighter than typed text on the white field.
+        QVERIFY2(hint.lightness() - text.lightness() > 80,
+                 qPrintable(QStringLiteral("%1 %2").arg(text.name(), hint.name())));
+    }
+
     void loadingDialog() {
         LoadingDialog dialog;
         QCOMPARE(dialog.size(), QSize(240, 180));
@@ -262,6 +312,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog, 20000));
         QCOMPARE(labelText(&dialog, "label_nickname"), QStringLiteral("昵称"));
         QCOMPARE(labelText(&dialog, "label_progress"), QStringLiteral("传输进度"));
+        // The header is one band of its own colour, also behind its labels.
+        QWidget *header = child<QWidget>(&dialog, "widget_3");
+        const QImage band = header->grab().toImage();
+        for (const char *name : {"label_nickname", "label_progress"}) {
+            const QRect r = child<QLabel>(&dialog, name)->geometry();
+            QCOMPARE(band.pixelColor(r.right() - 2, r.top() + 2), QColor("#E4E9EF"));
+        }
         dialog.addMember("{a}", "alice");
         dialog.addMember("{a}", "alice again");
         const QString longName =

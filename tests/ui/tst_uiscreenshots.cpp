@@ -10,6 +10,7 @@
 
 #include "pinlibraries.h"
 #include "stylesheetwatch.h"
+#include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/memberlistwidget.h"
 #include "ui/messagedialog.h"
@@ -91,6 +92,8 @@ private slots:
         request.setOkText(QStringLiteral("退出"));
         request.adjustSize();
         shoot(&request, "request_message_dialog");
+        InputIpDialog address;
+        shoot(&address, "input_ip_dialog");
         RequestShareScreenDialog share;
         share.setName(QStringLiteral("小明的手机"));
         share.adjustSize();
