@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMovie>
 #include <QProgressBar>
