@@ -17,7 +17,9 @@ LoadingDialog::LoadingDialog(QWidget *parent)
     widget->setObjectName(QStringLiteral("widget"));
     widget->setAttribute(Qt::WA_StyledBackground, true);
     widget->setStyleSheet(
-        QStringLiteral("#widget{background-color: rgb(255, 255, 255); border-radius: 20px;}"));
+        // The thin edge keeps the box visible over the white half of the start page.
+        QStringLiteral("#widget{background-color: rgb(255, 255, 255); border-radius: 20px;"
+                       "border: 1px solid rgb(221, 227, 234);}"));
     outer->addWidget(widget);
 
     auto *layout = new QVBoxLayout(widget);
