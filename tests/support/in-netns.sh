@@ -10,6 +10,14 @@ if [ "$(readlink /proc/self/ns/net)" = "$(readlink /proc/1/ns/net)" ]; then
     exit 2
 fi
 
+# X clients that a test starts inside its own LAN namespaces cannot reach this namespace's abstract
+# X socket and fall back to the path in /tmp/.X11-unix, which every concurrent run's Xvfb binds anew;
+# a private folder there keeps that path this run's own.
+if [ -z "${ZU_PRIVATE_X11_DIR:-}" ]; then
+    exec unshare --mount --propagation private env ZU_PRIVATE_X11_DIR=1 "$0" "$@"
+fi
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
+
 ip link set lo up
 ip link add zuveth0 type veth peer name zuveth1
 ip addr add 10.77.0.1/24 dev zuveth0
