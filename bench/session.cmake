@@ -1,8 +1,6 @@
 # Session figures: first frame, received frame rate, capture-to-render latency and the host's CPU
 # with 1 and 5 attendees. Run it inside a private namespace (tests/support/in-netns.sh).
-if(TARGET zushare-cli AND TARGET zushare_testpattern)
-    add_executable(zushare_testpattern_app ${CMAKE_CURRENT_LIST_DIR}/testpatternmain.cpp)
-    target_link_libraries(zushare_testpattern_app PRIVATE zushare_testpattern)
+if(TARGET zushare-cli AND TARGET zushare_testpattern_app)
     add_executable(zushare_bench_session ${CMAKE_CURRENT_LIST_DIR}/sessionbench.cpp)
     target_link_libraries(zushare_bench_session PRIVATE zushare_testsupport Qt5::Core)
     add_dependencies(zushare_bench_session zushare-cli zushare_testpattern_app)

@@ -71,11 +71,17 @@ void CliWatcher::start() {
         say(QStringLiteral("stopped"));
         emit sigFinished(0);
     });
-    connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this,
-            [](QString) { say(QStringLiteral("receive begin")); });
+    connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this, [this](QString) {
+        watchTransferor();
+        say(QStringLiteral("receive begin"));
+    });
     connect(m_manager.get(), &RtcManager::sigFileTransferFail, this, [](QString path, QString error) {
         say(QStringLiteral("receive failed %1 %2").arg(path, error));
     });
+    // Straight from the manager: a file can be complete before the next report looks for the
+    // transferor.
+    connect(m_attendee, &AttendeeRtcManager::sigFileSaved, this,
+            [](QString path) { say(QStringLiteral("file saved %1").arg(path)); });
     m_reportTimer.start();
     m_joinTimer.start();
     m_manager->start();
@@ -104,8 +110,6 @@ void CliWatcher::watchTransferor() {
     }
     m_transferorSeen = true;
     say(QStringLiteral("data channel open, saving into %1").arg(transferor->saveFolder()));
-    connect(transferor.get(), &FileTransferor::sigFileSaved, this,
-            [](QString path) { say(QStringLiteral("file saved %1").arg(path)); });
 }
 
 void CliWatcher::report() {

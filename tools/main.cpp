@@ -32,11 +32,18 @@ void onSignal(int) {
 int usage() {
     std::fprintf(
         stderr,
-        "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P]\n"
+        "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P] "
+        "[--no-discovery]\n"
         "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
         "                         [--port P] [--stamps]\n"
-        "       zushare-cli scan [--seconds S]\n");
+        "       zushare-cli scan [--seconds S]\n"
+        "\n"
+        "host prints \"share started\", \"member joined|left ID NICKNAME\", \"peer open|closed ID\" and\n"
+        "\"transfer begin|done|failed ID\"; watch prints \"joined\", \"first frame after N ms\", a "
+        "\"frames\"\n"
+        "line once a second, \"saved frame PATH\", \"receive begin\", \"file saved PATH\" or\n"
+        "\"receive failed\", and \"stopped\" when the share ends; scan prints \"host IP\" per host found.\n");
     return 64;
 }
 

@@ -3,10 +3,6 @@
 #include <QDebug>
 
 #include "rtc/zuwebrtc.h"
-#include "signaling/databean.h"
-#include "signaling/icecandiatedatabean.h"
-#include "signaling/sdpdatabean.h"
-#include "signaling/signalingbean.h"
 #include "signaling/signalingclient.h"
 #include "transfer/filetransferor.h"
 #include "video/i420planes.h"
@@ -134,30 +130,11 @@ void AttendeeRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline
 }
 
 void AttendeeRtcManager::sendSdp(std::string sdptype, std::string sdp) {
-    SignalingBean bean;
-    bean.setType("data");
-    bean.setTarget(signalingClient()->ownerId().toStdString());
-    auto body = bean.createData();
-    body->setDataType("sdp");
-    auto payload = std::make_shared<SdpDataBean>();
-    payload->setSdpType(sdptype);
-    payload->setSdp(sdp);
-    body->setData(payload);
-    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+    sendSdpMessage("sdp", signalingClient()->ownerId(), sdptype, sdp);
 }
 
 void AttendeeRtcManager::sendIceCandidate(std::string candidate, int sdp_mline_index, std::string sdp_mid) {
-    SignalingBean bean;
-    bean.setType("data");
-    bean.setTarget(signalingClient()->ownerId().toStdString());
-    auto body = bean.createData();
-    body->setDataType("ice_candidate");
-    auto payload = std::make_shared<IceCandiateDataBean>();
-    payload->setCandidate(candidate);
-    payload->setSdpMlineIndex(sdp_mline_index);
-    payload->setSdpMid(sdp_mid);
-    body->setData(payload);
-    signalingClient()->sendText(QString::fromStdString(bean.toText()));
+    sendIceMessage("ice_candidate", signalingClient()->ownerId(), candidate, sdp_mline_index, sdp_mid);
 }
 
 void AttendeeRtcManager::createFileTransferor(int pc) {
@@ -169,6 +146,7 @@ void AttendeeRtcManager::createFileTransferor(int pc) {
     connect(t, &FileTransferor::sigTransferBegin, this, &AttendeeRtcManager::onReceiveFileBegin);
     connect(t, &FileTransferor::sigProgressChanged, this, &AttendeeRtcManager::onFileTransferProgressChanged);
     connect(t, &FileTransferor::sigTransferFail, this, &AttendeeRtcManager::onReceiveFail);
+    connect(t, &FileTransferor::sigFileSaved, this, &AttendeeRtcManager::sigFileSaved);
 }
 
 void AttendeeRtcManager::onReceiveFileBegin() {
@@ -232,16 +210,8 @@ void AttendeeRtcManager::onLocalIce(const char *candidate, int mlineIndex, const
 void AttendeeRtcManager::onRemoteFrame(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
                                        int strideU, int strideV, int, int width, int height, void *userData,
                                        int) {
-    I420Planes planes;
-    planes.y = y;
-    planes.u = u;
-    planes.v = v;
-    planes.strideY = strideY;
-    planes.strideU = strideU;
-    planes.strideV = strideV;
-    planes.width = width;
-    planes.height = height;
-    static_cast<AttendeeRtcManager *>(userData)->onFrame(planes);
+    static_cast<AttendeeRtcManager *>(userData)->onFrame(
+        planesOf(y, u, v, strideY, strideU, strideV, width, height));
 }
 
 void AttendeeRtcManager::onDataChannelReady(void *userData, int tag) {

@@ -32,6 +32,11 @@ public:
     int peerConnection() const { return m_pc; }
     std::shared_ptr<FileTransferor> fileTransferor() const { return m_transferor; }
 
+signals:
+    // A received file is complete under filePath. Connected before the transferor exists, so that
+    // no file saved right after the data channel opened goes unreported.
+    void sigFileSaved(QString filePath);
+
 protected slots:
     void onClientConnected() override;
     void onClientDisConnected() override;

@@ -5,11 +5,7 @@
 #include "core/jsontext.h"
 #include "core/logger.h"
 #include "rtc/zuwebrtc.h"
-#include "signaling/databean.h"
-#include "signaling/icecandiatedatabean.h"
-#include "signaling/sdpdatabean.h"
 #include "signaling/server/signalingserver.h"
-#include "signaling/signalingbean.h"
 #include "signaling/signalingclient.h"
 #include "transfer/filetransferor.h"
 #include "video/i420planes.h"
@@ -25,20 +21,6 @@ QString idOfPeer(const QHash<QString, int> &table, int pc) {
         }
     }
     return QString();
-}
-
-I420Planes planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY, int strideU,
-                    int strideV, int width, int height) {
-    I420Planes planes;
-    planes.y = y;
-    planes.u = u;
-    planes.v = v;
-    planes.strideY = strideY;
-    planes.strideU = strideU;
-    planes.strideV = strideV;
-    planes.width = width;
-    planes.height = height;
-    return planes;
 }
 
 std::string text(const char *s) {
@@ -195,42 +177,6 @@ void OriginatorRtcManager::cutOffShare(const QString &id) {
 }
 
 // ---- messages ----
-
-void OriginatorRtcManager::sendSdpMessage(const char *dataType, const QString &target,
-                                          const std::string &sdptype, const std::string &sdp) {
-    if (target.isEmpty()) {
-        return;
-    }
-    SignalingBean bean;
-    bean.setType("data");
-    bean.setTarget(target.toStdString());
-    auto body = bean.createData();
-    body->setDataType(dataType);
-    auto payload = std::make_shared<SdpDataBean>();
-    payload->setSdpType(sdptype);
-    payload->setSdp(sdp);
-    body->setData(payload);
-    signalingClient()->sendText(QString::fromStdString(bean.toText()));
-}
-
-void OriginatorRtcManager::sendIceMessage(const char *dataType, const QString &target,
-                                          const std::string &candidate, int sdp_mline_index,
-                                          const std::string &sdp_mid) {
-    if (target.isEmpty()) {
-        return;
-    }
-    SignalingBean bean;
-    bean.setType("data");
-    bean.setTarget(target.toStdString());
-    auto body = bean.createData();
-    body->setDataType(dataType);
-    auto payload = std::make_shared<IceCandiateDataBean>();
-    payload->setCandidate(candidate);
-    payload->setSdpMlineIndex(sdp_mline_index);
-    payload->setSdpMid(sdp_mid);
-    body->setData(payload);
-    signalingClient()->sendText(QString::fromStdString(bean.toText()));
-}
 
 void OriginatorRtcManager::sendControl(const char *request, const QString &target) {
     Json::Value body(Json::objectValue);

@@ -76,10 +76,6 @@ private:
     // Closes the member's projection peer and forgets its frames; returns whether there was one.
     bool releaseSharePeer(const QString &id);
     void sendControl(const char *request, const QString &target);
-    void sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,
-                        const std::string &sdp);
-    void sendIceMessage(const char *dataType, const QString &target, const std::string &candidate,
-                        int sdp_mline_index, const std::string &sdp_mid);
     QString idOfTransferor(const QObject *sender) const;
     void onShareFrame(int pc, const I420Planes &planes);
 

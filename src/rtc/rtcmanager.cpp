@@ -4,7 +4,12 @@
 
 #include "rtc/attendeertcmanager.h"
 #include "rtc/originatorrtcmanager.h"
+#include "signaling/databean.h"
+#include "signaling/icecandiatedatabean.h"
+#include "signaling/sdpdatabean.h"
+#include "signaling/signalingbean.h"
 #include "signaling/signalingclient.h"
+#include "video/i420planes.h"
 #include "video/videowidgetinterface.h"
 
 std::unique_ptr<RtcManager> RtcManager::create(int type) {
@@ -41,6 +46,51 @@ void RtcManager::registerQueuedTypes() {
         signalingtypes::registerMetaTypes();
         qRegisterMetaType<std::string>("std::string");
     });
+}
+
+I420Planes RtcManager::planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY,
+                                int strideU, int strideV, int width, int height) {
+    I420Planes planes;
+    planes.y = y;
+    planes.u = u;
+    planes.v = v;
+    planes.strideY = strideY;
+    planes.strideU = strideU;
+    planes.strideV = strideV;
+    planes.width = width;
+    planes.height = height;
+    return planes;
+}
+
+void RtcManager::sendDataMessage(const char *dataType, const QString &target,
+                                 const std::shared_ptr<InternalDataBean> &payload) {
+    if (target.isEmpty()) {
+        return;
+    }
+    SignalingBean bean;
+    bean.setType("data");
+    bean.setTarget(target.toStdString());
+    auto body = bean.createData();
+    body->setDataType(dataType);
+    body->setData(payload);
+    m_signalingClient->sendText(QString::fromStdString(bean.toText()));
+}
+
+void RtcManager::sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,
+                                const std::string &sdp) {
+    auto payload = std::make_shared<SdpDataBean>();
+    payload->setSdpType(sdptype);
+    payload->setSdp(sdp);
+    sendDataMessage(dataType, target, payload);
+}
+
+void RtcManager::sendIceMessage(const char *dataType, const QString &target, const std::string &candidate,
+                                int sdp_mline_index, const std::string &sdp_mid) {
+    auto payload = std::make_shared<IceCandiateDataBean>();
+    payload->setCandidate(candidate);
+    payload->setSdpMlineIndex(sdp_mline_index);
+    payload->setSdpMid(sdp_mid);
+    sendDataMessage(dataType, target, payload);
 }
 
 void RtcManager::setServerIp(const QString &ip) {

@@ -2,13 +2,17 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "signaling/signalingtypes.h"
 
+class InternalDataBean;
 class SignalingClient;
 class VideoWidgetInterface;
+struct I420Planes;
 
 // The common base of the host's and the attendee's session managers: owns the signaling client,
 // knows the server's address, turns the client's signals into virtual slot calls and reports the
@@ -79,11 +83,24 @@ protected:
     const std::shared_ptr<VideoWidgetInterface> &videoWidgetLocked() const { return m_view; }
     // Registers "std::string" for the queued engine callbacks, once per process.
     static void registerQueuedTypes();
+    // The planes of an engine frame callback.
+    static I420Planes planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY, int strideU,
+                               int strideV, int width, int height);
+
+    // A "data" message to target carrying an SDP ("sdp", "share_screen_sdp") or a candidate
+    // ("ice_candidate", "share_screen_ice_candidate"); nothing is sent without a target.
+    void sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,
+                        const std::string &sdp);
+    void sendIceMessage(const char *dataType, const QString &target, const std::string &candidate,
+                        int sdp_mline_index, const std::string &sdp_mid);
 
     // Guards the view and, in the attendee, its two frames.
     mutable std::mutex m_frameLock;
 
 private:
+    void sendDataMessage(const char *dataType, const QString &target,
+                         const std::shared_ptr<InternalDataBean> &payload);
+
     const int m_role;
     std::shared_ptr<SignalingClient> m_signalingClient;
     QString m_serverIp;

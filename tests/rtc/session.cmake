@@ -1,6 +1,6 @@
-# The session managers end to end: this process hosts on the namespace LAN with a moving picture
-# on the harness's display, zushare-cli attendees and a mobile member run as processes on the
-# other hosts. It paints the whole screen, so it runs alone.
+# The session managers end to end: this process hosts on the namespace LAN and shares a private
+# Xvfb on which zushare_testpattern_app paints a moving picture; zushare-cli attendees and hosts
+# and a mobile member run as processes on the other hosts. Heavy on both cores, so it runs alone.
 if(TARGET zushare_rtc)
     add_executable(zushare_mobilemember ${CMAKE_CURRENT_LIST_DIR}/mobilemember.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/mobilemembermain.cpp)
@@ -13,16 +13,23 @@ if(TARGET zushare_rtc)
                                ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(zushare_testpattern PUBLIC zushare_video Qt5::Widgets)
 
+    # The moving picture as a program of its own, for the end-to-end test and the benchmark.
+    add_executable(zushare_testpattern_app ${CMAKE_CURRENT_LIST_DIR}/testpatternmain.cpp)
+    target_link_libraries(zushare_testpattern_app PRIVATE zushare_testpattern)
+
     zushare_test(tst_session_e2e
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_session_e2e.cpp ${CMAKE_CURRENT_LIST_DIR}/recordingview.cpp
         LIBS zushare_rtc zushare_testpattern zushare_testsupport Qt5::Widgets
-        DISPLAY TIMEOUT 900 LABELS rtc session)
-    add_dependencies(tst_session_e2e zushare-cli zushare_mobilemember)
+        DISPLAY TIMEOUT 420 LABELS rtc session)
+    add_dependencies(tst_session_e2e zushare-cli zushare_mobilemember zushare_testpattern_app)
     target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>"
-                               ZUSHARE_MOBILE="$<TARGET_FILE:zushare_mobilemember>")
+                               ZUSHARE_MOBILE="$<TARGET_FILE:zushare_mobilemember>"
+                               ZUSHARE_PATTERN="$<TARGET_FILE:zushare_testpattern_app>")
     set_tests_properties(tst_session_e2e PROPERTIES RUN_SERIAL TRUE)
 endif()
 if(TEST tst_session_e2e)
-    # The signaling and engine traces of seven processes would drown the test's own lines.
-    set_property(TEST tst_session_e2e APPEND PROPERTY ENVIRONMENT "QT_LOGGING_RULES=default.debug=false")
+    # The signaling, transfer and engine traces of seven processes would drown the test's own
+    # lines. Each test function waits for conditions with limits of its own, inside Qt's.
+    set_property(TEST tst_session_e2e APPEND PROPERTY ENVIRONMENT
+                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endif()
