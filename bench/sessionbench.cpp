@@ -1,15 +1,18 @@
 // Session figures on the namespace LAN with a moving 1920x1080 picture at 30 fps on a private
-// Xvfb: time from start() to the first frame on the attendee, frames per second received,
-// capture-to-render latency (p50, p99) read from time stamps painted into the picture, and the
-// host's CPU with 1 and with 5 attendees side by side. Run it inside a private namespace:
+// Xvfb: time from start() to the first frame on the attendee, frames per second received with 1, 3
+// and 5 attendees, capture-to-render latency (p50, p99) read from time stamps painted into the
+// picture, the host's CPU with 1, 3 and 5 attendees side by side, and the file throughput of a
+// second share to one attendee. Run it inside a private namespace:
 //   sudo unshare --net --fork -- tests/support/in-netns.sh build/bench/zushare_bench_session
 
 #include <unistd.h>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +41,10 @@ struct Watcher {
     int field(const QString &name) {
         const QRegularExpressionMatch m = QRegularExpression(name + "=(-?\\d+)").match(lastFrames());
         return m.hasMatch() ? m.captured(1).toInt() : -1;
+    }
+    bool has(const char *text) {
+        pump();
+        return output.contains(text);
     }
     int firstFrameMs() {
         pump();
@@ -100,20 +107,33 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     const int windowMs = argc > 1 ? std::max(2000, atoi(argv[1])) : 10000;
-    const QString display = QStringLiteral(":%1").arg(70 + getpid() % 20);
+    QTemporaryDir dir;
     QProcess xvfb;
-    xvfb.start("Xvfb", {display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
-    if (!xvfb.waitForStarted(5000)) {
+    // Xvfb picks a free display itself and writes its number into the file.
+    const QString numberFile = dir.filePath("display");
+    xvfb.start("bash", {"-c",
+                        "exec Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>\"$0\" "
+                        ">/dev/null 2>&1",
+                        numberFile});
+    QString display;
+    if (!dir.isValid() || !xvfb.waitForStarted(5000) ||
+        !waitFor(
+            [&] {
+                display = QString::fromLatin1(testsupport::readFile(numberFile)).trimmed();
+                return !display.isEmpty();
+            },
+            20000)) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 2;
     }
-    spin(1500);
+    display.prepend(':');
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", display);
     QProcess pattern;
     pattern.setProcessEnvironment(env);
     pattern.start(ZUSHARE_PATTERN, {"30"});
-    if (!pattern.waitForStarted(5000)) {
+    if (!pattern.waitForStarted(5000) ||
+        !waitFor([&] { return pattern.readAll().contains("pattern shown"); }, 30000)) {
         std::fprintf(stderr, "cannot start the test pattern\n");
         return 2;
     }
@@ -155,52 +175,45 @@ int main(int argc, char *argv[]) {
     const int oneP50 = watchers[0]->field("latency_p50");
     const int oneP99 = watchers[0]->field("latency_p99");
 
-    const int hosts[4] = {3, 4, 2, 3};
-    for (int i = 0; i < 4; ++i) {
-        addWatcher(hosts[i], i + 1);
-    }
-    bool all = waitFor(
-        [&] {
-            for (auto &w : watchers) {
-                if (w->field("total") <= 30) {
-                    return false;
-                }
+    auto allReceiving = [&] {
+        for (auto &w : watchers) {
+            if (w->field("total") <= 30) {
+                return false;
             }
-            return true;
-        },
-        120000);
-    if (!all) {
+        }
+        return true;
+    };
+    auto fpsNow = [&] {
+        QVector<int> fps;
+        for (auto &w : watchers) {
+            fps.append(w->field("fps"));
+        }
+        return fps;
+    };
+    const int hosts[4] = {3, 4, 2, 3};
+    addWatcher(hosts[0], 1);
+    addWatcher(hosts[1], 2);
+    if (!waitFor(allReceiving, 120000)) {
+        std::fprintf(stderr, "not every one of three attendees received frames\n");
+        return 1;
+    }
+    const double threeCpu = hostCpuShare(hostPid, windowMs);
+    const QVector<int> threeFps = fpsNow();
+    addWatcher(hosts[2], 3);
+    addWatcher(hosts[3], 4);
+    if (!waitFor(allReceiving, 120000)) {
         std::fprintf(stderr, "not every attendee received frames\n");
         return 1;
     }
     const double fiveCpu = hostCpuShare(hostPid, windowMs);
-    QVector<int> firstFrames, fps;
+    const QVector<int> fps = fpsNow();
+    QVector<int> firstFrames;
     for (auto &w : watchers) {
         firstFrames.append(w->firstFrameMs());
-        fps.append(w->field("fps"));
     }
     std::sort(firstFrames.begin(), firstFrames.end());
-    std::printf(
-        "session benchmark: 1920x1080 moving picture at 30 fps on Xvfb, host and attendees on a "
-        "namespace LAN, %d ms windows\n",
-        windowMs);
-    std::printf("  start() to first frame: first attendee %d ms; all five: min %d, median %d, max %d ms\n",
-                watchers[0]->firstFrameMs(), firstFrames.first(), firstFrames[firstFrames.size() / 2],
-                firstFrames.last());
-    std::printf("  frames per second received: 1 attendee %d; with 5 attendees:", oneFps);
-    for (int f : fps) {
-        std::printf(" %d", f);
-    }
-    std::printf(
-        "\n  capture-to-render latency with 1 attendee: p50 %d ms, p99 %d ms; with 5 (first attendee, "
-        "cumulative): p50 %d ms, p99 %d ms\n",
-        oneP50, oneP99, watchers[0]->field("latency_p50"), watchers[0]->field("latency_p99"));
-    std::printf(
-        "  host CPU (share of one core): idle share %.2f, 1 attendee %.2f, 5 attendees %.2f, "
-        "ratio 5/1 = %.2f (aim: at most 1.3)\n",
-        idleCpu, oneCpu, fiveCpu, oneCpu > 0 ? fiveCpu / oneCpu : 0.0);
-    std::fflush(stdout);
-
+    const int fiveP50 = watchers[0]->field("latency_p50");
+    const int fiveP99 = watchers[0]->field("latency_p99");
     for (auto &w : watchers) {
         w->process->terminate();
     }
@@ -209,6 +222,89 @@ int main(int argc, char *argv[]) {
     }
     host->terminate();
     host->waitForFinished(5000);
+
+    // File throughput: a second share of a small synthetic picture sends one file to one member;
+    // the time runs from the member's "receive begin" to its "file saved".
+    const int fileMb = 32;
+    const QString sendPath = dir.filePath("bench.bin");
+    {
+        QFile file(sendPath);
+        QByteArray block(1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < block.size(); ++i) {
+            block[i] = char((i * 131 + i / 977) & 0xff);
+        }
+        if (!file.open(QIODevice::WriteOnly)) {
+            return 2;
+        }
+        for (int i = 0; i < fileMb; ++i) {
+            block[0] = char(i);
+            file.write(block);
+        }
+    }
+    QProcess *fileHost = lan.start(1, ZUSHARE_CLI,
+                                   {"host", "--synthetic", "--size", "320x240", "--fps", "5", "--send",
+                                    sendPath, "--port", "5690", "--no-discovery", "--no-web"});
+    Watcher fileHostOut{fileHost, {}};
+    if (!waitFor([&] { return fileHostOut.has("share started"); }, 20000)) {
+        std::fprintf(stderr, "the file host did not start:\n%s\n", fileHostOut.output.constData());
+        return 2;
+    }
+    Watcher receiver{lan.start(2, ZUSHARE_CLI,
+                               {"watch", lan.address(1), "--port", "5690", "--nickname", "benchfile",
+                                "--downloads", dir.filePath("downloads")}),
+                     {}};
+    QElapsedTimer transfer;
+    if (!waitFor([&] { return receiver.has("receive begin"); }, 60000)) {
+        std::fprintf(stderr, "no file transfer began:\n%s\n", receiver.output.constData());
+        return 1;
+    }
+    transfer.start();
+    while (!receiver.has("file saved") && transfer.elapsed() < 600000 &&
+           receiver.process->state() == QProcess::Running) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        receiver.process->waitForReadyRead(5);
+    }
+    const qint64 transferMs = transfer.elapsed();
+    const bool saved = receiver.has("file saved") &&
+                       testsupport::readFile(QDir(dir.filePath("downloads")).filePath("bench.bin")) ==
+                           testsupport::readFile(sendPath);
+    receiver.process->terminate();
+    receiver.process->waitForFinished(5000);
+    fileHost->terminate();
+    fileHost->waitForFinished(5000);
+
+    std::printf(
+        "session benchmark: 1920x1080 moving picture at 30 fps on Xvfb, host and attendees on a "
+        "namespace LAN, %d ms windows\n",
+        windowMs);
+    std::printf("  start() to first frame: first attendee %d ms; all five: min %d, median %d, max %d ms\n",
+                watchers[0]->firstFrameMs(), firstFrames.first(), firstFrames[firstFrames.size() / 2],
+                firstFrames.last());
+    std::printf("  frames per second received: 1 attendee %d; with 3 attendees:", oneFps);
+    for (int f : threeFps) {
+        std::printf(" %d", f);
+    }
+    std::printf("; with 5 attendees:");
+    for (int f : fps) {
+        std::printf(" %d", f);
+    }
+    std::printf(
+        "\n  capture-to-render latency with 1 attendee: p50 %d ms, p99 %d ms; with 5 (first attendee, "
+        "cumulative): p50 %d ms, p99 %d ms\n",
+        oneP50, oneP99, fiveP50, fiveP99);
+    std::printf(
+        "  host CPU (share of one core): idle share %.2f, 1 attendee %.2f, 3 attendees %.2f, 5 attendees "
+        "%.2f, "
+        "ratio 5/1 = %.2f (aim: at most 1.3)\n",
+        idleCpu, oneCpu, threeCpu, fiveCpu, oneCpu > 0 ? fiveCpu / oneCpu : 0.0);
+    if (saved) {
+        std::printf("  file to one attendee over the data channel: %d MiB in %lld ms = %.1f MiB/s, intact\n",
+                    fileMb, transferMs, fileMb * 1000.0 / double(std::max<qint64>(1, transferMs)));
+    } else {
+        std::printf("  file to one attendee: not saved intact within %lld ms\n", transferMs);
+    }
+    std::fflush(stdout);
+
     pattern.terminate();
     pattern.waitForFinished(3000);
     xvfb.terminate();

@@ -20,7 +20,7 @@ if(TARGET zushare_rtc)
     zushare_test(tst_session_e2e
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_session_e2e.cpp ${CMAKE_CURRENT_LIST_DIR}/recordingview.cpp
         LIBS zushare_rtc zushare_testpattern zushare_testsupport Qt5::Widgets
-        DISPLAY TIMEOUT 420 LABELS rtc session)
+        DISPLAY TIMEOUT 300 LABELS rtc session)
     add_dependencies(tst_session_e2e zushare-cli zushare_mobilemember zushare_testpattern_app)
     target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>"
                                ZUSHARE_MOBILE="$<TARGET_FILE:zushare_mobilemember>"
