@@ -105,7 +105,7 @@ void SignalingClient::connectServer(QUrl url) {
     if (!m_socket) {
         m_socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
         m_socket->setMaxAllowedIncomingMessageSize(signaling::kHardMessageLimitBytes);
-        m_socket->setMaxAllowedIncomingFrameSize(signaling::kHardMessageLimitBytes);
+        m_socket->setMaxAllowedIncomingFrameSize(signaling::kMaxFrameBytes);
         connect(m_socket, &QWebSocket::connected, this, &SignalingClient::onConnected);
         connect(m_socket, &QWebSocket::disconnected, this, &SignalingClient::onClosed);
         connect(m_socket, &QWebSocket::textMessageReceived, this, &SignalingClient::onTextMessageReceived);

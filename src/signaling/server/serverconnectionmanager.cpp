@@ -12,9 +12,10 @@
 
 namespace signaling {
 
-ServerConnectionManager::ServerConnectionManager()
+ServerConnectionManager::ServerConnectionManager(const RelayLimits &limits)
     : m_connections(std::make_shared<QHash<QString, Connection>>()),
-      m_processor(std::make_shared<ServerSignalingProcessor>(m_connections)) {
+      m_processor(std::make_shared<ServerSignalingProcessor>(m_connections)),
+      m_limits(limits) {
     qRegisterMetaType<QWebSocket *>("QWebSocket*");
     m_clock.start();
 }
@@ -47,7 +48,8 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
         return;
     }
     socket->setMaxAllowedIncomingMessageSize(kHardMessageLimitBytes);
-    socket->setMaxAllowedIncomingFrameSize(kHardMessageLimitBytes);
+    socket->setMaxAllowedIncomingFrameSize(kMaxFrameBytes);
+    socket->setReadBufferSize(kReadBufferBytes);
     connect(socket, &QWebSocket::textMessageReceived, this, &ServerConnectionManager::onTextMessage);
     connect(socket, &QWebSocket::disconnected, this, &ServerConnectionManager::onDisconnected);
 
@@ -72,29 +74,43 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
 }
 
 void ServerConnectionManager::onTextMessage(QString message) {
-    const Connection record = findBySocket(qobject_cast<QWebSocket *>(sender()));
+    auto *socket = qobject_cast<QWebSocket *>(sender());
+    const Connection record = findBySocket(socket);
     if (record.id.isEmpty()) {
         return;
     }
-    if (!withinBudget(record.id, message.size() + kRelayChargePerMessage)) {
-        qDebug() << "ServerConnectionManager dropped a message over the relay budget of" << record.id;
+    RelayBudget &budget = budgetOf(record.id);
+    if (budget.refused) {
+        // What the socket had already taken in before it was closed.
+        return;
+    }
+    if (!withinBudget(budget, message.size() + m_limits.chargePerMessage)) {
+        budget.refused = true;
+        g_logger->warn("id:{} refused: more than {} bytes per second relayed, connection closed",
+                       record.id.toStdString(), qint64(m_limits.bytesPerSecond));
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("flooding"));
         return;
     }
     m_processor->onMsg(record, message);
 }
 
-bool ServerConnectionManager::withinBudget(const QString &id, int bytes) {
-    const qint64 now = m_clock.nsecsElapsed();
+ServerConnectionManager::RelayBudget &ServerConnectionManager::budgetOf(const QString &id) {
     auto it = m_budgets.find(id);
     if (it == m_budgets.end()) {
-        it = m_budgets.insert(id, RelayBudget{kRelayBurstBytes, now});
+        it = m_budgets.insert(id, RelayBudget{m_limits.burstBytes, m_clock.nsecsElapsed(), false});
     }
-    it->bytes = std::min(kRelayBurstBytes, it->bytes + (now - it->lastNs) * 1e-9 * kRelayBytesPerSecond);
-    it->lastNs = now;
-    if (it->bytes < bytes) {
+    return *it;
+}
+
+bool ServerConnectionManager::withinBudget(RelayBudget &budget, int bytes) {
+    const qint64 now = m_clock.nsecsElapsed();
+    budget.bytes =
+        std::min(m_limits.burstBytes, budget.bytes + (now - budget.lastNs) * 1e-9 * m_limits.bytesPerSecond);
+    budget.lastNs = now;
+    if (budget.bytes < bytes) {
         return false;
     }
-    it->bytes -= bytes;
+    budget.bytes -= bytes;
     return true;
 }
 

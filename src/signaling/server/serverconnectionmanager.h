@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "signaling/server/connection.h"
+#include "signaling/signalinglimits.h"
 
 class QWebSocket;
 
@@ -21,7 +22,7 @@ class ServerConnectionManager : public QObject {
 public:
     static constexpr int kMaxConnections = 6;
 
-    ServerConnectionManager();
+    explicit ServerConnectionManager(const RelayLimits &limits = RelayLimits());
     ~ServerConnectionManager() override;
 
     void addConnection(QWebSocket *socket);
@@ -37,16 +38,18 @@ private:
     Q_INVOKABLE void closeSocket(QWebSocket *socket);
 
     Connection findBySocket(const QWebSocket *socket) const;
-    bool withinBudget(const QString &id, int bytes);
-
     struct RelayBudget {
         double bytes = 0;
         qint64 lastNs = 0;
+        bool refused = false;  // went over the budget and is being closed
     };
+    RelayBudget &budgetOf(const QString &id);
+    bool withinBudget(RelayBudget &budget, int bytes);
 
     std::shared_ptr<QHash<QString, Connection>> m_connections;
     QHash<QString, QString> m_owners;
     std::shared_ptr<ServerSignalingProcessor> m_processor;
+    RelayLimits m_limits;
     QHash<QString, RelayBudget> m_budgets;
     QElapsedTimer m_clock;
 };

@@ -4,6 +4,7 @@
 #include <QUuid>
 #include <QWebSocket>
 
+#include "core/logger.h"
 #include "signaling/databean.h"
 #include "signaling/modifydatabean.h"
 #include "signaling/signalingbean.h"
@@ -35,7 +36,8 @@ ServerSignalingProcessor::ServerSignalingProcessor(std::shared_ptr<ConnectionTab
 void ServerSignalingProcessor::onMsg(const Connection &from, const QString &text) {
     const QByteArray utf8 = text.toUtf8();
     if (utf8.size() > kMaxTextMessageBytes) {
-        qDebug() << "ServerSignalingProcessor dropped an oversized message of" << utf8.size() << "bytes";
+        g_logger->warn("id:{} refused: message of {} bytes, more than {}", from.id.toStdString(), utf8.size(),
+                       kMaxTextMessageBytes);
         return;
     }
     qDebug().noquote() << "ServerSignalingProcessor onmsg:" << text;

@@ -1,12 +1,16 @@
 #include "signalingserver.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QDebug>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
 #include "signaling/server/serverconnectionmanager.h"
 
-SignalingServer::SignalingServer() : QObject(nullptr) {
+SignalingServer::SignalingServer(const signaling::RelayLimits &limits) : QObject(nullptr), m_limits(limits) {
     moveToThread(&m_thread);
     m_thread.start(QThread::InheritPriority);
 }
@@ -47,6 +51,13 @@ void SignalingServer::startListen() {
         emit sigStartFailed();
         return;
     }
+    // Accepted sockets inherit this: a relay must not wait behind a broadcast that the receiver
+    // has not acknowledged yet (small writes held back until a delayed acknowledgement, 40 ms).
+    const int noDelay = 1;
+    if (setsockopt(int(m_server->nativeDescriptor()), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) !=
+        0) {
+        qDebug() << "signaling server: no TCP_NODELAY on the listening socket";
+    }
     m_boundPort = m_server->serverPort();
     qDebug() << "signaling server listening, address:" << m_server->serverAddress();
     qDebug() << "signaling server listening, port:" << m_server->serverPort();
@@ -64,7 +75,7 @@ void SignalingServer::onNewConnection() {
     // Accepted sockets outlive the listening socket, which is replaced or closed at will.
     socket->setParent(nullptr);
     if (!m_manager) {
-        m_manager = std::make_shared<signaling::ServerConnectionManager>();
+        m_manager = std::make_shared<signaling::ServerConnectionManager>(m_limits);
     }
     m_manager->addConnection(socket);
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "signaling/signalinglimits.h"
+
 class QWebSocketServer;
 
 namespace signaling {
@@ -17,7 +19,7 @@ class ServerConnectionManager;
 class SignalingServer : public QObject {
     Q_OBJECT
 public:
-    SignalingServer();
+    explicit SignalingServer(const signaling::RelayLimits &limits = signaling::RelayLimits());
     ~SignalingServer() override;
 
     bool postStartListen(quint16 port);
@@ -42,6 +44,7 @@ private:
     void retireServer();
 
     QThread m_thread;
+    const signaling::RelayLimits m_limits;
     std::atomic<quint16> m_port{0};
     QWebSocketServer *m_server = nullptr;
     std::shared_ptr<signaling::ServerConnectionManager> m_manager;
