@@ -8,6 +8,10 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <QProcess>
+#include <QScreen>
+
+#include <X11/Xlib.h>
 #include <memory>
 
 #include "mainwindow.h"
@@ -51,6 +55,38 @@ QList<int> rowSizes(MainWidget *page) {
     for (SelectHost_Line *row : page->rows())
         sizes << row->hostCount();
     return sizes;
+}
+
+// True while a compositing manager owns the screen's selection.
+bool compositing() {
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    const Atom selection = XInternAtom(display, "_NET_WM_CM_S0", False);
+    const bool owned = XGetSelectionOwner(display, selection) != None;
+    XCloseDisplay(display);
+    return owned;
+}
+
+// Points just inside the window's edges and in its pages, in window coordinates.
+QList<QPoint> samplePoints(const QWidget *w) {
+    const int x2 = w->width() - 5, y2 = w->height() - 5;
+    return {QPoint(4, 4),
+            QPoint(x2, 4),
+            QPoint(4, y2),
+            QPoint(x2, y2),
+            QPoint(4, w->height() / 2),
+            QPoint(w->width() / 2, y2),
+            QPoint(170, 300),
+            QPoint(w->width() / 2, 28)};
+}
+
+QList<QColor> onScreen(const QWidget *w) {
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    QList<QColor> colours;
+    for (const QPoint &p : samplePoints(w))
+        colours << screen.pixelColor(w->mapToGlobal(p));
+    return colours;
 }
 
 QString messageText(MessageDialog *dialog) {
@@ -105,6 +141,60 @@ private slots:
         QVERIFY2(sizes == QList<int>({4, 4, 1}), qPrintable(titles.join(" | ")));
         for (int i = 0; i < 8; ++i)
             QVERIFY2(titles.contains(QStringLiteral("源窗口 %1").arg(i + 1)), qPrintable(titles.join(" | ")));
+    }
+
+    // The translucent frameless window shows its own colours everywhere, over a backdrop that
+    // would show through, without a compositing manager and with one.
+    void translucentWindowWithAndWithoutCompositor() {
+        ZU_REQUIRE_TEST_NAMESPACE();
+        if (QStandardPaths::findExecutable("xcompmgr").isEmpty())
+            QSKIP("xcompmgr is not installed");
+        QVERIFY(!compositing());
+        PatternWindow backdrop(QStringLiteral("背景"), QColor(255, 0, 255));
+        backdrop.setGeometry(0, 0, 1200, 800);
+        backdrop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&backdrop, 20000));
+        MainWindow window;
+        window.move(100, 100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window, 20000));
+        window.raise();
+        const QColor backdropColour(255, 0, 255);
+        auto looksOwn = [&](const QList<QColor> &colours) {
+            for (const QColor &c : colours) {
+                if (colourNear(c, backdropColour) || colourNear(c, Qt::black))
+                    return false;
+            }
+            return true;
+        };
+        // The grab sees the backdrop where the window is not, so it would see it through the window.
+        auto backdropSeen = [&] {
+            const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0, 50, 50, 1, 1).toImage();
+            return colourNear(screen.pixelColor(0, 0), backdropColour);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(backdropSeen(), 10000);
+        QList<QColor> plain;
+        QTRY_VERIFY_WITH_TIMEOUT(looksOwn(plain = onScreen(&window)), 10000);
+
+        QProcess compositor;
+        compositor.start(QStringLiteral("xcompmgr"), QStringList());
+        QVERIFY(compositor.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(compositing(), 10000);
+        window.update();
+        QList<QColor> composited;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            looksOwn(composited = onScreen(&window)) &&
+                [&] {
+                    for (int i = 0; i < plain.size(); ++i)
+                        if (!colourNear(plain[i], composited[i]))
+                            return false;
+                    return true;
+                }(),
+            10000);
+        QVERIFY(backdropSeen());
+        compositor.terminate();
+        QVERIFY(compositor.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!compositing(), 10000);
     }
 
     void rowsOfFour() {
