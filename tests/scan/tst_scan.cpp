@@ -114,6 +114,19 @@ std::unique_ptr<ScanClient> clientIn(const TestLan &lan, int host) {
     return in.ok() ? std::make_unique<ScanClient>() : nullptr;
 }
 
+// Host 2's scanner ports from 5680 up to `last`, bound exclusively as another program would;
+// empty when one of them could not be bound.
+std::vector<std::unique_ptr<Peer>> takeScannerPorts(const TestLan &lan, quint16 last) {
+    std::vector<std::unique_ptr<Peer>> taken;
+    for (quint16 port = 5680; port <= last; ++port) {
+        taken.push_back(std::make_unique<Peer>(lan, 2, port, QAbstractSocket::DontShareAddress));
+        if (!taken.back()->bound) {
+            return {};
+        }
+    }
+    return taken;
+}
+
 }  // namespace
 
 #define LAN_UP(lan) QVERIFY2((lan).isUp(), qPrintable((lan).errorString()))
@@ -404,11 +417,8 @@ void TestScan::scannerFallsBackToLastPort() {
     LAN_UP(lan);
     Peer responder(lan, 1, kServerPort);
     QVERIFY(responder.bound);
-    std::vector<std::unique_ptr<Peer>> taken;
-    for (quint16 port = 5680; port <= 5687; ++port) {
-        taken.push_back(std::make_unique<Peer>(lan, 2, port, QAbstractSocket::DontShareAddress));
-        QVERIFY(taken.back()->bound);
-    }
+    auto taken = takeScannerPorts(lan, 5687);
+    QVERIFY(!taken.empty());
     auto client = clientIn(lan, 2);
     ClientWatch watch(client.get());
     client->postStartScan();
@@ -426,11 +436,8 @@ void TestScan::scannerWithoutFreePortDoesNotScan() {
     LAN_UP(lan);
     Peer responder(lan, 1, kServerPort);
     QVERIFY(responder.bound);
-    std::vector<std::unique_ptr<Peer>> taken;
-    for (quint16 port = 5680; port <= 5688; ++port) {
-        taken.push_back(std::make_unique<Peer>(lan, 2, port, QAbstractSocket::DontShareAddress));
-        QVERIFY(taken.back()->bound);
-    }
+    auto taken = takeScannerPorts(lan, 5688);
+    QVERIFY(!taken.empty());
     auto client = clientIn(lan, 2);
     ClientWatch watch(client.get());
     client->postStartScan();

@@ -101,6 +101,15 @@ public:
     QList<Json::Value> parsed;
 };
 
+// Connects the client to the fake server and waits until both ends see the connection.
+bool connectTo(FakeServer &fake, SignalingClient &client, const ClientLog &log) {
+    if (!fake.listen()) {
+        return false;
+    }
+    client.postConnectServer(fake.url());
+    return QTest::qWaitFor([&] { return log.count("connected") == 1 && fake.socket; }, 5000);
+}
+
 class TestSignalingClient : public QObject {
     Q_OBJECT
 
@@ -241,12 +250,9 @@ void TestSignalingClient::disconnectedAfterOpen() {
 
 void TestSignalingClient::messagesBecomeSignals() {
     FakeServer fake;
-    QVERIFY(fake.listen());
     SignalingClient client;
     ClientLog log(&client);
-    client.postConnectServer(fake.url());
-    QTRY_COMPARE(log.count("connected"), 1);
-    QTRY_VERIFY(fake.socket);
+    QVERIFY(connectTo(fake, client, log));
 
     fake.send(testmsg::sdp("sdp", "{me}", "offer", "v=0 a", "{host}"));
     fake.send(testmsg::sdp("sdp", "{me}", "Offer", "v=0 b", "{host}"));
@@ -312,12 +318,9 @@ void TestSignalingClient::messagesBecomeSignals() {
 
 void TestSignalingClient::garbageDroppedLaterMessagesHandled() {
     FakeServer fake;
-    QVERIFY(fake.listen());
     SignalingClient client;
     ClientLog log(&client);
-    client.postConnectServer(fake.url());
-    QTRY_COMPARE(log.count("connected"), 1);
-    QTRY_VERIFY(fake.socket);
+    QVERIFY(connectTo(fake, client, log));
     fake.socket->sendTextMessage(QStringLiteral("this is not json"));
     fake.socket->sendTextMessage(QStringLiteral("{\"type\":\"data\",\"data\":"));
     fake.socket->sendTextMessage(QStringLiteral("[\"data\"]"));
@@ -334,14 +337,12 @@ void TestSignalingClient::garbageDroppedLaterMessagesHandled() {
 
 void TestSignalingClient::sendingWhileDisconnectedIsDropped() {
     FakeServer fake;
-    QVERIFY(fake.listen());
     SignalingClient client;
     ClientLog log(&client);
     client.sendText(QStringLiteral("early"));
     client.requestAllUser();
     client.cutOff(QStringLiteral("{x}"));
-    client.postConnectServer(fake.url());
-    QTRY_COMPARE(log.count("connected"), 1);
+    QVERIFY(connectTo(fake, client, log));
     client.sendText(QStringLiteral("late"));
     QTRY_VERIFY(fake.received.contains(QStringLiteral("late")));
     QVERIFY(!fake.received.contains(QStringLiteral("early")));
@@ -351,11 +352,9 @@ void TestSignalingClient::sendingWhileDisconnectedIsDropped() {
 
 void TestSignalingClient::requestsHaveTheirForm() {
     FakeServer fake;
-    QVERIFY(fake.listen());
     SignalingClient client;
     ClientLog log(&client);
-    client.postConnectServer(fake.url());
-    QTRY_COMPARE(log.count("connected"), 1);
+    QVERIFY(connectTo(fake, client, log));
     client.requestAllUser();
     client.cutOff(QStringLiteral("{victim}"));
     QTRY_COMPARE(fake.countRequests("cut_off"), 1);
