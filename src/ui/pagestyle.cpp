@@ -1,5 +1,9 @@
 #include "ui/pagestyle.h"
 
+#include <QBoxLayout>
+#include <QPushButton>
+#include <QWidget>
+
 #include "ui/uistyle.h"
 
 namespace pagestyle {
@@ -34,6 +38,27 @@ QString redButton() {
         "13px;}"
         "QPushButton:hover{background-color: #EA6A62;}"
         "QPushButton:pressed{background-color: #B8413A;}");
+}
+
+QWidget *memberPanel(QWidget *page, QWidget *list) {
+    auto *panel = new QWidget(page);
+    panel->setObjectName(QStringLiteral("memwidget"));
+    panel->setAttribute(Qt::WA_StyledBackground, true);
+    panel->setStyleSheet(QStringLiteral("#memwidget{background: #F2F4F8;}"));
+    panel->setFixedWidth(160);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    list->setParent(panel);
+    layout->addWidget(list);
+    return panel;
+}
+
+void addToolButtons(QBoxLayout *row, std::initializer_list<QPushButton *> buttons) {
+    for (QPushButton *b : buttons) {
+        b->setFixedSize(85, 32);
+        b->setCursor(Qt::PointingHandCursor);
+        row->addWidget(b);
+    }
 }
 
 }  // namespace pagestyle

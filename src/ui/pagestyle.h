@@ -3,7 +3,13 @@
 #include <QSize>
 #include <QString>
 
-// Style sheets shared by the host and watch pages.
+#include <initializer_list>
+
+class QBoxLayout;
+class QPushButton;
+class QWidget;
+
+// Style sheets and parts shared by the host and watch pages.
 namespace pagestyle {
 
 // The member-list toggle at the side of the picture: its pictures are drawn for this size.
@@ -17,5 +23,11 @@ QString openButton();
 QString lightButton();
 QString blueButton();
 QString redButton();
+
+// The panel at the page's right side that holds the member list (reparented into it).
+QWidget *memberPanel(QWidget *page, QWidget *list);
+
+// The tool row's buttons, of one size, added to the row in order.
+void addToolButtons(QBoxLayout *row, std::initializer_list<QPushButton *> buttons);
 
 }  // namespace pagestyle

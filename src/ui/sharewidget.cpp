@@ -120,26 +120,14 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     btn_quit->setStyleSheet(pagestyle::redButton());
     tools->addWidget(label_ip);
     tools->addStretch(1);
-    for (QPushButton *b : {btn_transfer, btn_switch, btn_quit}) {
-        b->setFixedSize(85, 32);
-        b->setCursor(Qt::PointingHandCursor);
-        tools->addWidget(b);
-    }
+    pagestyle::addToolButtons(tools, {btn_transfer, btn_switch, btn_quit});
     column->addWidget(widget_tools);
     page->addLayout(column, 1);
 
-    memwidget = new QWidget(this);
-    memwidget->setObjectName(QStringLiteral("memwidget"));
-    memwidget->setAttribute(Qt::WA_StyledBackground, true);
-    memwidget->setStyleSheet(QStringLiteral("#memwidget{background: #F2F4F8;}"));
-    memwidget->setFixedWidth(160);
-    page->addWidget(memwidget);
-
-    memberList_ = new MemberListWidget(memwidget);
+    memberList_ = new MemberListWidget;
     memberList_->setHostMode(true);
-    auto *memLayout = new QVBoxLayout(memwidget);
-    memLayout->setContentsMargins(0, 0, 0, 0);
-    memLayout->addWidget(memberList_);
+    memwidget = pagestyle::memberPanel(this, memberList_);
+    page->addWidget(memwidget);
     connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
             &ShareWidget::onRefreshUsersBtnClicked);
     connect(memberList_, &MemberListWidget::sigCancelShareClicked, this, &ShareWidget::onCencelShareClicked);
@@ -308,19 +296,25 @@ QString ShareWidget::askForFile() const {
     return QFileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
 }
 
-void ShareWidget::on_btn_transfer_clicked() {
+QString ShareWidget::fileToSend() {
     if (!manager_)
-        return;
+        return QString();
     if (manager_->transferFileRunning()) {
         MessageDialog message(QStringLiteral("请等待上一文件传输完成"));
         message.adjustSize();
         centre(&message);
         message.exec();
-        return;
+        return QString();
     }
     const QString path = askForFile();
+    // The share may have ended while the file dialog was up.
+    return manager_ ? path : QString();
+}
+
+void ShareWidget::on_btn_transfer_clicked() {
+    const QString path = fileToSend();
     // A cancelled file dialog sends nothing and opens no progress dialog.
-    if (path.isEmpty() || !manager_)
+    if (path.isEmpty())
         return;
     for (const QString &id : memberList_->memberIds())
         manager_->transferFile(id, path);
@@ -387,18 +381,9 @@ void ShareWidget::onCencelShareClicked(QString id) {
 }
 
 void ShareWidget::onTransferFileClicked(QString id) {
-    g_logger->info("ShareWidget,batch transfer clicked");
-    if (!manager_)
-        return;
-    if (manager_->transferFileRunning()) {
-        MessageDialog message(QStringLiteral("请等待上一文件传输完成"));
-        message.adjustSize();
-        centre(&message);
-        message.exec();
-        return;
-    }
-    const QString path = askForFile();
-    if (path.isEmpty() || !manager_)
+    g_logger->info("ShareWidget,transfer file to one member clicked");
+    const QString path = fileToSend();
+    if (path.isEmpty())
         return;
     manager_->transferFile(id, path);
     singleDialog_ = std::make_unique<SingleTransFileProgressDialog>();

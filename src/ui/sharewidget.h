@@ -79,6 +79,9 @@ private:
     void releaseManager();
     void setMemListButtonLook(bool shown);
     QString askForFile() const;
+    // The file the host picks to send; "" when a transfer still runs, the dialog is cancelled or
+    // the share is gone.
+    QString fileToSend();
     void startPageServer();
     void stopPageServer();
     void showPageAddress(const QString &ip);

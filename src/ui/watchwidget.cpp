@@ -53,24 +53,13 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     btn_quit = new QPushButton(QStringLiteral("退出共享"), toolsWidget);
     btn_quit->setObjectName(QStringLiteral("btn_quit"));
     btn_quit->setStyleSheet(pagestyle::redButton());
-    for (QPushButton *b : {pushButton, btn_quit}) {
-        b->setFixedSize(85, 32);
-        b->setCursor(Qt::PointingHandCursor);
-        tools->addWidget(b);
-    }
+    pagestyle::addToolButtons(tools, {pushButton, btn_quit});
     column->addWidget(toolsWidget);
     page->addLayout(column, 1);
 
-    memwidget = new QWidget(this);
-    memwidget->setObjectName(QStringLiteral("memwidget"));
-    memwidget->setAttribute(Qt::WA_StyledBackground, true);
-    memwidget->setStyleSheet(QStringLiteral("#memwidget{background-color: rgb(242, 244, 248);}"));
-    memwidget->setFixedWidth(160);
+    memberList_ = new MemberListWidget;
+    memwidget = pagestyle::memberPanel(this, memberList_);
     page->addWidget(memwidget);
-    memberList_ = new MemberListWidget(memwidget);
-    auto *memLayout = new QVBoxLayout(memwidget);
-    memLayout->setContentsMargins(0, 0, 0, 0);
-    memLayout->addWidget(memberList_);
 
     // The view is shared with the session manager, which draws into it from the engine's threads;
     // the page lets it go before Qt's child clean-up would reach it.
