@@ -1,3 +1,8 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -50,6 +55,7 @@ private slots:
     void garbageDropped();
     void floodIsCutOffOthersKeepRelaying();
     void stalledFrameDoesNotHoldOthers();
+    void acceptedSocketsSendWithoutDelay();
     void restartAndCloseListening();
     void portInUseFails();
     void destroyWithClientsConnected();
@@ -516,6 +522,30 @@ void TestSignalingServer::stalledFrameDoesNotHoldOthers() {
     // staller (closing it) before it got to the neighbour's message.
     QCOMPARE(raw.state(), QAbstractSocket::ConnectedState);
     QVERIFY(!raw.readAll().contains(char(0x88)));
+}
+
+void TestSignalingServer::acceptedSocketsSendWithoutDelay() {
+    join();
+    join();
+    // The server runs in this process: find its accepted sockets among our descriptors.
+    int accepted = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t localSize = sizeof local;
+        socklen_t peerSize = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != m_port ||
+            getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0) {
+            continue;
+        }
+        int noDelay = 0;
+        socklen_t size = sizeof noDelay;
+        QCOMPARE(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+        QVERIFY(noDelay != 0);
+        ++accepted;
+    }
+    QCOMPARE(accepted, 2);
 }
 
 void TestSignalingServer::restartAndCloseListening() {
