@@ -125,34 +125,12 @@ private slots:
 
         // The quit button, cancelled once, then confirmed.
         UiScript script(30000);
-        script.add("quit", [&] {
-            UiScript::later(
-                [&] { QTest::mouseClick(child<QPushButton>(&page, "btn_quit"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("cancel", [&] {
-            QuitShareDialog *d = modal<QuitShareDialog>();
-            if (!d)
-                return false;
-            UiScript::later([d] { QTest::mouseClick(child<QPushButton>(d, "btn_cancel"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("still served", [&] {
-            if (modal<QuitShareDialog>())
-                return false;
-            if (!page.pageServer() || url->text() != kPageUrl || !panel->isVisible())
-                script.fail("the page went with a cancelled quit");
-            UiScript::later(
-                [&] { QTest::mouseClick(child<QPushButton>(&page, "btn_quit"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("confirm", [&] {
-            QuitShareDialog *d = modal<QuitShareDialog>();
-            if (!d)
-                return false;
-            UiScript::later([d] { QTest::mouseClick(child<QPushButton>(d, "btn_ok"), Qt::LeftButton); });
-            return true;
-        });
+        uitest::addCancelThenConfirm<QuitShareDialog>(
+            script, QStringLiteral("quit"), [&] { return child<QPushButton>(&page, "btn_quit"); },
+            [&] {
+                if (!page.pageServer() || url->text() != kPageUrl || !panel->isVisible())
+                    script.fail("the page went with a cancelled quit");
+            });
         script.start();
         QTRY_VERIFY_WITH_TIMEOUT(script.finished(), 40000);
         QVERIFY2(script.succeeded(), qPrintable(script.failure()));

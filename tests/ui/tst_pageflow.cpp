@@ -43,8 +43,8 @@
 #include "ui/watchtoolwidget.h"
 #include "ui/watchwidget.h"
 #include "uiscript.h"
-#include "web/attendeepageserver.h"
 #include "video/videowidgetinterface.h"
+#include "web/attendeepageserver.h"
 
 using testsupport::TestLan;
 using uitest::child;
@@ -433,7 +433,9 @@ private slots:
         script.add("bar hides while the mouse stays still", [&] {
             if (attendee->watchPage()->toolWidget()->barShown())
                 return false;
-            if (still.elapsed() < 2000)
+            // The bar counts half-second ticks from the last movement it saw, which may be a little
+            // before the clock started: anything clearly under two seconds is a fault.
+            if (still.elapsed() < 1500)
                 script.fail(QStringLiteral("hid after %1 ms").arg(still.elapsed()));
             save(screenRect(QRect(0, 0, 1920, 1080)), "watch-fullscreen");
             QTest::mouseMove(videoOf(attendee.get()), QPoint(500, 420));
@@ -484,36 +486,15 @@ private slots:
                 script.fail("host left its page");
             return true;
         });
-        script.add("host quits, cancels the first time", [&] {
-            UiScript::later(
-                [&] { QTest::mouseClick(child<QPushButton>(host->hostPage(), "btn_quit"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("cancel", [&] {
-            QuitShareDialog *d = modal<QuitShareDialog>();
-            if (!d)
-                return false;
-            UiScript::later([d] { QTest::mouseClick(child<QPushButton>(d, "btn_cancel"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("nothing stopped", [&] {
-            if (modal<QuitShareDialog>())
-                return false;
-            QTest::qWait(1000);
-            if (!host->hostPage()->sessionManager() || host->currentPage() != host->hostPage() ||
-                attendee->currentPage() != attendee->watchPage())
-                script.fail("the share ended");
-            UiScript::later(
-                [&] { QTest::mouseClick(child<QPushButton>(host->hostPage(), "btn_quit"), Qt::LeftButton); });
-            return true;
-        });
-        script.add("confirm", [&] {
-            QuitShareDialog *d = modal<QuitShareDialog>();
-            if (!d)
-                return false;
-            UiScript::later([d] { QTest::mouseClick(child<QPushButton>(d, "btn_ok"), Qt::LeftButton); });
-            return true;
-        });
+        uitest::addCancelThenConfirm<QuitShareDialog>(
+            script, QStringLiteral("host quits"),
+            [&] { return child<QPushButton>(host->hostPage(), "btn_quit"); },
+            [&] {
+                QTest::qWait(1000);
+                if (!host->hostPage()->sessionManager() || host->currentPage() != host->hostPage() ||
+                    attendee->currentPage() != attendee->watchPage())
+                    script.fail("the share ended");
+            });
         script.add("both back on their start pages", [&] {
             return host->currentPage() == host->startPage() &&
                    attendee->currentPage() == attendee->startPage() && host->startPage()->isVisible() &&

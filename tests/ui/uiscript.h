@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QList>
 #include <QObject>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -125,6 +126,39 @@ inline void typeText(QWidget *widget, const QString &text) {
         else
             QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
+}
+
+// A button whose confirmation dialog (of type D, with "btn_cancel" and "btn_ok") is first cancelled,
+// checked by cancelled() while nothing should have happened, then confirmed.
+template <class D>
+void addCancelThenConfirm(UiScript &script, const QString &name, std::function<QPushButton *()> button,
+                          std::function<void()> cancelled) {
+    auto clickLater = [button] {
+        QPushButton *b = button();
+        UiScript::later([b] { QTest::mouseClick(b, Qt::LeftButton); });
+    };
+    auto answer = [](const char *which) {
+        return [which] {
+            D *d = modal<D>();
+            if (!d)
+                return false;
+            UiScript::later([d, which] { QTest::mouseClick(child<QPushButton>(d, which), Qt::LeftButton); });
+            return true;
+        };
+    };
+    script.add(name + QStringLiteral(", cancelled the first time"), [clickLater] {
+        clickLater();
+        return true;
+    });
+    script.add(QStringLiteral("cancel"), answer("btn_cancel"));
+    script.add(QStringLiteral("nothing happened"), [clickLater, cancelled] {
+        if (modal<D>())
+            return false;
+        cancelled();
+        clickLater();
+        return true;
+    });
+    script.add(QStringLiteral("confirm"), answer("btn_ok"));
 }
 
 }  // namespace uitest
