@@ -94,9 +94,11 @@ bool AttendeePageServer::start() {
     m_notFound = 0;
     const unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
     m_daemon = MHD_start_daemon(
-        flags, m_port, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_CONNECTION_LIMIT,
-        kConnectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
-        kConnectionTimeoutSeconds, MHD_OPTION_EXTERNAL_LOGGER, &logDaemonMessage, nullptr, MHD_OPTION_END);
+        // The logger goes first so that the daemon's complaints about later options reach our log.
+        flags, m_port, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+        &logDaemonMessage, nullptr, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+        kConnectionTimeoutSeconds, MHD_OPTION_END);
     if (!m_daemon) {
         g_logger->warn("the attendee page server could not listen on port {}", m_port);
         g_logger->flush();
