@@ -211,7 +211,7 @@ void AttendeeRtcManager::onRemoteFrame(const uint8_t *y, const uint8_t *u, const
                                        int strideU, int strideV, int, int width, int height, void *userData,
                                        int) {
     static_cast<AttendeeRtcManager *>(userData)->onFrame(
-        planesOf(y, u, v, strideY, strideU, strideV, width, height));
+        I420Planes::of(y, u, v, strideY, strideU, strideV, width, height));
 }
 
 void AttendeeRtcManager::onDataChannelReady(void *userData, int tag) {

@@ -455,7 +455,7 @@ void OriginatorRtcManager::onShareFrameReady(const uint8_t *y, const uint8_t *u,
                                              int strideY, int strideU, int strideV, int, int width,
                                              int height, void *userData, int tag) {
     static_cast<OriginatorRtcManager *>(userData)->onShareFrame(
-        tag, planesOf(y, u, v, strideY, strideU, strideV, width, height));
+        tag, I420Planes::of(y, u, v, strideY, strideU, strideV, width, height));
 }
 
 void OriginatorRtcManager::onSharePeerClosed(void *userData, int tag) {

@@ -48,20 +48,6 @@ void RtcManager::registerQueuedTypes() {
     });
 }
 
-I420Planes RtcManager::planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY,
-                                int strideU, int strideV, int width, int height) {
-    I420Planes planes;
-    planes.y = y;
-    planes.u = u;
-    planes.v = v;
-    planes.strideY = strideY;
-    planes.strideU = strideU;
-    planes.strideV = strideV;
-    planes.width = width;
-    planes.height = height;
-    return planes;
-}
-
 void RtcManager::sendDataMessage(const char *dataType, const QString &target,
                                  const std::shared_ptr<InternalDataBean> &payload) {
     if (target.isEmpty()) {

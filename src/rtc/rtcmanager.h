@@ -83,9 +83,6 @@ protected:
     const std::shared_ptr<VideoWidgetInterface> &videoWidgetLocked() const { return m_view; }
     // Registers "std::string" for the queued engine callbacks, once per process.
     static void registerQueuedTypes();
-    // The planes of an engine frame callback.
-    static I420Planes planesOf(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY, int strideU,
-                               int strideV, int width, int height);
 
     // A "data" message to target carrying an SDP ("sdp", "share_screen_sdp") or a candidate
     // ("ice_candidate", "share_screen_ice_candidate"); nothing is sent without a target.

@@ -203,17 +203,8 @@ void SelectSourceDialog::onSourceCaptured(const uint8_t *y, const uint8_t *u, co
                                           int, int, const char *title, void *userData) {
     auto *dialog = static_cast<SelectSourceDialog *>(userData);
     const QString text = QString::fromUtf8(title ? title : "");
-    I420Planes planes;
-    planes.y = y;
-    planes.u = u;
-    planes.v = v;
-    planes.strideY = strideY;
-    planes.strideU = strideU;
-    planes.strideV = strideV;
-    planes.width = width;
-    planes.height = height;
-    std::shared_ptr<VideoFrameInterface> frame =
-        VideoFrameFactory::create(planes, VideoFrameFactory::processKind());
+    std::shared_ptr<VideoFrameInterface> frame = VideoFrameFactory::create(
+        I420Planes::of(y, u, v, strideY, strideU, strideV, width, height), VideoFrameFactory::processKind());
     std::lock_guard<std::mutex> lock(g_liveLock);
     if (!liveDialogs().contains(dialog))
         return;

@@ -17,6 +17,21 @@ struct I420Planes {
     // Largest side accepted; keeps every buffer size far inside 32-bit arithmetic.
     static constexpr int kMaxSide = 16384;
 
+    // The planes as the engine's frame callbacks hand them over, argument for argument.
+    static I420Planes of(const uint8_t *y, const uint8_t *u, const uint8_t *v, int strideY, int strideU,
+                         int strideV, int width, int height) {
+        I420Planes planes;
+        planes.y = y;
+        planes.u = u;
+        planes.v = v;
+        planes.strideY = strideY;
+        planes.strideU = strideU;
+        planes.strideV = strideV;
+        planes.width = width;
+        planes.height = height;
+        return planes;
+    }
+
     int chromaWidth() const { return (width + 1) / 2; }
     int chromaHeight() const { return (height + 1) / 2; }
 
