@@ -5,23 +5,19 @@
 
 namespace testsupport {
 
-bool inTestNamespace()
-{
+bool inTestNamespace() {
     return qEnvironmentVariableIsSet("ZU_TEST_NETNS");
 }
 
-QString addressA()
-{
+QString addressA() {
     return qEnvironmentVariable("ZU_TEST_ADDR_A", "10.77.0.1");
 }
 
-QString addressB()
-{
+QString addressB() {
     return qEnvironmentVariable("ZU_TEST_ADDR_B", "10.77.0.2");
 }
 
-QByteArray readFile(const QString &path)
-{
+QByteArray readFile(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
@@ -29,8 +25,8 @@ QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
-int runProgram(const QString &program, const QStringList &arguments, const QString &workingDir, int timeoutMs)
-{
+int runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
+               int timeoutMs) {
     QProcess process;
     process.setWorkingDirectory(workingDir);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -41,6 +37,15 @@ int runProgram(const QString &program, const QStringList &arguments, const QStri
         return -1;
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int freeDisplayNumber() {
+    for (int number = 20; number < 1000; ++number) {
+        const QString n = QString::number(number);
+        if (!QFile::exists("/tmp/.X11-unix/X" + n) && !QFile::exists("/tmp/.X" + n + "-lock"))
+            return number;
+    }
+    return -1;
 }
 
 }  // namespace testsupport

@@ -19,11 +19,16 @@ QByteArray readFile(const QString &path);
 int runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
                int timeoutMs = 30000);
 
+// A display number that no X server of this machine uses, for a test's own Xvfb. An Xvfb started
+// in another network namespace with -displayfd may take the harness's number, since the abstract
+// socket is free there, and on exit removes the harness's socket file.
+int freeDisplayNumber();
+
 }  // namespace testsupport
 
 // Skips the current test function unless it runs inside the test namespace.
-#define ZU_REQUIRE_TEST_NAMESPACE()                                                            \
-    do {                                                                                       \
-        if (!testsupport::inTestNamespace())                                                   \
-            QSKIP("needs the private network namespace of scripts/test.sh");                   \
+#define ZU_REQUIRE_TEST_NAMESPACE()                                          \
+    do {                                                                     \
+        if (!testsupport::inTestNamespace())                                 \
+            QSKIP("needs the private network namespace of scripts/test.sh"); \
     } while (false)
