@@ -109,24 +109,11 @@ int main(int argc, char *argv[]) {
     const int windowMs = argc > 1 ? std::max(2000, atoi(argv[1])) : 10000;
     QTemporaryDir dir;
     QProcess xvfb;
-    // Xvfb picks a free display itself and writes its number into the file.
-    const QString numberFile = dir.filePath("display");
-    xvfb.start("bash", {"-c",
-                        "exec Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>\"$0\" "
-                        ">/dev/null 2>&1",
-                        numberFile});
-    QString display;
-    if (!dir.isValid() || !xvfb.waitForStarted(5000) ||
-        !waitFor(
-            [&] {
-                display = QString::fromLatin1(testsupport::readFile(numberFile)).trimmed();
-                return !display.isEmpty();
-            },
-            20000)) {
+    const QString display = testsupport::startPrivateDisplay(xvfb, 1920, 1080);
+    if (!dir.isValid() || display.isEmpty()) {
         std::fprintf(stderr, "cannot start Xvfb\n");
         return 2;
     }
-    display.prepend(':');
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", display);
     QProcess pattern;

@@ -1,7 +1,9 @@
 #include "testsupport.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 
 namespace testsupport {
 
@@ -39,13 +41,34 @@ int runProgram(const QString &program, const QStringList &arguments, const QStri
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-int freeDisplayNumber() {
-    for (int number = 20; number < 1000; ++number) {
-        const QString n = QString::number(number);
-        if (!QFile::exists("/tmp/.X11-unix/X" + n) && !QFile::exists("/tmp/.X" + n + "-lock"))
-            return number;
+QString startPrivateDisplay(QProcess &xvfb, int width, int height) {
+    int number = 20;
+    while (number < 1000 && (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
+                             QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))) {
+        ++number;
     }
-    return -1;
+    if (number == 1000) {
+        return {};
+    }
+    const QString display = QStringLiteral(":%1").arg(number);
+    xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    xvfb.start("Xvfb", {display, "-screen", "0", QStringLiteral("%1x%2x24").arg(width).arg(height),
+                        "-nolisten", "tcp", "-noreset"});
+    if (!xvfb.waitForStarted(10000)) {
+        return {};
+    }
+    const QString socketPath = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(socketPath) && waited.elapsed() < 20000 && xvfb.state() == QProcess::Running) {
+        QThread::msleep(50);
+    }
+    if (!QFile::exists(socketPath) || xvfb.state() != QProcess::Running) {
+        xvfb.kill();
+        xvfb.waitForFinished();
+        return {};
+    }
+    return display;
 }
 
 }  // namespace testsupport

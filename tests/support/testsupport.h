@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -19,10 +20,11 @@ QByteArray readFile(const QString &path);
 int runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
                int timeoutMs = 30000);
 
-// A display number that no X server of this machine uses, for a test's own Xvfb. An Xvfb started
-// in another network namespace with -displayfd may take the harness's number, since the abstract
-// socket is free there, and on exit removes the harness's socket file.
-int freeDisplayNumber();
+// Starts a private Xvfb of the given size on a display number no X server of this machine uses and
+// returns that display (":N"), or an empty string. The number is chosen here rather than with
+// -displayfd: an Xvfb in another network namespace sees the harness's abstract socket as free, takes
+// its number and on exit removes the harness's socket file.
+QString startPrivateDisplay(QProcess &xvfb, int width, int height);
 
 }  // namespace testsupport
 
