@@ -42,9 +42,10 @@ int runProgram(const QString &program, const QStringList &arguments, const QStri
 }
 
 QString startPrivateDisplay(QProcess &xvfb, int width, int height) {
+    const auto socketOf = [](int number) { return QStringLiteral("/tmp/.X11-unix/X%1").arg(number); };
     int number = 20;
-    while (number < 1000 && (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-                             QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))) {
+    while (number < 1000 &&
+           (QFile::exists(socketOf(number)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))) {
         ++number;
     }
     if (number == 1000) {
@@ -57,7 +58,7 @@ QString startPrivateDisplay(QProcess &xvfb, int width, int height) {
     if (!xvfb.waitForStarted(10000)) {
         return {};
     }
-    const QString socketPath = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+    const QString socketPath = socketOf(number);
     QElapsedTimer waited;
     waited.start();
     while (!QFile::exists(socketPath) && waited.elapsed() < 20000 && xvfb.state() == QProcess::Running) {

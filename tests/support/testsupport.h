@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
+
+class QProcess;
 
 namespace testsupport {
 
