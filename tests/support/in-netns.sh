@@ -16,6 +16,8 @@ fi
 if [ -z "${ZU_PRIVATE_X11_DIR:-}" ]; then
     exec unshare --mount --propagation private env ZU_PRIVATE_X11_DIR=1 "$0" "$@"
 fi
+# The folder exists only where an X server ran before; making it is what an X server does itself.
+mkdir -p -m 1777 /tmp/.X11-unix
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
 
 ip link set lo up
