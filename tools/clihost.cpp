@@ -28,6 +28,7 @@ CliHost::~CliHost() {
     m_manager.reset();
     m_scanServer.reset();
     if (m_capturer > 0) {
+        // Unregisters the lost-display callback too, so that none arrives for a destroyed host.
         deleteScreenSourceCpaturer(m_capturer);
     }
 }
@@ -54,6 +55,7 @@ bool CliHost::start() {
                          qgetenv("DISPLAY").constData());
             return false;
         }
+        RegisterOnScreenSourceLost(m_capturer, &CliHost::onScreenSourceLost, this);
     }
     m_manager = RtcManager::create(1);
     m_host = static_cast<OriginatorRtcManager *>(m_manager.get());
@@ -79,7 +81,7 @@ bool CliHost::start() {
     });
     connect(m_manager.get(), &RtcManager::sigRtcStoped, this, [this] {
         say(QStringLiteral("share stopped"));
-        emit sigFinished(m_stopping ? 0 : 1);
+        emit sigFinished(m_stopping ? m_exitCode : 1);
     });
     connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this,
             [](QString id) { say(QStringLiteral("transfer begin %1").arg(id)); });
@@ -96,19 +98,32 @@ bool CliHost::start() {
     return true;
 }
 
-void CliHost::stop() {
+void CliHost::stop(int exitCode) {
     if (m_stopping) {
         return;
     }
     m_stopping = true;
+    m_exitCode = exitCode;
     m_sendTimer.stop();
     if (!m_manager || !m_started) {
-        emit sigFinished(0);
+        emit sigFinished(exitCode);
         return;
     }
     m_manager->stop();
     // The own connection's end reports sigRtcStoped; a server that never answers is not waited for.
-    QTimer::singleShot(2000, this, [this] { emit sigFinished(0); });
+    QTimer::singleShot(2000, this, [this] { emit sigFinished(m_exitCode); });
+}
+
+void CliHost::onScreenSourceLost(void *self) {
+    auto *host = static_cast<CliHost *>(self);
+    QMetaObject::invokeMethod(
+        host,
+        [host] {
+            std::fprintf(stderr, "zushare-cli: the X display %s is gone; the share ends\n",
+                         qgetenv("DISPLAY").constData());
+            host->stop(1);
+        },
+        Qt::QueuedConnection);
 }
 
 void CliHost::onMembers(const QList<SignalingUser> &users) {

@@ -33,7 +33,8 @@ public:
 
     // False (with the reason printed) when the share cannot start at all.
     bool start();
-    void stop();
+    // Ends the share; the tool then exits with exitCode.
+    void stop(int exitCode = 0);
 
 signals:
     // The exit code of the tool.
@@ -42,6 +43,7 @@ signals:
 private:
     void onMembers(const QList<SignalingUser> &users);
     void sendToNewMembers();
+    static void onScreenSourceLost(void *self);
 
     Options m_options;
     int m_capturer = 0;
@@ -54,4 +56,5 @@ private:
     QTimer m_sendTimer;
     bool m_started = false;
     bool m_stopping = false;
+    int m_exitCode = 0;
 };

@@ -18,8 +18,8 @@ extern "C" {
 #define ZUWEBRTC_ESTATE (-4)    /* not possible now: no data channel open, wrong kind of peer */
 #define ZUWEBRTC_EINTERNAL (-5) /* the media framework failed */
 
-#define ZUWEBRTC_MAX_MESSAGE 17408     /* largest data-channel message that may be sent */
-#define ZUWEBRTC_RECEIVE_BUFFER 20480  /* size of the buffer given to RegisterOnDataFromDataChannelReady */
+#define ZUWEBRTC_MAX_MESSAGE 17408    /* largest data-channel message that may be sent */
+#define ZUWEBRTC_RECEIVE_BUFFER 20480 /* size of the buffer given to RegisterOnDataFromDataChannelReady */
 
 /* Callback types. The words the program does not read are still passed: "reserved" is 0 unless
  * said otherwise. user_data and tag are those given at registration. */
@@ -40,6 +40,9 @@ typedef void (*OnScreenSourceCaptured)(const uint8_t *y, const uint8_t *u, const
                                        int stride_y, int stride_u, int stride_v, int reserved2, int width,
                                        int height, int reserved3, int reserved4, const char *title,
                                        void *user_data);
+/* The display that the screen stream captures is gone (its server ended): no new picture will come,
+ * the last one stays on the stream. Called at most once per capturer. */
+typedef void (*OnScreenSourceLost)(void *user_data);
 
 /* Peers. receive_only 1: a peer that receives a remote screen; 0: a peer that sends the screen. */
 int CreatePeerConnection(int reserved1, int reserved2, int reserved3, int reserved4, int receive_only);
@@ -70,6 +73,10 @@ int setExcludedWindow(int cap, uint64_t native_window_id);
 int asynCaptureAllScreenOnece(int cap, OnScreenSourceCaptured callback, void *user_data, int reserved);
 int switchDesktopSource(int cap, int index);
 int deleteScreenSourceCpaturer(int cap);
+/* A null callback unregisters; after deleteScreenSourceCpaturer returns, the callback is not called.
+ * When the display is already gone, it is called soon after registration. It must not call the
+ * capture functions. */
+int RegisterOnScreenSourceLost(int cap, OnScreenSourceLost callback, void *user_data);
 
 #ifdef __cplusplus
 }

@@ -219,7 +219,7 @@ void TestCaptureApi::deletingFromTheCallbackStopsTheRound() {
 
 void TestCaptureApi::switchingShowsTheSourceToTheReceivingPeer() {
     ZU_REQUIRE_TEST_NAMESPACE();
-    const uint64_t red = desktop_->createWindow("分享 红", 40, 60, 400, 300, kRed);
+    const uint64_t red = desktop_->createWindow("分享 红", 40, 60, 401, 301, kRed);
     const uint64_t blue = desktop_->createWindow("share blue", 480, 60, 400, 300, kBlue);
     QVERIFY(red && blue);
     const int cap = CreateScreenSourceCapturer();

@@ -142,12 +142,14 @@ private slots:
     void mobileProjectionEndsFromEitherSide();
     void cliHostIsFoundWatchedAndSends();
     void hostQuittingStopsEveryAttendee();
+    void cliHostEndsWhenItsDisplayGoesAway();
 
 private:
     Member *startWatcher(int host, const QString &name, const QStringList &extra = {},
                          const QString &hostAddress = QString());
     Member *startMobile(int host, const QString &name);
-    Member *startProgram(int host, const QString &name, const QString &program, const QStringList &args);
+    Member *startProgram(int host, const QString &name, const QString &program, const QStringList &args,
+                         const QStringList &environment = {});
     QString idOf(const QString &nickname);
     bool transferorFor(const QString &id) { return m_host->transferorIds().contains(id); }
     QString writeFile(const QString &name, const QByteArray &content);
@@ -280,10 +282,10 @@ void SessionEndToEndTest::cleanupTestCase() {
 }
 
 Member *SessionEndToEndTest::startProgram(int host, const QString &name, const QString &program,
-                                          const QStringList &args) {
+                                          const QStringList &args, const QStringList &environment) {
     auto member = std::make_unique<Member>();
     member->name = name;
-    member->process = m_lan->start(host, program, args);
+    member->process = m_lan->start(host, program, args, environment);
     m_running.push_back(std::move(member));
     return m_running.back().get();
 }
@@ -574,6 +576,31 @@ void SessionEndToEndTest::hostQuittingStopsEveryAttendee() {
     QTRY_VERIFY_WITH_TIMEOUT(b->ended() && c->ended(), 10000);
     QVERIFY2(b->process->exitCode() == 0, b->tail());
     QVERIFY2(c->process->exitCode() == 0, c->tail());
+}
+
+void SessionEndToEndTest::cliHostEndsWhenItsDisplayGoesAway() {
+    // A laptop's 1366 x 768: a width whose rows GStreamer pads, the size that once gave no picture.
+    QProcess xvfb;
+    const QString display = testsupport::startPrivateDisplay(xvfb, 1366, 768);
+    QVERIFY(!display.isEmpty());
+    const QString port = QStringLiteral("5691");
+    Member *host =
+        startProgram(1, "cli-host-x", m_cli, {"host", "--port", port, "--no-web", "--no-discovery"},
+                     {"DISPLAY=" + display});
+    QTRY_VERIFY2_WITH_TIMEOUT(host->has("share started") || host->ended(), host->tail(), kJoinMs);
+    Member *b = startWatcher(2, "B9", {"--port", port});
+    QTRY_VERIFY2_WITH_TIMEOUT(b->lastFrames().contains("size=1366x768") || b->ended(), b->tail(), kJoinMs);
+    const qint64 before = b->totalFrames();
+    QTRY_VERIFY2_WITH_TIMEOUT(b->totalFrames() > before + 10 || b->ended(), b->tail(), kStepMs);
+
+    // The X server ends under the running share: the host says so and exits non-zero, unaborted.
+    xvfb.kill();
+    xvfb.waitForFinished(5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(host->ended(), host->tail(), kStepMs);
+    QVERIFY2(host->process->exitStatus() == QProcess::NormalExit && host->process->exitCode() == 1,
+             host->tail());
+    QVERIFY2(host->has("is gone; the share ends"), host->tail());
+    QTRY_VERIFY2_WITH_TIMEOUT(b->has("stopped") && b->ended(), b->tail(), kStepMs);
 }
 
 QTEST_GUILESS_MAIN(SessionEndToEndTest)

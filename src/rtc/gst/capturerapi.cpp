@@ -67,6 +67,14 @@ int switchDesktopSource(int cap, int index) {
     return ZUWEBRTC_OK;
 }
 
+int RegisterOnScreenSourceLost(int cap, OnScreenSourceLost callback, void *user_data) {
+    CapturerRegistry::LostListener listener;
+    if (callback)
+        listener = [callback, user_data] { callback(user_data); };
+    return CapturerRegistry::instance().setLostListener(cap, std::move(listener)) ? ZUWEBRTC_OK
+                                                                                  : ZUWEBRTC_EHANDLE;
+}
+
 int deleteScreenSourceCpaturer(int cap) {
     std::shared_ptr<ScreenSourceCapturer> capturer = CapturerRegistry::instance().take(cap);
     if (!capturer)

@@ -20,6 +20,30 @@ CapturerRegistry::CapturerRegistry() {
     stream_ =
         std::make_unique<ScreenStream>([](const I420View &picture) { VideoFeed::instance().push(picture); },
                                        [] { VideoFeed::instance().requestKeyFrame(); });
+    stream_->setLostListener([this] {
+        std::lock_guard<std::mutex> lock(lostMutex_);
+        lost_ = true;
+        for (auto &entry : lostListeners_)
+            entry.second();
+        lostListeners_.clear();
+    });
+}
+
+bool CapturerRegistry::setLostListener(int handle, LostListener listener) {
+    if (!find(handle))
+        return false;
+    std::lock_guard<std::mutex> lock(lostMutex_);
+    if (!listener)
+        lostListeners_.erase(handle);
+    else if (lost_)
+        thread_.post([this, handle, listener] {
+            std::lock_guard<std::mutex> lock(lostMutex_);
+            if (find(handle))
+                listener();
+        });
+    else
+        lostListeners_[handle] = std::move(listener);
+    return true;
 }
 
 CapturerRegistry::~CapturerRegistry() {
@@ -49,12 +73,17 @@ std::shared_ptr<ScreenSourceCapturer> CapturerRegistry::find(int handle) const {
 }
 
 std::shared_ptr<ScreenSourceCapturer> CapturerRegistry::take(int handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = capturers_.find(handle);
-    if (it == capturers_.end())
-        return nullptr;
-    std::shared_ptr<ScreenSourceCapturer> capturer = std::move(it->second);
-    capturers_.erase(it);
+    std::shared_ptr<ScreenSourceCapturer> capturer;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = capturers_.find(handle);
+        if (it == capturers_.end())
+            return nullptr;
+        capturer = std::move(it->second);
+        capturers_.erase(it);
+    }
+    std::lock_guard<std::mutex> lock(lostMutex_);
+    lostListeners_.erase(handle);
     return capturer;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,11 @@ public:
 
     CapturerThread &thread() { return thread_; }
 
+    // Who hears that the stream's display is gone: called once, on an engine thread, or at once on
+    // the capturer thread when the display was already gone. False for an unknown handle.
+    using LostListener = std::function<void()>;
+    bool setLostListener(int handle, LostListener listener);
+
     // The stream, connected to the video feed on first use: from then on the primary monitor (or
     // the chosen source) is captured whenever a sending peer wants pictures.
     ScreenStream &stream();
@@ -33,6 +39,10 @@ private:
 
     mutable std::mutex mutex_;
     std::map<int, std::shared_ptr<ScreenSourceCapturer>> capturers_;
+    // Called under their own lock, so that a listener removed with its handle is never called after.
+    std::mutex lostMutex_;
+    std::map<int, LostListener> lostListeners_;
+    bool lost_ = false;
     int nextHandle_ = 1;
     CapturerThread thread_;
     std::once_flag streamConnected_;

@@ -1,5 +1,7 @@
 #include "rtc/gst/capturerthread.h"
 
+#include "rtc/gst/threadjoin.h"
+
 namespace zuengine {
 
 CapturerThread::CapturerThread() : thread_(&CapturerThread::run, this) {}
@@ -10,7 +12,7 @@ CapturerThread::~CapturerThread() {
         quit_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    joinUnlessSelf(thread_);
 }
 
 void CapturerThread::post(std::function<void()> task) {

@@ -7,8 +7,10 @@
 #include "core/logger.h"
 #include "rtc/gst/encoder.h"
 #include "rtc/gst/engine.h"
+#include "rtc/gst/gstref.h"
 #include "rtc/gst/peer.h"
 #include "rtc/gst/syntheticpicture.h"
+#include "rtc/gst/threadjoin.h"
 
 namespace zuengine {
 
@@ -36,12 +38,7 @@ void FeedHub::shutdown() {
         synthStop_ = true;
     }
     synthCv_.notify_all();
-    if (synthThread_.joinable()) {
-        if (synthThread_.get_id() == std::this_thread::get_id())
-            synthThread_.detach();
-        else
-            synthThread_.join();
-    }
+    joinUnlessSelf(synthThread_);
     std::map<VideoCodec, std::shared_ptr<Encoder>> encoders;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -92,30 +89,33 @@ void FeedHub::deliver(const uint8_t *const planes[3], const int strides[3], int 
     if (encoders.empty())
         return;
     std::lock_guard<std::mutex> lock(pushMutex_);
-    const int cw = width / 2, ch = height / 2;
-    const size_t size = static_cast<size_t>(width) * height + 2 * static_cast<size_t>(cw) * ch;
-    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+    // The buffer carries no video meta, so it must have the layout that GStreamer derives from the
+    // caps alone: every plane's rows rounded up to 4 bytes, which a packed copy lacks unless the width
+    // is a multiple of 8.
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, static_cast<guint>(width),
+                              static_cast<guint>(height));
+    GstMiniRef<GstBuffer> buffer(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr));
     GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    uint8_t *out = map.data;
-    const int rows[3] = {height, ch, ch};
-    const int widths[3] = {width, cw, cw};
+    if (!buffer || !gst_buffer_map(buffer.get(), &map, GST_MAP_WRITE))
+        return;
     for (int plane = 0; plane < 3; ++plane) {
-        for (int r = 0; r < rows[plane]; ++r) {
-            std::memcpy(out, planes[plane] + static_cast<size_t>(r) * strides[plane], widths[plane]);
-            out += widths[plane];
-        }
+        const int rows = GST_VIDEO_INFO_COMP_HEIGHT(&info, plane);
+        const int bytes = GST_VIDEO_INFO_COMP_WIDTH(&info, plane);
+        const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, plane);
+        uint8_t *out = map.data + GST_VIDEO_INFO_PLANE_OFFSET(&info, plane);
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(out + static_cast<size_t>(r) * stride,
+                        planes[plane] + static_cast<size_t>(r) * strides[plane], bytes);
     }
-    gst_buffer_unmap(buffer, &map);
-    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
-                                        width, "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION,
-                                        VideoFeed::kDefaultFps, 1, nullptr);
+    gst_buffer_unmap(buffer.get(), &map);
+    GstMiniRef<GstCaps> caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width",
+                                                 G_TYPE_INT, width, "height", G_TYPE_INT, height, "framerate",
+                                                 GST_TYPE_FRACTION, VideoFeed::kDefaultFps, 1, nullptr));
     lastWidth_ = width;
     lastHeight_ = height;
     for (auto &e : encoders)
-        e->push(buffer, caps, width, height);
-    gst_caps_unref(caps);
-    gst_buffer_unref(buffer);
+        e->push(buffer.get(), caps.get(), width, height);
 }
 
 void FeedHub::requestKeyFrame() {

@@ -26,6 +26,8 @@ public:
     virtual bool grab(const ScreenSource &source, bool withPointer, ScreenImage &image) = 0;
     // Gives back what window captures hold in the desktop until the next grab.
     virtual void releaseWindows() {}
+    // True once the desktop's connection is gone for good (the display server ended).
+    virtual bool displayLost() const { return false; }
 
     std::vector<ScreenSource> sources(const std::set<uint64_t> &excluded);
 

@@ -7,6 +7,7 @@
 #include "rtc/gst/screenframe.h"
 #include "rtc/gst/screenscaler.h"
 #include "rtc/gst/screensourcebackend.h"
+#include "rtc/gst/threadjoin.h"
 
 namespace zuengine {
 
@@ -23,8 +24,7 @@ ScreenStream::~ScreenStream() {
         quit_ = true;
     }
     wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    joinUnlessSelf(thread_);
 }
 
 void ScreenStream::setDemand(bool wanted) {
@@ -55,6 +55,11 @@ void ScreenStream::resetSource() {
     wake_.notify_all();
 }
 
+void ScreenStream::setLostListener(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lostListener_ = std::move(listener);
+}
+
 void ScreenStream::size(int &width, int &height) const {
     std::lock_guard<std::mutex> lock(mutex_);
     width = width_;
@@ -79,7 +84,7 @@ void ScreenStream::run() {
         lock.unlock();
 
         // A connection of its own for as long as someone watches; closing it ends every redirection.
-        std::unique_ptr<ScreenSourceBackend> backend = factory_();
+        std::unique_ptr<ScreenSourceBackend> backend = lost_ ? nullptr : factory_();
         ScreenSource primary;
         bool havePrimary = false;
         if (backend) {
@@ -133,6 +138,9 @@ void ScreenStream::run() {
                     if (failing)
                         g_logger->info("screen capture: \"{}\" can be seen again", source.title);
                     failing = false;
+                } else if (backend->displayLost()) {
+                    reportLost();
+                    backend.reset();
                 } else if (!failing) {
                     g_logger->warn("screen capture: \"{}\" is closed or hidden; the last picture stays",
                                    source.title);
@@ -158,6 +166,21 @@ void ScreenStream::run() {
         backend.reset();
         lock.lock();
     }
+}
+
+void ScreenStream::reportLost() {
+    std::function<void()> listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lost_)
+            return;
+        lost_ = true;
+        listener = lostListener_;
+    }
+    g_logger->error("screen capture: the display is gone (its server ended); nothing more can be captured");
+    g_logger->flush();
+    if (listener)
+        listener();
 }
 
 }  // namespace zuengine

@@ -41,6 +41,8 @@ public:
     void setSource(const ScreenSource &source);
     // Back to the primary monitor.
     void resetSource();
+    // Called once, on the capture thread, when the display is gone; the last picture stays.
+    void setLostListener(std::function<void()> listener);
 
     // The stream's picture size, fixed once known; 0 x 0 before the first capture.
     void size(int &width, int &height) const;
@@ -48,9 +50,12 @@ public:
 
 private:
     void run();
+    void reportLost();
 
     PictureSink sink_;
     std::function<void()> requestKeyFrame_;
+    std::function<void()> lostListener_;
+    bool lost_ = false;
     BackendFactory factory_;
     const int fps_;
 

@@ -30,6 +30,7 @@ namespace {
 std::mutex trapMutex;
 std::map<Display *, int> trapErrors;
 XErrorHandler previousHandler = nullptr;
+XIOErrorHandler previousIoHandler = nullptr;
 std::once_flag handlerInstalled;
 
 int trapHandler(Display *display, XErrorEvent *event) {
@@ -45,8 +46,29 @@ int trapHandler(Display *display, XErrorEvent *event) {
     return previousHandler ? previousHandler(display, event) : 0;
 }
 
-void trapDisplay(Display *display) {
-    std::call_once(handlerInstalled, [] { previousHandler = XSetErrorHandler(trapHandler); });
+// A lost connection (the X server ended) is fatal to Xlib's default handler, which exits the process
+// from the capture thread. On our own connections the handler returns, and so does the exit handler:
+// Xlib then marks the connection dead, every later request fails at once, and the capture reports
+// the display gone.
+int ioHandler(Display *display) {
+    {
+        std::lock_guard<std::mutex> lock(trapMutex);
+        if (trapErrors.count(display))
+            return 0;
+    }
+    return previousIoHandler ? previousIoHandler(display) : 0;
+}
+
+void onConnectionLost(Display *, void *lost) {
+    static_cast<std::atomic<bool> *>(lost)->store(true);
+}
+
+void trapDisplay(Display *display, std::atomic<bool> *lost) {
+    std::call_once(handlerInstalled, [] {
+        previousHandler = XSetErrorHandler(trapHandler);
+        previousIoHandler = XSetIOErrorHandler(ioHandler);
+    });
+    XSetIOErrorExitHandler(display, onConnectionLost, lost);
     std::lock_guard<std::mutex> lock(trapMutex);
     trapErrors[display] = 0;
 }
@@ -152,6 +174,7 @@ struct X11ScreenSource::Private {
     XImage *shmImage = nullptr;
     XImage *plainImage = nullptr;
     bool formatLogged = false;
+    std::atomic<bool> lost{false};
 
     Window redirected = 0;
 
@@ -411,8 +434,8 @@ std::unique_ptr<X11ScreenSource> X11ScreenSource::open(const char *displayName) 
                 name);
         return nullptr;
     }
-    trapDisplay(display);
     auto d = std::make_unique<Private>();
+    trapDisplay(display, &d->lost);
     d->display = display;
     d->screen = DefaultScreen(display);
     d->root = RootWindow(display, d->screen);
@@ -444,6 +467,10 @@ std::unique_ptr<X11ScreenSource> X11ScreenSource::open(const char *displayName) 
 X11ScreenSource::X11ScreenSource(std::unique_ptr<Private> d) : d_(std::move(d)) {}
 
 X11ScreenSource::~X11ScreenSource() = default;
+
+bool X11ScreenSource::displayLost() const {
+    return d_->lost.load();
+}
 
 bool X11ScreenSource::hasSharedMemory() const {
     return d_->shm;

@@ -24,6 +24,7 @@ public:
 
     // Ends the redirection of every captured window.
     void releaseWindows() override;
+    bool displayLost() const override;
 
     bool hasSharedMemory() const;
     bool hasComposite() const;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <thread>
+
+namespace zuengine {
+
+// Waits for a thread unless it is the calling one: exit() run on a worker thread destroys the
+// worker's owner there, and a thread cannot wait for itself.
+inline void joinUnlessSelf(std::thread &thread) {
+    if (!thread.joinable())
+        return;
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach();
+    else
+        thread.join();
+}
+
+}  // namespace zuengine
