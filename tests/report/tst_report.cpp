@@ -257,7 +257,7 @@ void TestReport::malformedStateTriggersReport() {
     HttpStub server;
     QVERIFY(server.listen());
     const QList<QByteArray> broken = {"{\"last_report_time\":", "[1,2]", "{\"last_report_time\":\"x\"}",
-                                      QByteArray("\0\xff", 2)};
+                                      QByteArray("\0\xff", 2), QByteArray(1000, '[')};
     for (const QByteArray &text : broken) {
         QVERIFY(writeBytes(m_config, text));
         QVERIFY(runOnce(server.baseUrl()));

@@ -68,6 +68,7 @@ void TestScanDatagram::refuses_data() {
     QTest::newRow("empty") << QByteArray() << "not JSON";
     QTest::newRow("text") << QByteArray("hello") << "not JSON";
     QTest::newRow("truncated") << QByteArray("{\"msg_type\":\"zu_scr") << "not JSON";
+    QTest::newRow("nested too deep") << QByteArray(1000, '[') << "not JSON";
     QTest::newRow("array") << QByteArray("[\"zu_screen_share_client_broadcast\"]") << "not an object";
     QTest::newRow("number") << QByteArray("5679") << "not an object";
     QTest::newRow("no type") << QByteArray("{\"msg_id\":\"x\"}") << "no msg_type";

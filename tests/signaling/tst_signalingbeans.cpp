@@ -10,8 +10,7 @@
 
 namespace {
 
-std::shared_ptr<SignalingBean> parse(const char *text)
-{
+std::shared_ptr<SignalingBean> parse(const char *text) {
     auto bean = SignalingBean::fromText(text);
     if (!bean) {
         qFatal("not JSON: %s", text);
@@ -19,8 +18,7 @@ std::shared_ptr<SignalingBean> parse(const char *text)
     return bean;
 }
 
-std::shared_ptr<DataBean> bodyOf(const char *text)
-{
+std::shared_ptr<DataBean> bodyOf(const char *text) {
     return parse(text)->getData();
 }
 
@@ -29,8 +27,7 @@ std::shared_ptr<DataBean> bodyOf(const char *text)
 class TestSignalingBeans : public QObject {
     Q_OBJECT
 private slots:
-    void minimalEnvelopeGetsDefaults()
-    {
+    void minimalEnvelopeGetsDefaults() {
         auto bean = parse(R"({"type":"ctrl"})");
         QCOMPARE(bean->getType(), std::string("ctrl"));
         QCOMPARE(bean->getSender(), std::string());
@@ -51,11 +48,31 @@ private slots:
         QVERIFY(!SignalingBean::fromText(""));
     }
 
-    void integerFieldsAcceptOnlyIntegralNumbers()
-    {
+    void deepNestingIsRefused_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("accepted");
+        const auto nested = [](int depth) { return QByteArray(depth, '[') + QByteArray(depth, ']'); };
+        QTest::newRow("at the limit") << nested(jsontext::kMaxDepth) << true;
+        QTest::newRow("one over") << nested(jsontext::kMaxDepth + 1) << false;
+        // Where jsoncpp's own limit throws, and a whole datagram of it.
+        QTest::newRow("1000 open arrays") << QByteArray(1000, '[') << false;
+        QTest::newRow("65507 open arrays") << QByteArray(65507, '[') << false;
+        QTest::newRow("1000 open objects") << QByteArray("{\"a\":").repeated(1000) << false;
+    }
+
+    void deepNestingIsRefused() {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, accepted);
+        Json::Value value;
+        QCOMPARE(jsontext::parse(text.toStdString(), value), accepted);
+        QCOMPARE(SignalingBean::fromText(text.toStdString()) != nullptr, accepted);
+    }
+
+    void integerFieldsAcceptOnlyIntegralNumbers() {
         auto ice = [](const char *index) {
-            const std::string text = std::string(R"({"data":{"data_type":"ice_candidate","data":{"sdp_mline_index":)") +
-                                     index + "}}}";
+            const std::string text =
+                std::string(R"({"data":{"data_type":"ice_candidate","data":{"sdp_mline_index":)") + index +
+                "}}}";
             return SignalingBean::fromText(text)->getData()->getIceCandidateData()->getSdpMlineIndex();
         };
         QCOMPARE(ice("\"0\""), 0);
@@ -69,8 +86,7 @@ private slots:
         QCOMPARE(parse(R"({"error_code":-2})")->getErrorCode(), -2);
     }
 
-    void devicetypeRules()
-    {
+    void devicetypeRules() {
         auto users = bodyOf(R"({"data":{"data_type":"allUser","data":[
             {"id":"a","nickname":"n","devicetype":1},
             {"id":"b","devicetype":"1"},
@@ -85,18 +101,18 @@ private slots:
         QCOMPARE(users[2]->getDevicetype(), 0);
         QCOMPARE(users[3]->getDevicetype(), 0);
         QCOMPARE(users[4]->getId(), std::string());
-        QCOMPARE(jsontext::write(users[1]->toJson()), std::string(R"({"devicetype":"1","id":"b","nickname":""})"
-                                                                  "\n"));
+        QCOMPARE(jsontext::write(users[1]->toJson()),
+                 std::string(R"({"devicetype":"1","id":"b","nickname":""})"
+                             "\n"));
         UserBean other;
         other.setDevicetype(5);
         QCOMPARE(other.toJson()["devicetype"].asString(), std::string("0"));
     }
 
-    void userListNullBothWays()
-    {
-        for (const char *text : {R"({"data":{"data_type":"allUser","data":{"id":"x"}}})",
-                                 R"({"data":{"data_type":"allUser","data":null}})",
-                                 R"({"data":{"data_type":"allUser"}})"}) {
+    void userListNullBothWays() {
+        for (const char *text :
+             {R"({"data":{"data_type":"allUser","data":{"id":"x"}}})",
+              R"({"data":{"data_type":"allUser","data":null}})", R"({"data":{"data_type":"allUser"}})"}) {
             auto list = bodyOf(text)->getUserListData();
             QVERIFY2(list, text);
             QVERIFY(list->getUsers().empty());
@@ -112,13 +128,14 @@ private slots:
         auto user = std::make_shared<UserBean>();
         user->setId("u");
         list->addUser(user);
-        QCOMPARE(jsontext::write(body.toJson()),
-                 std::string(R"({"data":[{"devicetype":"0","id":"u","nickname":""}],"data_type":"allUser","id":"","request_data":""})"
-                             "\n"));
+        QCOMPARE(
+            jsontext::write(body.toJson()),
+            std::string(
+                R"({"data":[{"devicetype":"0","id":"u","nickname":""}],"data_type":"allUser","id":"","request_data":""})"
+                "\n"));
     }
 
-    void unknownDataTypeHasNoPayload()
-    {
+    void unknownDataTypeHasNoPayload() {
         auto body = bodyOf(R"({"data":{"data_type":"whatever","data":{"sdp":"x"},"id":"i"}})");
         QVERIFY(!body->getData());
         QVERIFY(!body->getSdpData());
@@ -135,15 +152,16 @@ private slots:
         QVERIFY(!sdp->getUserListData());
     }
 
-    void writtenTextIsByteExact()
-    {
+    void writtenTextIsByteExact() {
         SignalingBean bean;
         bean.setType("ctrl");
         bean.createData()->setDataType("request");
         bean.getData()->setRequestData("owner");
-        QCOMPARE(bean.toText(),
-                 std::string(R"({"data":{"data":null,"data_type":"request","id":"","request_data":"owner"},"error":"","error_code":0,"sender":"","target":"","type":"ctrl"})"
-                             "\n"));
+        QCOMPARE(
+            bean.toText(),
+            std::string(
+                R"({"data":{"data":null,"data_type":"request","id":"","request_data":"owner"},"error":"","error_code":0,"sender":"","target":"","type":"ctrl"})"
+                "\n"));
 
         SignalingBean empty;
         QCOMPARE(empty.toText(),
@@ -159,29 +177,40 @@ private slots:
         modify->setModifyType("nickname");
         modify->setData("张三😀");
         body->setData(modify);
-        QCOMPARE(nick.toText(),
-                 std::string(R"({"data":{"data":{"data":"\u5f20\u4e09\ud83d\ude00","modify_type":"nickname"},"data_type":"modify","id":"","request_data":"nickname"},"error":"","error_code":0,"sender":"","target":"","type":"ctrl"})"
-                             "\n"));
+        QCOMPARE(
+            nick.toText(),
+            std::string(
+                R"({"data":{"data":{"data":"\u5f20\u4e09\ud83d\ude00","modify_type":"nickname"},"data_type":"modify","id":"","request_data":"nickname"},"error":"","error_code":0,"sender":"","target":"","type":"ctrl"})"
+                "\n"));
         // And back: the escapes are read as the original UTF-8.
         auto again = SignalingBean::fromText(nick.toText());
         QCOMPARE(again->getData()->getModifyData()->getData(), std::string("张三😀"));
     }
 
     // Every kind of the vocabulary survives writing and reading with its fields intact.
-    void roundTripEveryMessageKind()
-    {
+    void roundTripEveryMessageKind() {
         struct Kind {
             const char *type;
             const char *dataType;
             const char *request;
         };
         const Kind kinds[] = {
-            {"data", "id", ""},         {"ctrl", "request", "owner"},     {"data", "owner", ""},
-            {"ctrl", "modify", "nickname"}, {"ctrl", "modify", "devicetype"}, {"ctrl", "request", "allUser"},
-            {"data", "allUser", ""},    {"data", "sdp", ""},              {"data", "ice_candidate", ""},
-            {"ctrl", "request", "share"}, {"ctrl", "request", "agree_share"}, {"data", "share_id", ""},
-            {"ctrl", "request", "refuse_share"}, {"ctrl", "request", "stop_share"},
-            {"data", "share_screen_sdp", ""}, {"data", "share_screen_ice_candidate", ""},
+            {"data", "id", ""},
+            {"ctrl", "request", "owner"},
+            {"data", "owner", ""},
+            {"ctrl", "modify", "nickname"},
+            {"ctrl", "modify", "devicetype"},
+            {"ctrl", "request", "allUser"},
+            {"data", "allUser", ""},
+            {"data", "sdp", ""},
+            {"data", "ice_candidate", ""},
+            {"ctrl", "request", "share"},
+            {"ctrl", "request", "agree_share"},
+            {"data", "share_id", ""},
+            {"ctrl", "request", "refuse_share"},
+            {"ctrl", "request", "stop_share"},
+            {"data", "share_screen_sdp", ""},
+            {"data", "share_screen_ice_candidate", ""},
             {"ctrl", "request", "cut_off"},
         };
         const std::string id = "{0b7e3a52-2a8e-4c1e-9d0e-5c1f0e0b6a11}";
@@ -232,8 +261,7 @@ private slots:
         }
     }
 
-    void metaTypesHaveTheirNames()
-    {
+    void metaTypesHaveTheirNames() {
         signalingtypes::registerMetaTypes();
         signalingtypes::registerMetaTypes();
         QVERIFY(QMetaType::type("sdpType") != QMetaType::UnknownType);

@@ -132,6 +132,7 @@ private slots:
         QVERIFY(!parses(R"({"type":"receive_resp"})"));
         QVERIFY(!parses(R"(["receive_resp"])"));
         QVERIFY(!parses("{\"data\":"));
+        QVERIFY(!parses(std::string(1000, '[').c_str()));  // nested too deep
         QVERIFY(!parses(""));
 
         // No terminating zero inside the 1024 bytes: refused, never read beyond.

@@ -1,5 +1,11 @@
 #include "jsontext.h"
 
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "logger.h"
+
 // The classic reader and writer are what the wire format was defined with; jsoncpp marks them
 // deprecated, so the warnings are silenced here, in the one place that uses them.
 #pragma GCC diagnostic push
@@ -7,25 +13,68 @@
 
 namespace jsontext {
 
-std::string write(const Json::Value &value)
-{
+std::string write(const Json::Value &value) {
     Json::FastWriter writer;
     return writer.write(value);
 }
 
-bool parse(const char *begin, const char *end, Json::Value &out)
-{
-    Json::Reader reader;
-    return reader.parse(begin, end, out, true);
+namespace {
+
+std::unique_ptr<Json::CharReader> makeReader() {
+    // The classic reader's grammar (comments, any root, extra text after the value ignored), with a
+    // nesting limit far below the depth at which jsoncpp throws.
+    Json::CharReaderBuilder builder;
+    builder["allowComments"] = true;
+    builder["strictRoot"] = false;
+    builder["allowTrailingCommas"] = false;
+    builder["failIfExtra"] = false;
+    builder["stackLimit"] = kMaxDepth;
+    return std::unique_ptr<Json::CharReader>(builder.newCharReader());
 }
 
-bool parse(const std::string &text, Json::Value &out)
-{
+// A flood of refused texts leaves a few lines in the log, not a rotated-away log.
+void logRefusal(const char *why) {
+    using Clock = std::chrono::steady_clock;
+    static std::mutex mutex;
+    static Clock::time_point last;
+    static long suppressed = 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    const Clock::time_point now = Clock::now();
+    if (last != Clock::time_point() && now - last < std::chrono::seconds(10)) {
+        ++suppressed;
+        return;
+    }
+    if (g_logger) {
+        g_logger->warn("refused a JSON text from outside: {} ({} more refused since the last such line)", why,
+                       suppressed);
+    }
+    last = now;
+    suppressed = 0;
+}
+
+}  // namespace
+
+bool parse(const char *begin, const char *end, Json::Value &out) {
+    thread_local const std::unique_ptr<Json::CharReader> reader = makeReader();
+    out = Json::Value();
+    try {
+        std::string errors;
+        if (reader->parse(begin, end, &out, &errors)) {
+            return true;
+        }
+    } catch (const std::exception &) {
+        // jsoncpp reports a nesting over its stack limit by throwing.
+        logRefusal("nested deeper than the limit");
+    }
+    out = Json::Value();
+    return false;
+}
+
+bool parse(const std::string &text, Json::Value &out) {
     return parse(text.data(), text.data() + text.size(), out);
 }
 
-std::string readString(const Json::Value &object, const char *key, const std::string &fallback)
-{
+std::string readString(const Json::Value &object, const char *key, const std::string &fallback) {
     if (!object.isObject()) {
         return fallback;
     }
@@ -36,8 +85,7 @@ std::string readString(const Json::Value &object, const char *key, const std::st
     return member->asString();
 }
 
-int readInt(const Json::Value &object, const char *key, int fallback)
-{
+int readInt(const Json::Value &object, const char *key, int fallback) {
     if (!object.isObject()) {
         return fallback;
     }
