@@ -33,6 +33,9 @@ zu_build() {
     shift
     local jobs
     jobs=$(nproc)
+    # Paths relative to the checkout in the compiler cache's keys, so that another clone of the same
+    # tree (a CI run's fresh one) finds what this one compiled.
+    export CCACHE_BASEDIR="$ZU_ROOT" CCACHE_NOHASHDIR=1
     zu_say "Configuring $dir"
     cmake -S "$ZU_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${ZU_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
     zu_say "Building $dir with $jobs jobs"

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 
+#include "core/refusallog.h"
 #include "rtc/zuwebrtc.h"
 #include "signaling/signalingclient.h"
 #include "transfer/filetransferor.h"
@@ -120,13 +121,29 @@ void AttendeeRtcManager::clearView() {
     }
 }
 
-void AttendeeRtcManager::onSdpReceived(sdpType type, QString sdp, QString) {
-    SetRemoteDescription(m_pc, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
+bool AttendeeRtcManager::fromOwner(const QString &sender, const char *what) const {
+    const QString owner = signalingClient()->ownerId();
+    if (!owner.isEmpty() && sender == owner) {
+        return true;
+    }
+    // Another member would become this attendee's host: show it any picture, push it files.
+    logRefusal("attendee: not from the owner", std::string("refused ") + what + " from " +
+                                                   sender.toStdString() +
+                                                   ", which is not the owner of the share");
+    return false;
+}
+
+void AttendeeRtcManager::onSdpReceived(sdpType type, QString sdp, QString sender) {
+    if (fromOwner(sender, "a description")) {
+        SetRemoteDescription(m_pc, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
+    }
 }
 
 void AttendeeRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
-                                                QString) {
-    AddIceCandidate(m_pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+                                                QString sender) {
+    if (fromOwner(sender, "a candidate")) {
+        AddIceCandidate(m_pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+    }
 }
 
 void AttendeeRtcManager::sendSdp(std::string sdptype, std::string sdp) {

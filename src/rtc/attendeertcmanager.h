@@ -48,6 +48,8 @@ protected slots:
     void onReceiveFail(QString path, QString error);
 
 private:
+    // Whether a signalling message comes from the owner of the share; logs a refusal when not.
+    bool fromOwner(const QString &sender, const char *what) const;
     Q_INVOKABLE void closePeer(int pc);
     Q_INVOKABLE void sendSdp(std::string sdptype, std::string sdp);
     Q_INVOKABLE void sendIceCandidate(std::string candidate, int sdp_mline_index, std::string sdp_mid);

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include "core/refusallog.h"
 #include "signaling/databean.h"
 #include "signaling/icecandiatedatabean.h"
 #include "signaling/modifydatabean.h"
@@ -239,6 +240,12 @@ void SignalingClient::handleData(const SignalingBean &bean) {
     }
     const std::string &dataType = body->getDataType();
     const QString sender = QString::fromStdString(bean.getSender());
+    if ((dataType == "id" || dataType == "owner" || dataType == "allUser") && !sender.isEmpty()) {
+        // The server sends these with no sender; a member's copy would make it our host.
+        logRefusal("client: server-only type", "signaling client refused \"" + dataType + "\" from " +
+                                                   sender.toStdString() + ", which is not the server");
+        return;
+    }
     if (dataType == "id") {
         QMutexLocker lock(&m_idLock);
         m_myId = QString::fromStdString(body->getId());

@@ -4,6 +4,10 @@
 
 namespace signaling {
 
+// A longer nickname is refused and the member keeps its old one: every member list carries it to
+// every member.
+constexpr int kMaxNicknameChars = 64;
+
 // Larger texts are dropped unread; the largest SDP is a few tens of kilobytes.
 constexpr int kMaxTextMessageBytes = 1024 * 1024;
 // Above this the WebSocket layer itself refuses the message and closes the connection, so that

@@ -194,6 +194,23 @@ void TestSignalingClient::ownerRequestRepeatsUntilAnswered() {
     QVERIFY2(clock.elapsed() >= 4 * 200 - 50, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(client.ownerId(), QString());
 
+    // The server's own answers carry no sender: a member's copy is relayed with its id and ignored.
+    Json::Value forged;
+    forged["type"] = "data";
+    forged["sender"] = "{a-member}";
+    forged["data"]["id"] = "{the-member}";
+    for (const char *type : {"owner", "id", "allUser"}) {
+        forged["data"]["data_type"] = type;
+        fake.send(forged);
+    }
+    Json::Value users;
+    users["type"] = "data";
+    users["data"]["data_type"] = "allUser";
+    fake.send(users);
+    QTRY_COMPARE(log.count("users|"), 1);
+    QCOMPARE(client.ownerId(), QString());
+    QCOMPARE(client.myId(), QString());
+
     Json::Value owner;
     owner["type"] = "data";
     owner["data"]["data_type"] = "owner";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "signaling/server/signalingserver.h"
+#include "signaling/signalinglimits.h"
 #include "support/testsupport.h"
 #include "testpeer.h"
 
@@ -48,6 +49,8 @@ private slots:
     void refuseShareUsesShareId();
     void stopShareRouting();
     void cutOffOnlyFromOwner();
+    void anotherPathHoldsNoAuthorityHere();
+    void overlongNicknameIsRefused();
     void absentTargetsVanish();
     void projectingMemberDepartureStopsShare();
     void oversizedMessageDropped();
@@ -345,6 +348,64 @@ void TestSignalingServer::cutOffOnlyFromOwner() {
     QCOMPARE(testmsg::userIds(m1->last("allUser")), QStringList{m1->id});
     QVERIFY(!m1->closed);
     QVERIFY(!owner->closed);
+}
+
+// The owner of a second path (any stranger can open one) and a member speaking for the server.
+void TestSignalingServer::anotherPathHoldsNoAuthorityHere() {
+    TestPeer *owner = join();
+    TestPeer *m1 = join();
+    TestPeer *intruder = join(QStringLiteral("/elsewhere"));
+    m1->send(testmsg::nickname("one"));
+    intruder->send(testmsg::nickname("intruder"));
+    QVERIFY(m1->waitFor("allUser"));
+    QVERIFY(owner->waitFor("allUser"));
+    QTRY_COMPARE(testmsg::userIds(owner->last("allUser")), QStringList{m1->id});
+    intruder->send(testmsg::request("allUser"));
+    QVERIFY(intruder->waitFor("allUser"));
+    QCOMPARE(testmsg::userIds(intruder->last("allUser")), QStringList());
+
+    for (const char *request : {"agree_share", "refuse_share", "stop_share"}) {
+        intruder->send(testmsg::request(request, str(m1->id)));
+    }
+    intruder->send(testmsg::request("cut_off", "", str(owner->id)));
+    intruder->send(testmsg::request("cut_off", "", str(m1->id)));
+    intruder->send(testmsg::sdp("sdp", str(m1->id), "offer", "v=0 intruder"));
+    for (const char *serverOnly : {"id", "owner", "allUser", "share_id"}) {
+        Json::Value forged;
+        forged["type"] = "data";
+        forged["target"] = str(owner->id);
+        forged["data"]["data_type"] = serverOnly;
+        forged["data"]["data"]["id"] = str(m1->id);
+        m1->send(forged);
+    }
+    // A message that is relayed, sent last: once it is there, everything before it was handled.
+    m1->send(testmsg::sdp("sdp", str(owner->id), "offer", "v=0 member"));
+    QVERIFY(owner->waitFor("sdp"));
+    QVERIFY(!owner->closed && !m1->closed);
+    for (const char *type : {"share_id", "refuse_share", "stop_share", "sdp"}) {
+        QVERIFY2(m1->countOf(type) == 0, type);
+    }
+    QCOMPARE(owner->countOf("id"), 1);  // its own greeting
+    QCOMPARE(owner->countOf("owner"), 0);
+    QCOMPARE(owner->countOf("share_id"), 0);
+    for (const Json::Value &message : owner->messages) {
+        QCOMPARE(qstr(message["sender"]).isEmpty(), message["data"]["data_type"].asString() != "sdp");
+    }
+}
+
+void TestSignalingServer::overlongNicknameIsRefused() {
+    TestPeer *owner = join();
+    TestPeer *m1 = join();
+    m1->send(testmsg::nickname("one"));
+    QVERIFY(owner->waitFor("allUser"));
+    const std::string longest(signaling::kMaxNicknameChars, 'x');
+    m1->send(testmsg::nickname(longest + "y"));
+    m1->send(testmsg::nickname(std::string(1 << 16, '\x01')));
+    m1->send(testmsg::nickname(longest));
+    QVERIFY(owner->waitFor("allUser", 2));
+    QTest::qWait(100);
+    QCOMPARE(owner->countOf("allUser"), 2);
+    QCOMPARE(qstr(owner->last("allUser")["data"]["data"][0]["nickname"]), QString::fromStdString(longest));
 }
 
 void TestSignalingServer::absentTargetsVanish() {

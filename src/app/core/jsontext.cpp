@@ -1,13 +1,11 @@
 #include "jsontext.h"
 
-#include <chrono>
 #include <memory>
-#include <mutex>
 
-#include "logger.h"
+#include "refusallog.h"
 
-// The classic reader and writer are what the wire format was defined with; jsoncpp marks them
-// deprecated, so the warnings are silenced here, in the one place that uses them.
+// The classic writer is what the wire format was defined with; jsoncpp marks it deprecated, so the
+// warnings are silenced here, in the one place that uses it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -32,26 +30,6 @@ std::unique_ptr<Json::CharReader> makeReader() {
     return std::unique_ptr<Json::CharReader>(builder.newCharReader());
 }
 
-// A flood of refused texts leaves a few lines in the log, not a rotated-away log.
-void logRefusal(const char *why) {
-    using Clock = std::chrono::steady_clock;
-    static std::mutex mutex;
-    static Clock::time_point last;
-    static long suppressed = 0;
-    std::lock_guard<std::mutex> lock(mutex);
-    const Clock::time_point now = Clock::now();
-    if (last != Clock::time_point() && now - last < std::chrono::seconds(10)) {
-        ++suppressed;
-        return;
-    }
-    if (g_logger) {
-        g_logger->warn("refused a JSON text from outside: {} ({} more refused since the last such line)", why,
-                       suppressed);
-    }
-    last = now;
-    suppressed = 0;
-}
-
 }  // namespace
 
 bool parse(const char *begin, const char *end, Json::Value &out) {
@@ -64,7 +42,8 @@ bool parse(const char *begin, const char *end, Json::Value &out) {
         }
     } catch (const std::exception &) {
         // jsoncpp reports a nesting over its stack limit by throwing.
-        logRefusal("nested deeper than the limit");
+        logRefusal("json depth",
+                   "refused a JSON text nested deeper than " + std::to_string(kMaxDepth) + " levels");
     }
     out = Json::Value();
     return false;

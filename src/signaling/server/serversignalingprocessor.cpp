@@ -5,6 +5,7 @@
 #include <QWebSocket>
 
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "signaling/databean.h"
 #include "signaling/modifydatabean.h"
 #include "signaling/signalingbean.h"
@@ -80,18 +81,26 @@ void ServerSignalingProcessor::stopShareOf(const Connection &conn) {
 }
 
 void ServerSignalingProcessor::broadcastAllUser() {
-    SignalingBean bean;
-    bean.setType("data");
-    auto body = bean.createData();
-    body->setDataType("allUser");
-    body->setData(makeUserList());
+    // Each path is a share of its own: its members see its list only.
+    QHash<QString, std::shared_ptr<UserListDataBean>> lists;
     // Iterate a copy: a failing send may disconnect its socket, which edits the table.
     const QList<Connection> receivers = m_connections->values();
     for (const Connection &record : receivers) {
-        if (record.socket) {
-            bean.setTarget(record.id.toStdString());
-            sendDirect(record.socket, bean);
+        if (!record.socket) {
+            continue;
         }
+        auto list = lists.value(record.ownerId);
+        if (!list) {
+            list = makeUserList(record.ownerId);
+            lists.insert(record.ownerId, list);
+        }
+        SignalingBean bean;
+        bean.setType("data");
+        bean.setTarget(record.id.toStdString());
+        auto body = bean.createData();
+        body->setDataType("allUser");
+        body->setData(list);
+        sendDirect(record.socket, bean);
     }
 }
 
@@ -105,10 +114,10 @@ void ServerSignalingProcessor::forwardData(const SignalingBean &bean) {
     sendText(record->socket, text);
 }
 
-std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList() const {
+std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList(const QString &ownerId) const {
     auto list = std::make_shared<UserListDataBean>();
     for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
-        if (it->id != it->ownerId && !it->nickname.isEmpty()) {
+        if (it->ownerId == ownerId && it->id != it->ownerId && !it->nickname.isEmpty()) {
             auto user = std::make_shared<UserBean>();
             user->setId(it->id.toStdString());
             user->setNickname(it->nickname.toStdString());
@@ -139,6 +148,18 @@ const Connection *ServerSignalingProcessor::findRecord(const std::string &id) co
     return it == m_connections->constEnd() ? nullptr : &*it;
 }
 
+const Connection *ServerSignalingProcessor::memberOfSendersShare(const SignalingBean &bean,
+                                                                 const Connection &sender,
+                                                                 const char *what) const {
+    const Connection *target = findRecord(bean.getTarget());
+    if (target && target->id != sender.id && target->ownerId == sender.ownerId) {
+        return target;
+    }
+    logRefusal(std::string("server: ") + what,
+               "id:" + sender.id.toStdString() + " refused: " + what + " for a connection outside its share");
+    return nullptr;
+}
+
 void ServerSignalingProcessor::onCtrl(const SignalingBean &bean) {
     if (!bean.getData()) {
         return;
@@ -154,12 +175,20 @@ void ServerSignalingProcessor::onData(const SignalingBean &bean) {
         return;
     }
     const std::string &dataType = bean.getData()->getDataType();
-    if (dataType != "share_screen_sdp" && dataType != "share_screen_ice_candidate") {
-        forwardData(bean);
-        return;
-    }
     const Connection *sender = findRecord(bean.getSender());
     if (!sender) {
+        return;
+    }
+    if (dataType == "id" || dataType == "owner" || dataType == "allUser" || dataType == "share_id") {
+        // Only the server speaks these; a member sending one would speak for it.
+        logRefusal("server: server-only type", "id:" + sender->id.toStdString() + " refused: it sent \"" +
+                                                   dataType + "\", which only the server sends");
+        return;
+    }
+    if (dataType != "share_screen_sdp" && dataType != "share_screen_ice_candidate") {
+        if (memberOfSendersShare(bean, *sender, "a relay")) {
+            forwardData(bean);
+        }
         return;
     }
     SignalingBean copy = bean;
@@ -207,8 +236,12 @@ void ServerSignalingProcessor::onAllUser(const SignalingBean &bean) {
     reply.setType("data");
     reply.setTarget(bean.getSender());
     auto body = reply.createData();
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender) {
+        return;
+    }
     body->setDataType("allUser");
-    body->setData(makeUserList());
+    body->setData(makeUserList(sender->ownerId));
     forwardData(reply);
 }
 
@@ -237,6 +270,10 @@ void ServerSignalingProcessor::onShare(const SignalingBean &bean) {
 }
 
 void ServerSignalingProcessor::onAgreeShare(const SignalingBean &bean) {
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender || !isOwner(*sender) || !memberOfSendersShare(bean, *sender, "agree_share")) {
+        return;
+    }
     auto target = m_connections->find(QString::fromStdString(bean.getTarget()));
     if (target == m_connections->end()) {
         return;
@@ -253,7 +290,11 @@ void ServerSignalingProcessor::onAgreeShare(const SignalingBean &bean) {
 }
 
 void ServerSignalingProcessor::onRefuseShare(const SignalingBean &bean) {
-    const Connection *target = findRecord(bean.getTarget());
+    const Connection *sender = findRecord(bean.getSender());
+    if (!sender || !isOwner(*sender)) {
+        return;
+    }
+    const Connection *target = memberOfSendersShare(bean, *sender, "refuse_share");
     if (!target) {
         return;
     }
@@ -270,6 +311,8 @@ void ServerSignalingProcessor::onStopShare(const SignalingBean &bean) {
     SignalingBean copy = bean;
     if (!isOwner(*sender)) {
         copy.setTarget(sender->ownerId.toStdString());
+    } else if (!memberOfSendersShare(bean, *sender, "stop_share")) {
+        return;
     }
     forwardData(copy);
 }
@@ -279,7 +322,13 @@ void ServerSignalingProcessor::onCutOff(const SignalingBean &bean) {
     if (!sender || !isOwner(*sender)) {
         return;
     }
+    // Only a member of the owner's own path: an owner of another path must not reach this share.
     const Connection *victim = findRecord(bean.getData()->getId());
+    if (victim && (victim->ownerId != sender->id || victim->id == sender->id)) {
+        logRefusal("server: cut_off",
+                   "id:" + sender->id.toStdString() + " refused: cut_off for a connection outside its share");
+        return;
+    }
     if (victim && victim->socket) {
         victim->socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
     }
@@ -290,7 +339,14 @@ void ServerSignalingProcessor::onNickname(const SignalingBean &bean) {
     if (sender == m_connections->end()) {
         return;
     }
-    sender->nickname = QString::fromStdString(bean.getData()->getModifyData()->getData());
+    const QString nickname = QString::fromStdString(bean.getData()->getModifyData()->getData());
+    if (nickname.size() > kMaxNicknameChars) {
+        logRefusal("server: nickname", "id:" + sender->id.toStdString() + " refused: a nickname of " +
+                                           std::to_string(nickname.size()) + " characters, more than " +
+                                           std::to_string(kMaxNicknameChars));
+        return;
+    }
+    sender->nickname = nickname;
     broadcastAllUser();
 }
 

@@ -34,7 +34,12 @@ private:
     using Handler = std::function<void(const SignalingBean &)>;
 
     void forwardData(const SignalingBean &bean);
-    std::shared_ptr<UserListDataBean> makeUserList() const;
+    // The members (with a nickname) of the share whose owner is ownerId.
+    std::shared_ptr<UserListDataBean> makeUserList(const QString &ownerId) const;
+    // The member of the sender's own share that the bean targets, or null (with a logged refusal)
+    // when the target is unknown, the sender itself, or on another path.
+    const Connection *memberOfSendersShare(const SignalingBean &bean, const Connection &sender,
+                                           const char *what) const;
     void sendDirect(QWebSocket *socket, const SignalingBean &bean);
     void sendText(QWebSocket *socket, const QString &text);
     const Connection *findRecord(const std::string &id) const;
