@@ -200,6 +200,7 @@ void OriginatorRtcManager::createFileTransferor(int pc) {
         return;
     }
     auto transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
+    transferor->refuseFiles();
     connect(transferor.get(), &FileTransferor::sigTransferBegin, this,
             &OriginatorRtcManager::onFileTransferBegin);
     connect(transferor.get(), &FileTransferor::sigProgressChanged, this,

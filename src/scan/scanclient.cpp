@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "scan/scandatagram.h"
 #include "scan/scannetwork.h"
 
@@ -114,8 +115,16 @@ void ScanClient::processPengingDatagram() {
         if (!datagram.isServer() || !datagram.hasMsgId || datagram.msgId == m_id) {
             continue;
         }
-        m_hosts.append(QHostAddress(source.toIPv4Address()).toString());
-        m_hosts = QStringList(QSet<QString>(m_hosts.begin(), m_hosts.end()).values());
+        const QString host = QHostAddress(source.toIPv4Address()).toString();
+        if (m_hosts.contains(host)) {
+            continue;
+        }
+        if (m_hosts.size() >= kMaxHosts) {
+            logRefusal("scan: too many hosts", "scan client: more than " + std::to_string(kMaxHosts) +
+                                                   " hosts answered; the others are not listed");
+            continue;
+        }
+        m_hosts.append(host);
         emit sigShareListRefreshed(m_hosts);
     }
 }

@@ -17,6 +17,9 @@ public:
     static constexpr quint16 kLastPort = 5688;
     static constexpr quint16 kServerPort = 5679;
     static constexpr int kEmptyListMs = 1000;
+    // A sweep lists at most this many hosts; each sweep starts afresh, so a host that no longer
+    // answers is forgotten.
+    static constexpr int kMaxHosts = 64;
 
     ScanClient();
     ~ScanClient() override;

@@ -1,8 +1,11 @@
 #include "scan/scanserver.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QNetworkInterface>
 
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "scan/scandatagram.h"
 #include "scan/scannetwork.h"
 
@@ -99,13 +102,42 @@ void ScanServer::processPengingDatagram() {
             continue;
         }
         if (datagram.isQuery()) {
+            if (!mayAnswer(source)) {
+                logRefusal("scan: query rate",
+                           "scan server: more than " + std::to_string(kAnswersPerSourcePerSecond) +
+                               " queries a second from " + source.toString().toStdString() +
+                               ", the rest go unanswered");
+                continue;
+            }
             const QByteArray answer = ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), m_id);
             const auto targets = ScanNetwork::withLimitedBroadcast({ScanNetwork::broadcastFor(source)});
             for (const QHostAddress &to : targets) {
                 send(answer, to, sourcePort);
             }
         } else if (datagram.isServer() && datagram.hasMsgId && datagram.msgId == m_id) {
-            emit siglocalIp(QHostAddress(source.toIPv4Address()).toString());
+            // Our own announcement coming back names our address; from any other machine it is a
+            // forgery that would send phones and attendees elsewhere.
+            const QHostAddress from(source.toIPv4Address());
+            if (QNetworkInterface::allAddresses().contains(from)) {
+                emit siglocalIp(from.toString());
+            } else {
+                logRefusal(
+                    "scan: forged announcement",
+                    "scan server: ignored an announcement of our id from " + from.toString().toStdString());
+            }
         }
     }
+}
+
+bool ScanServer::mayAnswer(const QHostAddress &source) {
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (m_answered.size() > 4096) {
+        // Forged sources are unbounded in number; the table is not.
+        m_answered.clear();
+    }
+    Answered &answered = m_answered[source.toIPv4Address()];
+    if (answered.second != second) {
+        answered = Answered{second, 0};
+    }
+    return ++answered.count <= kAnswersPerSourcePerSecond;
 }

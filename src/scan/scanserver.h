@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -13,6 +14,10 @@
 class ScanServer : public QObject {
     Q_OBJECT
 public:
+    // Answers to one source address per second at most; more queries from it go unanswered, so a
+    // forged source cannot turn the host into a broadcast amplifier.
+    static constexpr int kAnswersPerSourcePerSecond = 10;
+
     ScanServer();
     ~ScanServer() override;
     ScanServer(const ScanServer &) = delete;
@@ -34,11 +39,17 @@ private:
     Q_INVOKABLE void startListening();
     Q_INVOKABLE void stopListening();
     void send(const QByteArray &datagram, const QHostAddress &to, quint16 port);
+    bool mayAnswer(const QHostAddress &source);
 
     std::atomic<quint16> m_port{0};
     std::shared_ptr<QThread> m_thread;
     std::shared_ptr<QUdpSocket> m_socket;
     QString m_id;
+    struct Answered {
+        qint64 second = 0;
+        int count = 0;
+    };
+    QHash<quint32, Answered> m_answered;
     std::atomic<bool> m_listening{false};
     // Counts finished stops, so that destruction knows its own stop has run after anything queued before it.
     std::atomic<unsigned> m_stops{0};

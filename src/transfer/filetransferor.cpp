@@ -1,8 +1,13 @@
 #include "filetransferor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <random>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -17,6 +22,7 @@
 #include <QUrl>
 
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "rtc/zuwebrtc.h"
 
 Q_LOGGING_CATEGORY(lcTransfer, "zushare.transfer")
@@ -206,6 +212,12 @@ void FileTransferor::onCtrl(std::shared_ptr<DataPackage> package) {
 }
 
 void FileTransferor::handleReceiveSide(const ControlMessage &message) {
+    if (!acceptsFiles_) {
+        // Unanswered, as by a receiver that cannot save: the sender gives up by itself.
+        logRefusal("transfer: file offered to a host",
+                   "file transfer: refused a file that a member offered to this host");
+        return;
+    }
     if (message.data == kBegin) {
         if (outputFile_) {
             failReceive(kInterrupted);
@@ -499,6 +511,30 @@ int FileTransferor::percent(uint32_t done, uint32_t length) {
 
 // ---- receiving ----
 
+namespace {
+
+// 0, or the errno of the failure (EEXIST when the name is taken). Never replaces what stands at the
+// new name and never follows a symlink there: QFile::rename falls back to copying into the new name,
+// which writes through a dangling symlink to wherever it points.
+int renameWithoutReplacing(const QString &from, const QString &to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without the flag: a hard link is refused just as well where the name is taken.
+    if (::link(source.constData(), target.constData()) != 0) {
+        return errno;
+    }
+    ::unlink(source.constData());
+    return 0;
+}
+
+}  // namespace
+
 bool FileTransferor::openReceiveFile() {
     if (saveFolder_.isEmpty() || diskName_.contains(QLatin1Char('/')) || !QDir().mkpath(saveFolder_)) {
         return false;
@@ -538,12 +574,13 @@ bool FileTransferor::finishReceive() {
     }
     const QDir folder(saveFolder_);
     QString saved;
-    // QFile::rename never replaces an existing file, so a taken name moves on to the next number.
+    // A taken name, a symlink at it included, moves on to the next number.
     for (int attempt = 0; attempt < kFinalNameAttempts && saved.isEmpty(); ++attempt) {
         const QString candidate = folder.filePath(numberedFileName(diskName_, attempt));
-        if (QFile::rename(temporaryPath_, candidate)) {
+        const int error = renameWithoutReplacing(temporaryPath_, candidate);
+        if (error == 0) {
             saved = candidate;
-        } else if (!QFile::exists(temporaryPath_)) {
+        } else if (error != EEXIST) {
             break;
         }
     }

@@ -43,6 +43,8 @@ public:
     void postStopTask();
     // True while a send or a receive is in progress.
     bool isRunning() const;
+    // From now on offers of files from the peer are refused unanswered (a host takes no files).
+    void refuseFiles() { acceptsFiles_ = false; }
 
     int peerConnection() const { return pc_; }
     QString saveFolder() const { return saveFolder_; }
@@ -148,4 +150,5 @@ private:
 
     std::atomic<uint32_t> receiveCounter_{0};
     std::atomic<uint32_t> sendCounter_{0};
+    std::atomic<bool> acceptsFiles_{true};
 };

@@ -137,7 +137,10 @@ void TestSdpCheck::candidates() {
          {"", "candidate", "candidate:1 1 UDP 1 10.0.0.1 5000 typ", "x candidate:1 1 UDP 1 a 1 typ host",
           "candidate:1 0 UDP 1 10.0.0.1 5000 typ host", "candidate:1 1 UDP 99999999999 10.0.0.1 1 typ host",
           "candidate:1 1 UDP 1 10.0.0.1 -1 typ host", "candidate:1 1 UDP 1 10.0.0.1 1 kind host",
-          "candidate:1 1 UDP 1 10.0.0.1 1 typ host extra", "candidate:1 1 UDP 1 10.0.0.1 1 typ host\x01"}) {
+          "candidate:1 1 UDP 1 10.0.0.1 1 typ host extra", "candidate:1 1 UDP 1 10.0.0.1 1 typ host\x01",
+          // A name would be looked up in the DNS.
+          "candidate:1 1 UDP 1 attacker.example 5000 typ host",
+          "candidate:1 1 UDP 1 10.0.0.256 5000 typ host"}) {
         error.clear();
         QVERIFY2(!SdpCheck::parseCandidate(bad, c, error), bad);
         QVERIFY(!error.empty());

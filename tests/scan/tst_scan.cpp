@@ -146,6 +146,7 @@ private slots:
     void answerIsBroadcastWithResponderId();
     void foreignAnnouncementGetsNoAnswer();
     void answerWithOwnIdIgnored();
+    void strangersCannotMoveOrFloodTheResponder();
     void restartMakesNewId();
     void scannerFallsBackToLastPort();
     void scannerWithoutFreePortDoesNotScan();
@@ -359,6 +360,40 @@ void TestScan::foreignAnnouncementGetsNoAnswer() {
     QTest::qWait(200);
     QVERIFY(other.from(lan.address(1)).isEmpty());
     QCOMPARE(watch.ips.size(), 1);
+}
+
+void TestScan::strangersCannotMoveOrFloodTheResponder() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    TestLan lan(2);
+    LAN_UP(lan);
+    auto server = serverIn(lan, 1);
+    ServerWatch watch(server.get());
+    server->postStartListening(kServerPort);
+    QTRY_COMPARE(watch.ips.size(), 1);
+    Peer forger(lan, 2, kServerPort);
+    Peer asker(lan, 2, 5686);
+    QVERIFY(forger.bound && asker.bound);
+    asker.send(query(ScanDatagram::newId()), kAll, kServerPort);
+    QTRY_VERIFY(!asker.from(lan.address(1)).isEmpty());
+    ScanDatagram answer;
+    QVERIFY(ScanDatagram::parse(asker.from(lan.address(1)).first().data(), answer));
+
+    // The responder's own id from another machine would move the address the host page shows.
+    forger.send(serverDatagram(answer.msgId), kAll, kServerPort);
+    forger.send(serverDatagram(answer.msgId), lan.address(1), kServerPort);
+    // A flood of queries from one source: a few a second are answered, the rest are not.
+    asker.received.clear();
+    constexpr int kFlood = 60;
+    for (int i = 0; i < kFlood; ++i) {
+        asker.send(query(ScanDatagram::newId()), lan.address(1), kServerPort);
+    }
+    QTRY_VERIFY(!asker.from(lan.address(1)).isEmpty());
+    QTest::qWait(300);
+    // Each answer reaches the asker twice (its subnet's broadcast and the limited one), and the
+    // flood may straddle two seconds.
+    const int answers = asker.from(lan.address(1)).size();
+    QVERIFY2(answers <= 2 * 2 * ScanServer::kAnswersPerSourcePerSecond, qPrintable(QString::number(answers)));
+    QCOMPARE(watch.ips, QStringList{lan.address(1)});
 }
 
 void TestScan::answerWithOwnIdIgnored() {

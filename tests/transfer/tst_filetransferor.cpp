@@ -537,11 +537,23 @@ private slots:
         QCOMPARE(entries(downloads(home)), QStringList());
     }
 
+    void unansweredOfferTimesOut_data() {
+        QTest::addColumn<bool>("hostReceives");
+        QTest::newRow("nobody listens") << false;
+        // A host's transferor takes no file from a member: it answers nothing and stores nothing.
+        QTest::newRow("a host is offered a file") << true;
+    }
+
     void unansweredOfferTimesOut() {
+        QFETCH(bool, hostReceives);
         const QString home = freshHome();
         Session s(home, true);
-        s.receiver.reset();  // nobody answers
-        QVERIFY(!s.channel.isRegistered(kReceiverPc));
+        if (hostReceives) {
+            s.receiver->refuseFiles();
+        } else {
+            s.receiver.reset();
+            QVERIFY(!s.channel.isRegistered(kReceiverPc));
+        }
         const QString path = writeFile(source_.filePath("unanswered.bin"), "abc");
         s.sender->addTask(path);
         QVERIFY(QTest::qWaitFor([&] { return s.sender->isRunning(); }, 2000));
@@ -550,6 +562,8 @@ private slots:
         QVERIFY(s.senderEvents->fails[0].atMs >= 9000);
         QVERIFY(!s.sender->isRunning());
         QCOMPARE(steps(s.fromSender()), QStringList{"send_req/begin"});
+        QVERIFY(s.fromReceiver().empty());
+        QVERIFY(!QFileInfo::exists(downloads(home)) || entries(downloads(home)).isEmpty());
     }
 
     void stopTaskStopsAtOnceAndSendsNothing() {
@@ -653,6 +667,24 @@ private slots:
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("old report"));
         QCOMPARE(entries(downloads(home)), (QStringList{"report (1).pdf", "report (2).pdf", "report.pdf"}));
+    }
+
+    // A symlink at the final name, dangling or not, is a taken name: nothing is written through it.
+    void symlinksAtTheNameAreNeverFollowed() {
+        const QString home = freshHome();
+        QDir().mkpath(downloads(home));
+        const QString outside = source_.filePath("outside-target.txt");
+        QFile::remove(outside);
+        QVERIFY(QFile::link(outside, downloads(home) + "/notes.txt"));
+        Session s(home);
+        const QString path = writeFile(source_.filePath("notes.txt"), randomBytes(5000, 3));
+        s.sender->addTask(path);
+        QTRY_COMPARE_WITH_TIMEOUT(s.senderEvents->completions(), 1, 10000);
+        QTRY_COMPARE(s.receiverEvents->saved.size(), 1);
+        QCOMPARE(s.receiverEvents->saved[0], downloads(home) + "/notes (1).txt");
+        QCOMPARE(md5Of(downloads(home) + "/notes (1).txt"), md5Of(path));
+        QVERIFY(!QFileInfo::exists(outside));
+        QVERIFY(QFileInfo(downloads(home) + "/notes.txt").isSymLink());
     }
 
     void takenTemporaryNamesAreNeverTruncated() {

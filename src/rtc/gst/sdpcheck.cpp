@@ -6,6 +6,9 @@
 #include <map>
 #include <sstream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace zuengine {
 
 namespace {
@@ -13,6 +16,13 @@ namespace {
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
     return s;
+}
+
+// An IPv4 or IPv6 address (with an optional zone), which needs no lookup.
+bool isAddressLiteral(const std::string &address) {
+    const std::string plain = address.substr(0, address.find('%'));
+    unsigned char bytes[sizeof(struct in6_addr)];
+    return inet_pton(AF_INET, plain.c_str(), bytes) == 1 || inet_pton(AF_INET6, plain.c_str(), bytes) == 1;
 }
 
 bool allDigits(const std::string &s, size_t maxLen) {
@@ -320,6 +330,11 @@ bool SdpCheck::parseCandidate(const std::string &input, IceCandidate &out, std::
         return false;
     }
     out.mdns = out.address.size() > 6 && lower(out.address.substr(out.address.size() - 6)) == ".local";
+    if (!out.mdns && !isAddressLiteral(out.address)) {
+        // Any other name would be looked up in the DNS: a stranger would choose what we ask for.
+        error = "candidate names a host, not an address";
+        return false;
+    }
     if (!toInt(f[5], out.port) || out.port > 65535) {
         error = "bad candidate port";
         return false;
