@@ -16,10 +16,12 @@
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <unistd.h>
 #include <algorithm>
 #include <vector>
 
 #include "core/jsontext.h"
+#include "core/logger.h"
 #include "report/reportform.h"
 
 #ifndef ZUSHARE_REPORT_URL
@@ -36,6 +38,21 @@ struct ReportManager::TaskState {
 namespace {
 
 constexpr const char *kLastReportKey = "last_report_time";
+
+// The state lives in the shared temporary folder, where another local user may have made the folder
+// or put a link at the file's name: the report is then off for this run rather than written through.
+bool stateIsOurs(const QString &path) {
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    const uint me = ::getuid();
+    if (folder.isSymLink() || !folder.isDir() || folder.ownerId() != me || file.isSymLink() ||
+        (file.exists() && file.ownerId() != me)) {
+        g_logger->warn("usage report: \"{}\" is a link or belongs to another user; no report this run",
+                       path.toStdString());
+        return false;
+    }
+    return true;
+}
 
 qint64 readLastDay(const QString &path) {
     QFile file(path);
@@ -58,6 +75,7 @@ void writeLastDay(const QString &path, qint64 day) {
     // A whole new file or the old one: an interrupted write must not leave half a file behind.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
         qDebug() << "report state not written:" << path << file.errorString();
@@ -71,6 +89,9 @@ void runReport(const QString &configPath, const QString &url, int timeoutMs,
         if (state->cancelled) {
             return;
         }
+    }
+    if (!stateIsOurs(configPath)) {
+        return;
     }
     const qint64 lastDay = readLastDay(configPath);
     const qint64 today = ReportForm::dayNumber(QDateTime::currentDateTime());

@@ -66,6 +66,7 @@ private slots:
     void malformedStateTriggersReport();
     void bodyCarriesSignedUtf8Form();
     void unwritableStateStillSends();
+    void linkedStateTurnsReportingOff();
     void requestTimesOut();
     void destroyWhileInFlight();
 
@@ -324,6 +325,24 @@ void TestReport::unwritableStateStillSends() {
     QVERIFY(runOnce(server.baseUrl()));
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(QFileInfo(m_config).isDir());
+}
+
+// Another local user's link at the state file's name: no report, and nothing written through it.
+void TestReport::linkedStateTurnsReportingOff() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    HttpStub server;
+    QVERIFY(server.listen());
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere.json"));
+    QVERIFY(QDir().mkpath(QFileInfo(m_config).absolutePath()));
+    QVERIFY(QFile::link(elsewhere, m_config));
+    QVERIFY(runOnce(server.baseUrl()));
+    QCOMPARE(server.requests().size(), 0);
+    QVERIFY(!QFileInfo::exists(elsewhere));
+
+    QVERIFY(QFile::remove(m_config));
+    QVERIFY(runOnce(server.baseUrl()));
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(QFileInfo(m_config).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
 }
 
 void TestReport::requestTimesOut() {
