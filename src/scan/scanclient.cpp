@@ -116,15 +116,14 @@ void ScanClient::processPengingDatagram() {
             continue;
         }
         const QString host = QHostAddress(source.toIPv4Address()).toString();
-        if (m_hosts.contains(host)) {
-            continue;
+        if (!m_hosts.contains(host)) {
+            if (m_hosts.size() >= kMaxHosts) {
+                logRefusal("scan: too many hosts", "scan client: more than " + std::to_string(kMaxHosts) +
+                                                       " hosts answered; the others are not listed");
+                continue;
+            }
+            m_hosts.append(host);
         }
-        if (m_hosts.size() >= kMaxHosts) {
-            logRefusal("scan: too many hosts", "scan client: more than " + std::to_string(kMaxHosts) +
-                                                   " hosts answered; the others are not listed");
-            continue;
-        }
-        m_hosts.append(host);
         emit sigShareListRefreshed(m_hosts);
     }
 }
