@@ -1,6 +1,7 @@
 #include "ui/mainwidget.h"
 
 #include <QDebug>
+#include <QSet>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -163,6 +164,14 @@ MainWidget::~MainWidget() {
 void MainWidget::onJoinShareClicked() {}
 
 void MainWidget::onHostListRefreshed(QStringList hosts) {
+    // Every answer of a sweep repeats the list: the same hosts keep their tiles, so the user's
+    // selection and the pointer's tool tip are not lost to a rebuild.
+    QSet<QString> shown;
+    for (HostWidget *tile : qAsConst(tiles_))
+        shown.insert(tile->ip());
+    if (!hosts.isEmpty() && shown == QSet<QString>(hosts.begin(), hosts.end()) &&
+        shown.size() == tiles_.size())
+        return;
     listWidget->clear();
     rows_.clear();
     tiles_.clear();
