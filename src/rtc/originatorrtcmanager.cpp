@@ -1,9 +1,11 @@
 #include "rtc/originatorrtcmanager.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include "core/jsontext.h"
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "rtc/zuwebrtc.h"
 #include "signaling/server/signalingserver.h"
 #include "signaling/signalingclient.h"
@@ -32,6 +34,22 @@ std::string text(const char *s) {
 OriginatorRtcManager::OriginatorRtcManager() : RtcManager(1) {
     m_fileThread = std::make_shared<QThread>();
     m_fileThread->start(QThread::InheritPriority);
+    connect(signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
+            [this](const QList<SignalingUser> &users) {
+                m_joined.clear();
+                for (const SignalingUser &user : users) {
+                    m_joined.insert(user.id);
+                }
+            });
+}
+
+bool OriginatorRtcManager::mayMakePeerFor(const QString &id, const char *what) const {
+    if (m_joined.contains(id)) {
+        return true;
+    }
+    logRefusal(std::string("host: ") + what, std::string("refused ") + what + " from " + id.toStdString() +
+                                                 ", which has not joined the share");
+    return false;
 }
 
 OriginatorRtcManager::~OriginatorRtcManager() {
@@ -126,6 +144,9 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
     if (it != m_peers.constEnd()) {
         return it.value();
     }
+    if (!mayMakePeerFor(id, "an offer")) {
+        return 0;
+    }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 0);
     AddStream(pc, 1, 0);
     AddDataChannel(pc);
@@ -134,19 +155,32 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
     RegisterOnLocalDataChannelReady(pc, &OriginatorRtcManager::onDataChannelReady, this, pc);
     RegisterOnPeerClosed(pc, &OriginatorRtcManager::onPeerClosed, this, pc);
     m_peers.insert(id, pc);
+    QTimer::singleShot(kConnectDeadlineMs, this, [this, id, pc] {
+        if (m_peers.value(id) == pc && !m_transferors.contains(id)) {
+            g_logger->warn("peer of {} did not connect within {} ms; closed", id.toStdString(),
+                           kConnectDeadlineMs);
+            closePeer(pc);
+        }
+    });
     return pc;
 }
 
 void OriginatorRtcManager::onSdpReceived(sdpType, QString sdp, QString senderID) {
     const int pc = findOrCreatePeer(senderID);
+    if (pc <= 0) {
+        return;
+    }
     SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
     CreateAnswer(pc);
 }
 
 void OriginatorRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
                                                   QString sender) {
-    const int pc = findOrCreatePeer(sender);
-    AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+    // Candidates follow their member's offer; alone they make no peer.
+    const int pc = m_peers.value(sender, 0);
+    if (pc > 0) {
+        AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+    }
 }
 
 void OriginatorRtcManager::sendSdp(int pc, std::string sdptype, std::string sdp) {
@@ -287,6 +321,7 @@ void OriginatorRtcManager::setShareScreenWidget(const QString &id, std::weak_ptr
 }
 
 void OriginatorRtcManager::agreeShare(const QString &id) {
+    m_agreedShares.insert(id);
     sendControl("agree_share", id);
 }
 
@@ -314,6 +349,7 @@ void OriginatorRtcManager::onCloseShareScreen(QString id) {
 }
 
 bool OriginatorRtcManager::releaseSharePeer(const QString &id) {
+    m_agreedShares.remove(id);
     int pc = 0;
     {
         std::lock_guard<std::mutex> lock(m_shareLock);
@@ -350,6 +386,11 @@ int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
 
 void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString sender) {
     qDebug() << "onShareSdpReceived";
+    if (!m_agreedShares.contains(sender)) {
+        logRefusal("host: projection",
+                   "refused a projection from " + sender.toStdString() + ", which the host did not agree to");
+        return;
+    }
     const int pc = findOrCreateSharePeer(sender);
     SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
     CreateAnswer(pc);
@@ -358,7 +399,14 @@ void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString send
 void OriginatorRtcManager::onShareIceCandidateReceived(QString candidate, int sdp_mline_index,
                                                        QString sdp_mid, QString sender) {
     qDebug() << "onShareIceCandidateReceived";
-    const int pc = findOrCreateSharePeer(sender);
+    int pc = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_shareLock);
+        pc = m_sharePeers.value(sender, 0);
+    }
+    if (pc <= 0) {
+        return;
+    }
     AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
 }
 
@@ -398,6 +446,7 @@ void OriginatorRtcManager::closeSharePeer(int pc) {
     }
     // A projection already ended by "stop_share" was reported then.
     if (!id.isEmpty()) {
+        m_agreedShares.remove(id);
         emit sigShareScreenClosed(id);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <cstdint>
@@ -21,6 +22,11 @@ struct I420Planes;
 class OriginatorRtcManager : public RtcManager {
     Q_OBJECT
 public:
+    // A screen peer is made only for a member that joined (has a nickname), and is closed when it
+    // has not connected (opened its data channel) within this time, so strangers cannot pile up
+    // engine peers.
+    static constexpr int kConnectDeadlineMs = 15000;
+
     OriginatorRtcManager();
     ~OriginatorRtcManager() override;
 
@@ -91,7 +97,12 @@ private:
                                   int tag);
     static void onSharePeerClosed(void *userData, int tag);
 
+    bool mayMakePeerFor(const QString &id, const char *what) const;
+
     std::shared_ptr<SignalingServer> m_server;
+    QSet<QString> m_joined;
+    // Members whose projection the host agreed to; only they get a receiving peer.
+    QSet<QString> m_agreedShares;
     QHash<QString, int> m_peers;
     // The three projection tables are read by the engine's frame callback, so every access to
     // them, reads in this thread included, holds the share lock.

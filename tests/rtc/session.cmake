@@ -19,6 +19,7 @@ if(TARGET zushare_rtc)
 
     zushare_test(tst_session_e2e
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_session_e2e.cpp ${CMAKE_CURRENT_LIST_DIR}/recordingview.cpp
+                ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
         LIBS zushare_rtc zushare_testpattern zushare_testsupport Qt5::Widgets
         DISPLAY TIMEOUT 300 LABELS rtc session)
     add_dependencies(tst_session_e2e zushare-cli zushare_mobilemember zushare_testpattern_app)

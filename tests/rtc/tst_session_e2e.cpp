@@ -16,12 +16,14 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
+#include <mutex>
 
 #include "recordingview.h"
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/originatorrtcmanager.h"
 #include "rtc/zuwebrtc.h"
 #include "signaling/signalingclient.h"
+#include "signaling/testpeer.h"
 #include "support/testlan.h"
 #include "support/testsupport.h"
 #include "testpatternwidget.h"
@@ -141,6 +143,7 @@ private slots:
     void fiveAttendeesWatchAtOnce();
     void mobileProjectionEndsFromEitherSide();
     void cliHostIsFoundWatchedAndSends();
+    void strangersGetNoPeerThatOutlivesTheirConnecting();
     void hostQuittingStopsEveryAttendee();
     void cliHostEndsWhenItsDisplayGoesAway();
 
@@ -560,6 +563,53 @@ void SessionEndToEndTest::cliHostIsFoundWatchedAndSends() {
                         60000),
              2);
     QVERIFY2(refused.contains("cannot join") || refused.contains("no share answered"), refused.constData());
+}
+
+// A raw connection, no member of the share: neither its offers nor a projection make an engine peer,
+// and once it has joined, a peer that never connects is closed after the host's deadline.
+void SessionEndToEndTest::strangersGetNoPeerThatOutlivesTheirConnecting() {
+    TestPeer stranger;
+    stranger.open(5678);
+    QVERIFY(!stranger.waitId().isEmpty());
+    const std::string owner = m_host->signalingClient()->myId().toStdString();
+    static std::mutex offerMutex;
+    static std::string offer;
+    const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
+    AddDataChannel(pc);
+    RegisterOnLocalSdpReadytoSend(
+        pc,
+        [](const char *, const char *sdp, void *, int) {
+            std::lock_guard<std::mutex> lock(offerMutex);
+            offer = sdp;
+        },
+        nullptr, 0);
+    QCOMPARE(CreateOffer(pc), ZUWEBRTC_OK);
+    QTRY_VERIFY([] {
+        std::lock_guard<std::mutex> lock(offerMutex);
+        return !offer.empty();
+    }());
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(offerMutex);
+        text = offer;
+    }
+    stranger.send(testmsg::sdp("sdp", owner, "offer", text));
+    stranger.send(testmsg::sdp("share_screen_sdp", owner, "offer", text));
+    // Relayed after them: once the owner has answered it, the offers were handled.
+    stranger.send(testmsg::request("owner"));
+    QVERIFY(stranger.waitFor("owner"));
+    QTest::qWait(300);
+    QVERIFY(m_host->attendeeIds().isEmpty());
+    QVERIFY(m_host->projectionIds().isEmpty());
+
+    stranger.send(testmsg::nickname("S1"));
+    QTRY_VERIFY(!idOf("S1").isEmpty());
+    stranger.send(testmsg::sdp("sdp", owner, "offer", text));
+    QTRY_COMPARE(m_host->attendeeIds(), QList<QString>{stranger.id});
+    // Its answer and candidates go nowhere: the peer never connects and is forgotten.
+    QTRY_VERIFY_WITH_TIMEOUT(m_host->attendeeIds().isEmpty(),
+                             OriginatorRtcManager::kConnectDeadlineMs + 10000);
+    ClosePeerConnection(pc);
 }
 
 void SessionEndToEndTest::hostQuittingStopsEveryAttendee() {
