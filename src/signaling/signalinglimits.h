@@ -32,11 +32,16 @@ constexpr double kRelayBytesPerSecond = 1024.0 * 1024;
 constexpr double kRelayBurstBytes = 2.0 * 1024 * 1024;
 constexpr int kRelayChargePerMessage = 1024;
 
-// The relay budget of one server; only a benchmark of the server's own capacity lifts it.
+// A connection that has not set a nickname this long after it came (a share's own owner excepted)
+// is closed, so that idle sockets cannot hold the member slots.
+constexpr int kNicknameDeadlineMs = 10000;
+
+// The limits of one server; only a benchmark of the server's own capacity lifts them.
 struct RelayLimits {
     double bytesPerSecond = kRelayBytesPerSecond;
     double burstBytes = kRelayBurstBytes;
     int chargePerMessage = kRelayChargePerMessage;
+    int nicknameDeadlineMs = kNicknameDeadlineMs;  // 0: none
 };
 
 }  // namespace signaling

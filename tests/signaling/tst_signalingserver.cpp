@@ -51,6 +51,7 @@ private slots:
     void cutOffOnlyFromOwner();
     void anotherPathHoldsNoAuthorityHere();
     void overlongNicknameIsRefused();
+    void silentConnectionsAndForeignPagesAreRefused();
     void absentTargetsVanish();
     void projectingMemberDepartureStopsShare();
     void oversizedMessageDropped();
@@ -406,6 +407,41 @@ void TestSignalingServer::overlongNicknameIsRefused() {
     QTest::qWait(100);
     QCOMPARE(owner->countOf("allUser"), 2);
     QCOMPARE(qstr(owner->last("allUser")["data"]["data"][0]["nickname"]), QString::fromStdString(longest));
+}
+
+void TestSignalingServer::silentConnectionsAndForeignPagesAreRefused() {
+    // A server of its own with a short deadline for setting a nickname.
+    signaling::RelayLimits limits;
+    limits.nicknameDeadlineMs = 300;
+    SignalingServer server(limits);
+    QVERIFY(startServer(server, 0));
+    const quint16 port = server.listeningPort();
+    TestPeer owner;
+    owner.open(port);
+    QVERIFY(!owner.waitId().isEmpty());
+    TestPeer named, silent;
+    named.open(port);
+    silent.open(port);
+    QVERIFY(!named.waitId().isEmpty() && !silent.waitId().isEmpty());
+    named.send(testmsg::nickname("named"));
+    QVERIFY(silent.waitClosed());
+    QCOMPARE(silent.closeCode, int(QWebSocketProtocol::CloseCodePolicyViolated));
+    QTest::qWait(300);
+    QVERIFY(!named.closed && !owner.closed);
+
+    // Any other web page is refused at the handshake; the attendee page's own origin is not.
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/zu_remote_ctrl").arg(port));
+    QWebSocket foreign(QStringLiteral("http://pages.example"));
+    QWebSocket ownPage(QStringLiteral("http://127.0.0.1:5677"));
+    bool foreignConnected = false;
+    bool foreignEnded = false;
+    connect(&foreign, &QWebSocket::connected, this, [&] { foreignConnected = true; });
+    connect(&foreign, &QWebSocket::disconnected, this, [&] { foreignEnded = true; });
+    foreign.open(url);
+    ownPage.open(url);
+    QTRY_COMPARE(ownPage.state(), QAbstractSocket::ConnectedState);
+    QTRY_VERIFY(foreignEnded);
+    QVERIFY(!foreignConnected);
 }
 
 void TestSignalingServer::absentTargetsVanish() {

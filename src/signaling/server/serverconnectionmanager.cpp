@@ -2,11 +2,13 @@
 
 #include <QDebug>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 #include <algorithm>
 
 #include "core/logger.h"
+#include "core/refusallog.h"
 #include "signaling/server/serversignalingprocessor.h"
 #include "signaling/signalinglimits.h"
 
@@ -71,6 +73,17 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     record.ownerId = ownerId;
     record.socket = socket;
     m_connections->insert(id, record);
+    if (m_limits.nicknameDeadlineMs > 0 && id != ownerId) {
+        QTimer::singleShot(m_limits.nicknameDeadlineMs, this, [this, id] {
+            auto it = m_connections->constFind(id);
+            if (it != m_connections->constEnd() && it->nickname.isEmpty() && it->socket) {
+                logRefusal("server: no nickname", "id:" + id.toStdString() + " refused: no nickname within " +
+                                                      std::to_string(m_limits.nicknameDeadlineMs) +
+                                                      " ms, connection closed");
+                it->socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no nickname"));
+            }
+        });
+    }
 }
 
 void ServerConnectionManager::onTextMessage(QString message) {

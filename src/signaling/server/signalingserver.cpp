@@ -5,10 +5,34 @@
 #include <sys/socket.h>
 
 #include <QDebug>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QUrl>
 #include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include "core/refusallog.h"
 #include "signaling/server/serverconnectionmanager.h"
+
+namespace {
+
+// Native clients send no Origin; the attendee page comes from this machine's own page server. Any
+// other web page, in any browser on the LAN (this machine's included), must not join the share.
+bool originAllowed(const QString &origin) {
+    if (origin.isEmpty()) {
+        return true;
+    }
+    const QUrl url(origin);
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
+        return false;
+    }
+    const QHostAddress host(url.host());
+    return url.host() == QLatin1String("localhost") ||
+           (!host.isNull() && QNetworkInterface::allAddresses().contains(host));
+}
+
+}  // namespace
 
 SignalingServer::SignalingServer(const signaling::RelayLimits &limits) : QObject(nullptr), m_limits(limits) {
     moveToThread(&m_thread);
@@ -47,6 +71,18 @@ void SignalingServer::startListen() {
     m_server = new QWebSocketServer(QStringLiteral("Signaling Server"), QWebSocketServer::NonSecureMode);
     connect(m_server, &QWebSocketServer::newConnection, this, &SignalingServer::onNewConnection);
     connect(m_server, &QWebSocketServer::closed, this, &SignalingServer::onClosed);
+    // Decided during the handshake, so it must run directly: a refusal answers 403.
+    connect(
+        m_server, &QWebSocketServer::originAuthenticationRequired, this,
+        [](QWebSocketCorsAuthenticator *authenticator) {
+            const bool allowed = originAllowed(authenticator->origin());
+            if (!allowed) {
+                logRefusal("server: origin", "signaling server refused a web page from " +
+                                                 authenticator->origin().toStdString());
+            }
+            authenticator->setAllowed(allowed);
+        },
+        Qt::DirectConnection);
     if (!m_server->listen(QHostAddress::AnyIPv4, m_port)) {
         emit sigStartFailed();
         return;
