@@ -447,11 +447,23 @@ void ShareWidget::onRequestShareScreen(QString id) {
     const QString name = memberList_->nickName(id);
     if (name.isEmpty())
         return;
+    // One question at a time: each request would open a dialog inside the one still asking. A
+    // repeat from the member being asked is ignored; another member is refused and may ask again.
+    if (!askingShareOf_.isEmpty()) {
+        if (askingShareOf_ != id) {
+            g_logger->info("ShareWidget, share screen request of {} refused: another request is open",
+                           id.toStdString());
+            manager_->refuseShare(id);
+        }
+        return;
+    }
+    askingShareOf_ = id;
     RequestShareScreenDialog dialog;
     dialog.setName(name);
     dialog.adjustSize();
     centre(&dialog);
     const int answer = dialog.exec();
+    askingShareOf_.clear();
     if (!manager_)
         return;
     if (answer == QDialog::Accepted) {

@@ -110,4 +110,6 @@ private:
     std::unique_ptr<MultiTransFileProgressDialog> multiDialog_;
     QHash<QString, std::shared_ptr<MobilePhoneScreenWidget>> shareScreens_;
     bool memListShown_ = true;
+    // The member whose share request is being asked about, empty when none is.
+    QString askingShareOf_;
 };
