@@ -69,7 +69,13 @@ void CliWatcher::start() {
     connect(m_manager.get(), &RtcManager::sigRtcStoped, this, [this] {
         report();
         say(QStringLiteral("stopped"));
-        emit sigFinished(0);
+        // The manager is let go of outside its own signal, and the engine is given a moment to
+        // finish closing the peers before the process ends.
+        QTimer::singleShot(0, this, [this] {
+            m_attendee = nullptr;
+            m_manager.reset();
+            QTimer::singleShot(kDrainMs, this, [this] { emit sigFinished(0); });
+        });
     });
     connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this, [this](QString) {
         watchTransferor();

@@ -35,6 +35,7 @@ signals:
     void sigFinished(int code);
 
 private:
+    static constexpr int kDrainMs = 300;
     void report();
     void watchTransferor();
 

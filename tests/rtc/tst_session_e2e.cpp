@@ -105,9 +105,14 @@ struct Member {
         return true;
     }
     bool ended() { return !process || process->state() == QProcess::NotRunning; }
-    // The end of the output, for failure messages.
+    // The end of the output, for failure messages; a sanitizer's report from its head, which names
+    // the fault, since a failure message is cut after about a thousand characters.
     QByteArray tail() {
         pump();
+        const int report = output.indexOf("==ERROR: ");
+        if (report >= 0) {
+            return name.toUtf8() + ": " + output.mid(report, 2500);
+        }
         return name.toUtf8() + ": ..." + output.right(2500);
     }
     // The path of the file saved under this name, or empty.
