@@ -16,6 +16,7 @@
 #include <QLoggingCategory>
 #include <QSemaphore>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -41,6 +42,11 @@ const QString kOpenFailed = QStringLiteral("打开文件失败！");
 const QString kTransferError = QStringLiteral("文件传输过程出错");
 const QString kInterrupted = QStringLiteral("文件传输中断");
 const QString kSaveFailed = QStringLiteral("保存文件失败！");
+const QString kNoSpace = QStringLiteral("磁盘空间不足，保存文件失败！");
+
+// Quiet ticks after the last saved file before the folder opens: the files of one batch follow
+// each other within milliseconds, and the user wants to see the folder once, not once per file.
+constexpr uint32_t kFolderQuietTicks = 2;
 
 // The sender gives up at the fifth "repeat" for one chunk; the receiver at the fifth damaged copy.
 constexpr uint32_t kMaxResends = 4;
@@ -234,6 +240,7 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
         }
         if (receiveName_.size() > kMaxNameBytes || !fitsControl(receiveName_)) {
             g_logger->warn("file transfer: offer refused, name of {} bytes", receiveName_.size());
+            // Unanswered: the name cannot be echoed, and no sender that keeps to the limits offers it.
             failReceive(kNameTooLong);
             return;
         }
@@ -241,9 +248,18 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
             g_logger->error("file transfer: cannot create a file for \"{}\" in \"{}\"",
                             diskName_.toStdString(), saveFolder_.toStdString());
             g_logger->flush();
-            failReceive(kSaveFailed);
+            giveUpReceive(kSaveFailed);
             return;
         }
+        const qint64 available = QStorageInfo(saveFolder_).bytesAvailable();
+        if (available >= 0 && available < qint64(receiveLength_)) {
+            g_logger->error("file transfer: \"{}\" of {} bytes refused, only {} bytes free in \"{}\"",
+                            receiveName_, receiveLength_, available, saveFolder_.toStdString());
+            g_logger->flush();
+            giveUpReceive(kNoSpace);
+            return;
+        }
+        folderQuietTicks_ = 0;
         sendControl(kReceiveResponse, kBegin, receiveName_, receiveLength_);
         receiveCounter_ = 1;
         emit sigTransferBegin();
@@ -349,7 +365,7 @@ void FileTransferor::onData(std::shared_ptr<DataPackage> package) {
             g_logger->error("file transfer: writing \"{}\" failed: {}", temporaryPath_.toStdString(),
                             outputFile_->errorString().toStdString());
             g_logger->flush();
-            failReceive(kSaveFailed);
+            giveUpReceive(outputFile_->error() == QFileDevice::ResourceError ? kNoSpace : kSaveFailed);
             return;
         }
         sendControl(kReceiveResponse, kContinue, receiveName_, receiveLength_);
@@ -569,7 +585,7 @@ bool FileTransferor::finishReceive() {
     outputFile_.reset();
     if (!closed) {
         QFile::remove(temporaryPath_);
-        failReceive(kSaveFailed);
+        giveUpReceive(kSaveFailed);
         return false;
     }
     const QDir folder(saveFolder_);
@@ -589,7 +605,7 @@ bool FileTransferor::finishReceive() {
                         temporaryPath_.toStdString());
         g_logger->flush();
         temporaryPath_.clear();  // the data is complete: keep it
-        failReceive(kSaveFailed);
+        giveUpReceive(kSaveFailed);
         return false;
     }
     if (saved != finalPath_) {
@@ -598,7 +614,8 @@ bool FileTransferor::finishReceive() {
     }
     temporaryPath_.clear();
     emit sigFileSaved(saved);
-    openSaveFolder();
+    folderPending_ = true;
+    folderQuietTicks_ = 0;
     return true;
 }
 
@@ -625,7 +642,14 @@ void FileTransferor::failReceive(const QString &error) {
     emit sigTransferFail(name, error);
 }
 
+void FileTransferor::giveUpReceive(const QString &error) {
+    // The protocol's own refusal, so that the sender moves on at once instead of timing out.
+    sendControl(kReceiveResponse, kCancel, receiveName_, receiveLength_);
+    failReceive(error);
+}
+
 void FileTransferor::openSaveFolder() {
+    folderPending_ = false;
     // Desktop services belong to the GUI thread.
     QCoreApplication *app = QCoreApplication::instance();
     if (!app) {
@@ -640,6 +664,9 @@ void FileTransferor::openSaveFolder() {
 
 void FileTransferor::timerCheckRunning() {
     std::lock_guard<std::mutex> lock(dataLock_);
+    if (folderPending_ && !outputFile_ && ++folderQuietTicks_ >= kFolderQuietTicks) {
+        openSaveFolder();
+    }
     const uint32_t receiving = receiveCounter_.load();
     if (receiving != 0) {
         if (receiving < kTimeoutTicks) {
@@ -722,4 +749,7 @@ void FileTransferor::shutDown() {
     std::lock_guard<std::mutex> lock(dataLock_);
     endSend();
     abandonReceive();
+    if (folderPending_) {
+        openSaveFolder();
+    }
 }

@@ -92,6 +92,8 @@ private:
     bool finishReceive();
     void abandonReceive();
     void failReceive(const QString &error);
+    // Gives up the file being received and tells the sender so.
+    void giveUpReceive(const QString &error);
     void openSaveFolder();
 
     void runInWorker(const std::function<void()> &work);
@@ -147,6 +149,8 @@ private:
     uint32_t receiveLength_ = 0;
     uint32_t received_ = 0;
     uint32_t mismatchCount_ = 0;
+    bool folderPending_ = false;  // a file was saved since the folder last opened
+    uint32_t folderQuietTicks_ = 0;
 
     std::atomic<uint32_t> receiveCounter_{0};
     std::atomic<uint32_t> sendCounter_{0};

@@ -58,6 +58,8 @@ private slots:
     void hugeMessageClosesOnlyItsConnection();
     void garbageDropped();
     void floodIsCutOffOthersKeepRelaying();
+    void binaryAndPingFloodsAreCutOff_data();
+    void binaryAndPingFloodsAreCutOff();
     void stalledFrameDoesNotHoldOthers();
     void acceptedSocketsSendWithoutDelay();
     void restartAndCloseListening();
@@ -591,6 +593,29 @@ void TestSignalingServer::floodIsCutOffOthersKeepRelaying() {
     member->send(testmsg::sdp("sdp", str(owner->id), "offer", "after the flood"));
     QTRY_VERIFY_WITH_TIMEOUT(owner->last("sdp")["data"]["data"]["sdp"].asString() == "after the flood",
                              10000);
+}
+
+void TestSignalingServer::binaryAndPingFloodsAreCutOff_data() {
+    QTest::addColumn<bool>("ping");
+    QTest::newRow("binary frames") << false;
+    QTest::newRow("pings") << true;
+}
+
+void TestSignalingServer::binaryAndPingFloodsAreCutOff() {
+    QFETCH(bool, ping);
+    TestPeer *owner = join();
+    TestPeer *flooder = join();
+    flooder->send(testmsg::nickname("flood"));  // so that only the flood can close it
+    for (int i = 0; i < 6000; ++i) {
+        if (ping) {
+            flooder->socket.ping(QByteArray(125, 'p'));
+        } else {
+            flooder->socket.sendBinaryMessage(QByteArray(1000, 'b'));
+        }
+    }
+    QVERIFY(flooder->waitClosed(30000));
+    QCOMPARE(flooder->closeCode, int(QWebSocketProtocol::CloseCodePolicyViolated));
+    QVERIFY(!owner->closed);
 }
 
 void TestSignalingServer::stalledFrameDoesNotHoldOthers() {

@@ -20,6 +20,11 @@ fi
 mkdir -p -m 1777 /tmp/.X11-unix
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
 
+# A small file system of this run's own, for what a full disk does to a receiver.
+small_fs=$(mktemp -d /tmp/zu-small-fs.XXXXXX)
+mount -t tmpfs -o size=4m,mode=1777 tmpfs "$small_fs"
+export ZU_TEST_SMALL_FS=$small_fs
+
 ip link set lo up
 ip link add zuveth0 type veth peer name zuveth1
 ip addr add 10.77.0.1/24 dev zuveth0
@@ -37,6 +42,7 @@ cleanup() {
     [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     wait 2>/dev/null || true
+    umount "$small_fs" 2>/dev/null && rmdir "$small_fs" 2>/dev/null || true
 }
 trap cleanup EXIT
 

@@ -25,6 +25,7 @@ const QString kNotAFile = QStringLiteral("不支持发送文件夹！");
 const QString kTransferError = QStringLiteral("文件传输过程出错");
 const QString kInterrupted = QStringLiteral("文件传输中断");
 const QString kSaveFailed = QStringLiteral("保存文件失败！");
+const QString kNoSpace = QStringLiteral("磁盘空间不足，保存文件失败！");
 
 // The download folder of QStandardPaths follows HOME when no user-dirs file says otherwise.
 void useHome(const QString &home) {
@@ -339,6 +340,7 @@ private slots:
 
     void queuedFilesGoOneAfterAnother() {
         const QString home = freshHome();
+        const int opened = urls_.opened.size();
         Session s(home);
         s.channel.setDelay(std::chrono::microseconds(200));
         QStringList names{"q1.bin", "q2.bin", "q3.bin"};
@@ -374,6 +376,9 @@ private slots:
         }
         QCOMPARE(offers, 3);
         QCOMPARE(completes, 3);
+        // One batch, one look at the folder.
+        QTRY_VERIFY(urls_.opened.size() > opened);
+        QCOMPARE(urls_.opened.size(), opened + 1);
     }
 
     void folderFailsAtOnceAndTheNextStarts() {
@@ -704,9 +709,9 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), QByteArray("keep me"));
         }
-        // The offer was not accepted.
+        // The offer was refused.
         s.channel.waitIdle();
-        QCOMPARE(s.fromReceiver().size(), size_t(0));
+        QCOMPARE(steps(s.fromReceiver()), QStringList{"receive_resp/cancel"});
         QVERIFY(!s.receiver->isRunning());
     }
 
@@ -734,10 +739,59 @@ private slots:
         QCOMPARE(s.receiverEvents->fails[0].path, QString("nowhere.bin"));
         QCOMPARE(s.receiverEvents->fails[0].error, kSaveFailed);
         QCOMPARE(s.receiverEvents->begins, 0);
-        s.channel.waitIdle();
-        QCOMPARE(s.fromReceiver().size(), size_t(0));
+        // The sender is told at once rather than left to time out.
+        QTRY_COMPARE_WITH_TIMEOUT(s.senderEvents->fails.size(), 1, 2000);
+        QCOMPARE(s.senderEvents->fails[0].error, kInterrupted);
+        QCOMPARE(steps(s.fromReceiver()), QStringList{"receive_resp/cancel"});
         QVERIFY(!s.receiver->isRunning());
-        QVERIFY(s.sender->isRunning());  // it waits for an answer, then times out as a silent peer
+        QTRY_VERIFY(!s.sender->isRunning());
+    }
+
+    void fullDiskIsToldToTheSender_data() {
+        QTest::addColumn<int>("fileKiB");
+        QTest::addColumn<bool>("fillDuringTransfer");
+        QTest::newRow("larger than the free space") << 6 * 1024 << false;
+        QTest::newRow("disk fills during the transfer") << 1024 << true;
+    }
+
+    void fullDiskIsToldToTheSender() {
+        QFETCH(int, fileKiB);
+        QFETCH(bool, fillDuringTransfer);
+        // A 4 MiB file system of the harness's own.
+        const QString small = qEnvironmentVariable("ZU_TEST_SMALL_FS");
+        if (small.isEmpty()) {
+            QSKIP("needs the small file system of scripts/test.sh");
+        }
+        QTemporaryDir home(small + "/home-XXXXXX");
+        QVERIFY(home.isValid());
+        Session s(home.path());
+        const QString filler = home.filePath("filler");
+        std::atomic<bool> filled{false};
+        s.channel.setFilter([&](int from, Message &m) {
+            if (fillDuringTransfer && from == kSenderPc && isData(m) && !filled.exchange(true)) {
+                QFile file(filler);
+                const QByteArray block(64 * 1024, 'f');
+                if (file.open(QIODevice::WriteOnly)) {
+                    while (file.write(block) == block.size() && file.flush()) {
+                    }
+                }
+            }
+            return true;
+        });
+        const QString path =
+            writeFile(source_.filePath("too-big.bin"), randomBytes(qint64(fileKiB) * 1024, quint32(fileKiB)));
+        s.sender->addTask(path);
+        QTRY_COMPARE_WITH_TIMEOUT(s.receiverEvents->fails.size(), 1, 5000);
+        QCOMPARE(s.receiverEvents->fails[0].error, kNoSpace);
+        QTRY_COMPARE_WITH_TIMEOUT(s.senderEvents->fails.size(), 1, 2000);
+        QCOMPARE(s.senderEvents->fails[0].error, kInterrupted);
+        QCOMPARE(steps(s.fromReceiver()).last(), QString("receive_resp/cancel"));
+        if (!fillDuringTransfer) {
+            QCOMPARE(steps(s.fromReceiver()).size(), 1);  // refused before a byte was written
+        }
+        // Nothing partial is left behind.
+        QCOMPARE(entries(downloads(home.path())), QStringList());
+        QVERIFY(s.receiverEvents->saved.isEmpty());
     }
 
     void protocolViolationsAreRefused() {

@@ -25,7 +25,10 @@ constexpr guint kLivenessPeriodMs = 500;
 constexpr guint kMaxQueuedUnits = 15;  // half a second of stream waiting for one peer
 constexpr int64_t kKeyRequestGapNs = 500LL * 1000 * 1000;
 constexpr size_t kMaxQueuedMessageBytes = 16u << 20;
-constexpr size_t kMaxPendingCandidates = 256;
+// Tiny messages cost far more than their bytes in the queue; stop-and-wait peers never queue many.
+constexpr size_t kMaxQueuedMessages = 4096;
+// A real peer gathers a handful of candidates per interface; each one applied costs connectivity checks.
+constexpr size_t kMaxRemoteCandidates = 256;
 
 std::atomic<VideoCodec> g_offerFirst{VideoCodec::H264};
 std::atomic<int> g_nextAssociation{1};
@@ -384,14 +387,16 @@ int Peer::addIceCandidate(const std::string &candidate, int mlineIndex, const st
     Engine::instance().post([self, line, mlineIndex] {
         if (self->tornDown_)
             return;
+        if (self->remoteCandidates_ >= kMaxRemoteCandidates) {
+            if (self->remoteCandidates_++ == kMaxRemoteCandidates)
+                g_logger->warn("media engine: peer {}: more than {} remote candidates; the rest are dropped",
+                               self->handle_, kMaxRemoteCandidates);
+            return;
+        }
+        ++self->remoteCandidates_;
         PendingCandidate c{line, mlineIndex};
         if (!self->haveRemote_) {
-            if (self->pending_.size() < kMaxPendingCandidates)
-                self->pending_.push_back(c);
-            else
-                g_logger->warn(
-                    "media engine: peer {}: too many candidates before the description; one dropped",
-                    self->handle_);
+            self->pending_.push_back(c);
             return;
         }
         self->applyCandidate(c);
@@ -991,7 +996,7 @@ void Peer::enqueueMessage(const uint8_t *data, size_t size) {
         std::lock_guard<std::mutex> lock(queueMutex_);
         if (stopDelivery_)
             return;
-        if (queuedBytes_ + size > kMaxQueuedMessageBytes) {
+        if (queuedBytes_ + size > kMaxQueuedMessageBytes || queue_.size() >= kMaxQueuedMessages) {
             if (droppedMessages_++ % 1000 == 0)
                 g_logger->warn(
                     "media engine: peer {}: the receiver does not keep up; {} message(s) dropped so far",

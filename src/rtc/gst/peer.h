@@ -149,6 +149,7 @@ private:
     bool sendBranchBuilt_ = false;
     bool receiveTransceiverAdded_ = false;
     size_t remoteMediaCount_ = 0;
+    size_t remoteCandidates_ = 0;  // before and after the description
     std::vector<PendingCandidate> pending_;
     std::vector<std::string> localMids_;
     bool tornDown_ = false;

@@ -53,6 +53,10 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     socket->setMaxAllowedIncomingFrameSize(kMaxFrameBytes);
     socket->setReadBufferSize(kReadBufferBytes);
     connect(socket, &QWebSocket::textMessageReceived, this, &ServerConnectionManager::onTextMessage);
+    // Nothing binary is relayed, but taking it in costs as much as text.
+    connect(socket, &QWebSocket::binaryFrameReceived, this,
+            [this, socket](const QByteArray &frame, bool) { charge(socket, frame.size()); });
+    watchControlFrames(socket);
     connect(socket, &QWebSocket::disconnected, this, &ServerConnectionManager::onDisconnected);
 
     const QString id = m_processor->sendId(socket);
@@ -86,25 +90,50 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     }
 }
 
-void ServerConnectionManager::onTextMessage(QString message) {
-    auto *socket = qobject_cast<QWebSocket *>(sender());
+void ServerConnectionManager::watchControlFrames(QWebSocket *socket) {
+    // Qt answers pings by itself and tells the socket's owner nothing; only its frame decoder, a
+    // child of the socket, announces them. Without it a ping flood would cost nothing.
+    for (QObject *child : socket->children()) {
+        if (child->metaObject()->indexOfSignal("pingReceived(QByteArray)") >= 0) {
+            connect(child, SIGNAL(pingReceived(QByteArray)), this, SLOT(onControlFrame(QByteArray)));
+            connect(child, SIGNAL(pongReceived(QByteArray)), this, SLOT(onControlFrame(QByteArray)));
+            return;
+        }
+    }
+    qDebug() << "signaling server: this Qt does not show pings; they are not counted";
+}
+
+void ServerConnectionManager::onControlFrame(const QByteArray &payload) {
+    if (QObject *decoder = sender()) {
+        charge(qobject_cast<QWebSocket *>(decoder->parent()), payload.size());
+    }
+}
+
+Connection ServerConnectionManager::charge(QWebSocket *socket, qint64 bytes) {
     const Connection record = findBySocket(socket);
     if (record.id.isEmpty()) {
-        return;
+        return {};
     }
     RelayBudget &budget = budgetOf(record.id);
     if (budget.refused) {
         // What the socket had already taken in before it was closed.
-        return;
+        return {};
     }
-    if (!withinBudget(budget, message.size() + m_limits.chargePerMessage)) {
+    if (!withinBudget(budget, bytes + m_limits.chargePerMessage)) {
         budget.refused = true;
         g_logger->warn("id:{} refused: more than {} bytes per second relayed, connection closed",
                        record.id.toStdString(), qint64(m_limits.bytesPerSecond));
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("flooding"));
-        return;
+        return {};
     }
-    m_processor->onMsg(record, message);
+    return record;
+}
+
+void ServerConnectionManager::onTextMessage(QString message) {
+    const Connection record = charge(qobject_cast<QWebSocket *>(sender()), message.size());
+    if (!record.id.isEmpty()) {
+        m_processor->onMsg(record, message);
+    }
 }
 
 ServerConnectionManager::RelayBudget &ServerConnectionManager::budgetOf(const QString &id) {
@@ -115,7 +144,7 @@ ServerConnectionManager::RelayBudget &ServerConnectionManager::budgetOf(const QS
     return *it;
 }
 
-bool ServerConnectionManager::withinBudget(RelayBudget &budget, int bytes) {
+bool ServerConnectionManager::withinBudget(RelayBudget &budget, qint64 bytes) {
     const qint64 now = m_clock.nsecsElapsed();
     budget.bytes =
         std::min(m_limits.burstBytes, budget.bytes + (now - budget.lastNs) * 1e-9 * m_limits.bytesPerSecond);

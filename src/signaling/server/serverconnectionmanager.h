@@ -33,6 +33,7 @@ public:
 private slots:
     void onTextMessage(QString message);
     void onDisconnected();
+    void onControlFrame(const QByteArray &payload);
 
 private:
     Q_INVOKABLE void closeSocket(QWebSocket *socket);
@@ -44,7 +45,11 @@ private:
         bool refused = false;  // went over the budget and is being closed
     };
     RelayBudget &budgetOf(const QString &id);
-    bool withinBudget(RelayBudget &budget, int bytes);
+    bool withinBudget(RelayBudget &budget, qint64 bytes);
+    // What a connection sent counts against its budget; the record, or an empty one when the
+    // connection is unknown or over its budget (and then being closed).
+    Connection charge(QWebSocket *socket, qint64 bytes);
+    void watchControlFrames(QWebSocket *socket);
 
     std::shared_ptr<QHash<QString, Connection>> m_connections;
     QHash<QString, QString> m_owners;
