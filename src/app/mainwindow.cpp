@@ -195,7 +195,7 @@ void MainWindow::onJoinShareFail() {
     MessageDialog message(QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
     message.adjustSize();
     centre(&message);
-    message.exec();
+    message.execAlone();
 }
 
 void MainWindow::onShareExited() {

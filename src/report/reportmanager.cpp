@@ -38,6 +38,8 @@ struct ReportManager::TaskState {
 namespace {
 
 constexpr const char *kLastReportKey = "last_report_time";
+// The state is a few dozen bytes; what is longer is not ours to read whole.
+constexpr qint64 kMaxStateBytes = 4096;
 
 // The state lives in the shared temporary folder, where another local user may have made the folder
 // or put a link at the file's name: the report is then off for this run rather than written through.
@@ -59,13 +61,7 @@ qint64 readLastDay(const QString &path) {
     if (!file.open(QIODevice::ReadOnly)) {
         return 0;
     }
-    const QByteArray bytes = file.readAll();
-    Json::Value root;
-    if (!jsontext::parse(bytes.constData(), bytes.constData() + bytes.size(), root) || !root.isObject()) {
-        return 0;
-    }
-    const Json::Value &day = root[kLastReportKey];
-    return day.isInt64() ? day.asInt64() : 0;
+    return ReportManager::lastReportDay(file.read(kMaxStateBytes));
 }
 
 void writeLastDay(const QString &path, qint64 day) {
@@ -81,6 +77,20 @@ void writeLastDay(const QString &path, qint64 day) {
         qDebug() << "report state not written:" << path << file.errorString();
     }
 }
+
+}  // namespace
+
+qint64 ReportManager::lastReportDay(const QByteArray &stateText) {
+    Json::Value root;
+    if (!jsontext::parse(stateText.constData(), stateText.constData() + stateText.size(), root) ||
+        !root.isObject()) {
+        return 0;
+    }
+    const Json::Value &day = root[kLastReportKey];
+    return day.isInt64() ? day.asInt64() : 0;
+}
+
+namespace {
 
 void runReport(const QString &configPath, const QString &url, int timeoutMs,
                const std::shared_ptr<ReportManager::TaskState> &state) {

@@ -38,6 +38,8 @@ public:
 
     static QString defaultConfigPath();
     static QString defaultBaseUrl();
+    // The day of the last report that a state file's text names; 0 for anything else.
+    static qint64 lastReportDay(const QByteArray &stateText);
 
     struct TaskState;
 

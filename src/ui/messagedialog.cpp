@@ -1,5 +1,6 @@
 #include "ui/messagedialog.h"
 
+#include <QDebug>
 #include <QLabel>
 #include <QPushButton>
 
@@ -24,6 +25,18 @@ MessageDialog::MessageDialog(const QString &text)
 }
 
 MessageDialog::~MessageDialog() = default;
+
+int MessageDialog::execAlone() {
+    static int running = 0;  // the GUI thread's own
+    if (running > 0) {
+        qDebug() << "message not shown while another is open:" << text();
+        return Rejected;
+    }
+    ++running;
+    const int result = exec();
+    --running;
+    return result;
+}
 
 QString MessageDialog::text() const {
     return label_msg->text();

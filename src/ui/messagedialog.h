@@ -17,6 +17,9 @@ public:
     ~MessageDialog() override;
 
     QString text() const;
+    // exec(), unless a message of this kind is already up: a peer that repeats a failure must not
+    // pile dialogs on top of each other. Rejected when it was not shown.
+    int execAlone();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

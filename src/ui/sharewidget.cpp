@@ -434,7 +434,7 @@ void ShareWidget::onSingleTransferFileFail(QString id, QString error) {
         MessageDialog message(error);
         message.adjustSize();
         centre(&message);
-        message.exec();
+        message.execAlone();
     } else if (multiDialog_) {
         multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
         multiDialog_->setMemberState(id, QStringLiteral("文件传输中断"));

@@ -261,5 +261,5 @@ void WatchWidget::onReceiveFileFail(QString, QString error) {
     MessageDialog message(error);
     message.adjustSize();
     centre(&message);
-    message.exec();
+    message.execAlone();
 }

@@ -1,6 +1,8 @@
 #include "web/attendeepageserver.h"
 
 #include <microhttpd.h>
+#include <sys/socket.h>
+
 #include <QDebug>
 #include <QFile>
 #include <QHostAddress>
@@ -21,6 +23,7 @@ namespace {
 constexpr unsigned kConnectionLimit = 64;
 constexpr unsigned kPerAddressLimit = 16;
 constexpr unsigned kConnectionTimeoutSeconds = 15;
+constexpr int kSweepMs = 1000;
 
 const char *const kAssetNames[] = {"index.html",   "attendee.js", "transfer.js",
                                    "attendee.css", "icon.svg",    "md5.js"};
@@ -61,10 +64,44 @@ struct AttendeePageServer::Callbacks {
             *uploadDataSize = 0;
         return static_cast<AttendeePageServer *>(cls)->answer(connection, url, method) ? MHD_YES : MHD_NO;
     }
+
+    static void onConnection(void *cls, MHD_Connection *connection, void **,
+                             MHD_ConnectionNotificationCode code) {
+        auto *self = static_cast<AttendeePageServer *>(cls);
+        std::lock_guard<std::mutex> lock(self->m_openLock);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo *info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (info)
+                self->m_open[connection] = Open{info->connect_fd, self->m_clock.elapsed()};
+        } else {
+            // Told before the library closes the socket, so the sweep never touches a reused number.
+            self->m_open.erase(connection);
+        }
+    }
 };
 
 AttendeePageServer::AttendeePageServer(quint16 port, QObject *parent) : QObject(parent), m_port(port) {
     initPageResources();
+    m_clock.start();
+    m_sweep.setInterval(kSweepMs);
+    connect(&m_sweep, &QTimer::timeout, this, &AttendeePageServer::closeOverdue);
+}
+
+void AttendeePageServer::closeOverdue() {
+    // The library only knows an inactivity time-out, which a client sending a byte now and then
+    // never reaches; a page and its assets take milliseconds, so no connection needs longer.
+    std::lock_guard<std::mutex> lock(m_openLock);
+    const qint64 now = m_clock.elapsed();
+    for (auto &entry : m_open) {
+        Open &open = entry.second;
+        if (!open.shutDown && now - open.sinceMs > kRequestDeadlineSeconds * 1000) {
+            qDebug() << "AttendeePageServer: a connection went over" << kRequestDeadlineSeconds
+                     << "s, closed";
+            ::shutdown(open.fd, SHUT_RDWR);
+            open.shutDown = true;
+        }
+    }
 }
 
 AttendeePageServer::~AttendeePageServer() {
@@ -98,7 +135,8 @@ bool AttendeePageServer::start() {
         flags, m_port, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
         &logDaemonMessage, nullptr, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
-        kConnectionTimeoutSeconds, MHD_OPTION_END);
+        kConnectionTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::onConnection, this,
+        MHD_OPTION_END);
     if (!m_daemon) {
         g_logger->warn("the attendee page server could not listen on port {}", m_port);
         g_logger->flush();
@@ -107,6 +145,7 @@ bool AttendeePageServer::start() {
     const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
     m_boundPort = info ? info->port : m_port;
     g_logger->info("attendee page served on port {}", m_boundPort);
+    m_sweep.start();
     return true;
 }
 
@@ -114,6 +153,7 @@ void AttendeePageServer::stop() {
     if (!m_daemon)
         return;
     // Joins the library's thread; no request is answered after this returns.
+    m_sweep.stop();
     MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
     m_boundPort = 0;

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <atomic>
+#include <mutex>
+#include <unordered_map>
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -18,6 +22,8 @@ class AttendeePageServer : public QObject {
 public:
     // Beside the signaling port 5678 and the discovery ports 5679 to 5688.
     static constexpr quint16 kPort = 5677;
+    // A connection is closed this long after it opened, whatever it sends.
+    static constexpr int kRequestDeadlineSeconds = 10;
 
     explicit AttendeePageServer(quint16 port = kPort, QObject *parent = nullptr);
     ~AttendeePageServer() override;
@@ -46,6 +52,7 @@ private:
     };
 
     void loadAssets();
+    void closeOverdue();
     struct Callbacks;
     friend struct Callbacks;
     int answer(MHD_Connection *connection, const char *url, const char *method);
@@ -56,4 +63,14 @@ private:
     QHash<QByteArray, Asset> m_assets;
     std::atomic<int> m_served{0};
     std::atomic<int> m_notFound{0};
+
+    struct Open {
+        int fd = -1;
+        qint64 sinceMs = 0;
+        bool shutDown = false;
+    };
+    QElapsedTimer m_clock;
+    QTimer m_sweep;
+    std::mutex m_openLock;
+    std::unordered_map<MHD_Connection *, Open> m_open;  // guarded by m_openLock
 };

@@ -171,6 +171,21 @@ void TestAttendeePageServer::malformedRequestsDoNotDisturbIt() {
     QVERIFY(server.isRunning());
     QCOMPARE(get(port, "/attendee.js").status, 200);
     stalled.abort();
+
+    // A byte now and then never reaches an inactivity time-out; the request's deadline ends it.
+    QTcpSocket trickle;
+    trickle.connectToHost(QHostAddress(testsupport::addressA()), port);
+    QVERIFY(trickle.waitForConnected(5000));
+    QElapsedTimer held;
+    held.start();
+    const QByteArray head = "GET / HTTP/1.1\r\nHost: a\r\nX-Slow: " + QByteArray(100, 'x');
+    for (int i = 0; i < head.size() && trickle.state() == QAbstractSocket::ConnectedState; ++i) {
+        trickle.write(head.mid(i, 1));
+        (void)QTest::qWaitFor([&] { return trickle.state() != QAbstractSocket::ConnectedState; }, 1000);
+    }
+    QCOMPARE(trickle.state(), QAbstractSocket::UnconnectedState);
+    QVERIFY2(held.elapsed() < (AttendeePageServer::kRequestDeadlineSeconds + 3) * 1000,
+             qPrintable(QString::number(held.elapsed())));
 }
 
 void TestAttendeePageServer::takenPortIsReported() {
