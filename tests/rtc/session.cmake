@@ -34,3 +34,16 @@ if(TEST tst_session_e2e)
     set_property(TEST tst_session_e2e APPEND PROPERTY ENVIRONMENT
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endif()
+
+# A stranger on the LAN against a command-line host and attendee; heavy as well, so alone too.
+if(TARGET zushare_rtc AND TARGET zushare-cli)
+    zushare_test(tst_hostilelan
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_hostilelan.cpp ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
+        LIBS zushare_rtc zushare_scan zushare_transfer zushare_testsupport
+        TIMEOUT 400 LABELS rtc session)
+    add_dependencies(tst_hostilelan zushare-cli)
+    target_compile_definitions(tst_hostilelan PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
+    set_tests_properties(tst_hostilelan PROPERTIES RUN_SERIAL TRUE)
+    set_property(TEST tst_hostilelan APPEND PROPERTY ENVIRONMENT
+                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
+endif()

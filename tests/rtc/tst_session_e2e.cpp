@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "lanmember.h"
 #include "recordingview.h"
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/originatorrtcmanager.h"
@@ -55,82 +56,23 @@ QByteArray randomBytes(int size) {
     return bytes;
 }
 
-// One program on a host of the LAN whose output is read line by line.
-struct Member {
-    QProcess *process = nullptr;
-    QString name;
-    QString downloads;
-    QString framesDir;
-    QByteArray output;
-
-    void pump() {
-        if (process) {
-            output += process->readAll();
-        }
+// Whether the member's last frames line shows the pattern at full size.
+bool seesPattern(Member &member) {
+    const QString line = member.lastFrames();
+    if (!line.contains(QStringLiteral("size=%1x%2").arg(kScreen.width()).arg(kScreen.height()))) {
+        return false;
     }
-    bool has(const QString &text) {
-        pump();
-        return QString::fromUtf8(output).contains(text);
-    }
-    // The last "frames" line, or empty.
-    QString lastFrames() {
-        pump();
-        const QStringList lines = QString::fromUtf8(output).split('\n');
-        for (int i = lines.size() - 1; i >= 0; --i) {
-            if (lines[i].startsWith("frames ")) {
-                return lines[i];
-            }
-        }
-        return QString();
-    }
-    qint64 totalFrames() {
-        const QRegularExpressionMatch m = QRegularExpression("total=(\\d+)").match(lastFrames());
-        return m.hasMatch() ? m.captured(1).toLongLong() : 0;
-    }
-    // Whether the last frames line shows the pattern at full size.
-    bool seesPattern() {
-        const QString line = lastFrames();
-        if (!line.contains(QStringLiteral("size=%1x%2").arg(kScreen.width()).arg(kScreen.height()))) {
+    for (int q = 0; q < 4; ++q) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("q%1=(\\d+),(\\d+),(\\d+)").arg(q)).match(line);
+        if (!m.hasMatch() ||
+            !near(QColor(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()),
+                  TestPatternWidget::quadrantColour(q))) {
             return false;
         }
-        for (int q = 0; q < 4; ++q) {
-            const QRegularExpressionMatch m =
-                QRegularExpression(QStringLiteral("q%1=(\\d+),(\\d+),(\\d+)").arg(q)).match(line);
-            if (!m.hasMatch() ||
-                !near(QColor(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()),
-                      TestPatternWidget::quadrantColour(q))) {
-                return false;
-            }
-        }
-        return true;
     }
-    bool ended() { return !process || process->state() == QProcess::NotRunning; }
-    // The end of the output, for failure messages; a sanitizer's report from its head, which names
-    // the fault, since a failure message is cut after about a thousand characters.
-    QByteArray tail() {
-        pump();
-        const int report = output.indexOf("==ERROR: ");
-        if (report >= 0) {
-            return name.toUtf8() + ": " + output.mid(report, 2500);
-        }
-        return name.toUtf8() + ": ..." + output.right(2500);
-    }
-    // The path of the file saved under this name, or empty.
-    QString savedPath(const QString &fileName) {
-        pump();
-        const QRegularExpressionMatch m =
-            QRegularExpression("file saved (\\S*/" + QRegularExpression::escape(fileName) + ")\n")
-                .match(QString::fromUtf8(output));
-        return m.hasMatch() ? m.captured(1) : QString();
-    }
-    // The path of the first saved frame.
-    QString firstSaved() {
-        pump();
-        const QRegularExpressionMatch m =
-            QRegularExpression("saved frame (\\S+)").match(QString::fromUtf8(output));
-        return m.hasMatch() ? m.captured(1) : QString();
-    }
-};
+    return true;
+}
 
 }  // namespace
 
@@ -332,8 +274,8 @@ QString SessionEndToEndTest::writeFile(const QString &name, const QByteArray &co
 void SessionEndToEndTest::attendeesSeeTheScreen() {
     Member *b = startWatcher(2, "B1", {"--save-frames", m_dir.filePath("frames-B1"), "--every", "20"});
     Member *c = startWatcher(3, "C1");
-    QTRY_VERIFY2_WITH_TIMEOUT(b->seesPattern(), b->tail(), kJoinMs);
-    QTRY_VERIFY2_WITH_TIMEOUT(c->seesPattern(), c->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*b), b->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*c), c->tail(), kJoinMs);
     // The picture moves: frames keep coming.
     const qint64 before = c->totalFrames();
     QTRY_VERIFY2_WITH_TIMEOUT(c->totalFrames() > before + 10, c->tail(), kStepMs);
@@ -391,8 +333,8 @@ void SessionEndToEndTest::filesReachOneMemberAndAll() {
 void SessionEndToEndTest::cutOffRemovesOnlyThatMember() {
     Member *b = startWatcher(2, "B3");
     Member *c = startWatcher(3, "C3");
-    QTRY_VERIFY2_WITH_TIMEOUT(b->seesPattern(), b->tail(), kJoinMs);
-    QTRY_VERIFY2_WITH_TIMEOUT(c->seesPattern(), c->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*b), b->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*c), c->tail(), kJoinMs);
     QString idB;
     QTRY_VERIFY_WITH_TIMEOUT(!(idB = idOf("B3")).isEmpty(), kStepMs);
     m_host->cutOffShare(idB);
@@ -403,7 +345,7 @@ void SessionEndToEndTest::cutOffRemovesOnlyThatMember() {
     // The other member keeps watching the whole time.
     const qint64 before = c->totalFrames();
     QTRY_VERIFY2_WITH_TIMEOUT(c->totalFrames() > before + 30, c->tail(), kStepMs);
-    QVERIFY(c->seesPattern());
+    QVERIFY(seesPattern(*c));
     QVERIFY(!c->has("stopped"));
     QCOMPARE(m_host->attendeeIds().size(), 1);
 }
@@ -436,7 +378,7 @@ void SessionEndToEndTest::fiveAttendeesWatchAtOnce() {
         members.append(startWatcher(hosts[i], QStringLiteral("W%1").arg(i)));
     }
     for (Member *m : members) {
-        QTRY_VERIFY2_WITH_TIMEOUT(m->seesPattern(), m->tail(), 150000);
+        QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*m), m->tail(), 150000);
     }
     QCOMPARE(m_host->attendeeIds().size(), 5);
     for (Member *m : members) {
@@ -454,7 +396,7 @@ void SessionEndToEndTest::fiveAttendeesWatchAtOnce() {
         Member *m = members[i];
         const qint64 before = m->totalFrames();
         QTRY_VERIFY2_WITH_TIMEOUT(m->totalFrames() > before + 5, m->tail(), kStepMs);
-        QVERIFY2(m->seesPattern() && !m->has("stopped"), m->tail());
+        QVERIFY2(seesPattern(*m) && !m->has("stopped"), m->tail());
     }
 }
 
@@ -532,8 +474,8 @@ void SessionEndToEndTest::cliHostIsFoundWatchedAndSends() {
     QTRY_VERIFY2_WITH_TIMEOUT((host->has(" B7 desktop") && host->has(" C7 desktop")) || host->ended(),
                               host->tail(), kJoinMs);
     for (Member *m : {b, c}) {
-        QTRY_VERIFY2_WITH_TIMEOUT(m->seesPattern() || m->ended(), m->tail(), kJoinMs);
-        QVERIFY2(m->seesPattern(), m->tail());
+        QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*m) || m->ended(), m->tail(), kJoinMs);
+        QVERIFY2(seesPattern(*m), m->tail());
         QTRY_VERIFY2_WITH_TIMEOUT(!m->savedPath("from-cli.bin").isEmpty() || m->ended(),
                                   m->tail() + host->tail(), kJoinMs);
         QCOMPARE(testsupport::readFile(m->savedPath("from-cli.bin")), content);
@@ -620,8 +562,8 @@ void SessionEndToEndTest::strangersGetNoPeerThatOutlivesTheirConnecting() {
 void SessionEndToEndTest::hostQuittingStopsEveryAttendee() {
     Member *b = startWatcher(2, "B8");
     Member *c = startWatcher(3, "C8");
-    QTRY_VERIFY2_WITH_TIMEOUT(b->seesPattern(), b->tail(), kJoinMs);
-    QTRY_VERIFY2_WITH_TIMEOUT(c->seesPattern(), c->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*b), b->tail(), kJoinMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(*c), c->tail(), kJoinMs);
     QElapsedTimer clock;
     clock.start();
     m_host->stop();

@@ -24,8 +24,8 @@ TestPeer::TestPeer(QObject *parent) : QObject(parent) {
     });
 }
 
-void TestPeer::open(quint16 port, const QString &path) {
-    socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port).arg(path)));
+void TestPeer::open(quint16 port, const QString &path, const QString &host) {
+    socket.open(QUrl(QStringLiteral("ws://%1:%2%3").arg(host).arg(port).arg(path)));
 }
 
 bool TestPeer::waitConnected(int timeoutMs) {

@@ -14,7 +14,8 @@ class TestPeer : public QObject {
 public:
     explicit TestPeer(QObject *parent = nullptr);
 
-    void open(quint16 port, const QString &path = QStringLiteral("/zu_remote_ctrl"));
+    void open(quint16 port, const QString &path = QStringLiteral("/zu_remote_ctrl"),
+              const QString &host = QStringLiteral("127.0.0.1"));
     bool waitConnected(int timeoutMs = 5000);
     // Waits for the server's greeting and returns the id it carried ("" on time-out).
     QString waitId(int timeoutMs = 5000);
