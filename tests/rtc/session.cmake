@@ -39,7 +39,7 @@ endif()
 if(TARGET zushare_rtc AND TARGET zushare-cli)
     zushare_test(tst_hostilelan
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_hostilelan.cpp ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
-        LIBS zushare_rtc zushare_scan zushare_transfer zushare_testsupport
+        LIBS zushare_rtc zushare_scan zushare_testsupport
         TIMEOUT 400 LABELS rtc session)
     add_dependencies(tst_hostilelan zushare-cli)
     target_compile_definitions(tst_hostilelan PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
