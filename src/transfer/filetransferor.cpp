@@ -259,7 +259,6 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
             giveUpReceive(kNoSpace);
             return;
         }
-        folderQuietTicks_ = 0;
         sendControl(kReceiveResponse, kBegin, receiveName_, receiveLength_);
         receiveCounter_ = 1;
         emit sigTransferBegin();

@@ -93,13 +93,14 @@ void AttendeePageServer::closeOverdue() {
     // never reaches; a page and its assets take milliseconds, so no connection needs longer.
     std::lock_guard<std::mutex> lock(m_openLock);
     const qint64 now = m_clock.elapsed();
-    for (auto &entry : m_open) {
-        Open &open = entry.second;
-        if (!open.shutDown && now - open.sinceMs > kRequestDeadlineSeconds * 1000) {
+    for (auto it = m_open.begin(); it != m_open.end();) {
+        if (now - it->second.sinceMs > kRequestDeadlineSeconds * 1000) {
             qDebug() << "AttendeePageServer: a connection went over" << kRequestDeadlineSeconds
                      << "s, closed";
-            ::shutdown(open.fd, SHUT_RDWR);
-            open.shutDown = true;
+            ::shutdown(it->second.fd, SHUT_RDWR);
+            it = m_open.erase(it);  // the library closes it; its notification then finds nothing
+        } else {
+            ++it;
         }
     }
 }

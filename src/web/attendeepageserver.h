@@ -67,7 +67,6 @@ private:
     struct Open {
         int fd = -1;
         qint64 sinceMs = 0;
-        bool shutDown = false;
     };
     QElapsedTimer m_clock;
     QTimer m_sweep;

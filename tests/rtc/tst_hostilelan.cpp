@@ -14,8 +14,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 #include <memory>
-#include <mutex>
 
+#include "engineoffer.h"
 #include "lanmember.h"
 #include "rtc/zuwebrtc.h"
 #include "scan/scandatagram.h"
@@ -45,34 +45,6 @@ qint64 statusField(qint64 pid, const QByteArray &field) {
 
 std::string str(const QString &s) {
     return s.toStdString();
-}
-
-// An offer of this process's engine, with a data channel, for the attacks that need a real one.
-std::string engineOffer(int pc) {
-    static std::mutex mutex;
-    static std::string offer;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        offer.clear();
-    }
-    AddDataChannel(pc);
-    RegisterOnLocalSdpReadytoSend(
-        pc,
-        [](const char *, const char *sdp, void *, int) {
-            std::lock_guard<std::mutex> lock(mutex);
-            offer = sdp;
-        },
-        nullptr, 0);
-    CreateOffer(pc);
-    std::string text;
-    (void)QTest::qWaitFor(
-        [&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            text = offer;
-            return !text.empty();
-        },
-        10000);
-    return text;
 }
 
 }  // namespace

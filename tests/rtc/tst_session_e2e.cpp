@@ -16,8 +16,8 @@
 #include <QtTest>
 #include <csignal>
 #include <memory>
-#include <mutex>
 
+#include "engineoffer.h"
 #include "lanmember.h"
 #include "recordingview.h"
 #include "rtc/gst/zuwebrtc_testing.h"
@@ -519,27 +519,9 @@ void SessionEndToEndTest::strangersGetNoPeerThatOutlivesTheirConnecting() {
     stranger.open(5678);
     QVERIFY(!stranger.waitId().isEmpty());
     const std::string owner = m_host->signalingClient()->myId().toStdString();
-    static std::mutex offerMutex;
-    static std::string offer;
     const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
-    AddDataChannel(pc);
-    RegisterOnLocalSdpReadytoSend(
-        pc,
-        [](const char *, const char *sdp, void *, int) {
-            std::lock_guard<std::mutex> lock(offerMutex);
-            offer = sdp;
-        },
-        nullptr, 0);
-    QCOMPARE(CreateOffer(pc), ZUWEBRTC_OK);
-    QTRY_VERIFY([] {
-        std::lock_guard<std::mutex> lock(offerMutex);
-        return !offer.empty();
-    }());
-    std::string text;
-    {
-        std::lock_guard<std::mutex> lock(offerMutex);
-        text = offer;
-    }
+    const std::string text = engineOffer(pc);
+    QVERIFY(!text.empty());
     stranger.send(testmsg::sdp("sdp", owner, "offer", text));
     stranger.send(testmsg::sdp("share_screen_sdp", owner, "offer", text));
     // Relayed after them: once the owner has answered it, the offers were handled.
