@@ -7,12 +7,11 @@
 
 namespace zulog {
 
-std::shared_ptr<spdlog::logger> createLogger(const std::string &fileName)
-{
+std::shared_ptr<spdlog::logger> createLogger(const std::string &fileName) {
     std::shared_ptr<spdlog::logger> logger;
     try {
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(fileName, kMaxFileSize, kMaxFiles,
-                                                                           false);
+        auto sink =
+            std::make_shared<spdlog::sinks::rotating_file_sink_mt>(fileName, kMaxFileSize, kMaxFiles, false);
         logger = std::make_shared<spdlog::logger>(kLoggerName, std::move(sink));
     } catch (const spdlog::spdlog_ex &e) {
         std::fprintf(stderr, "zu_share: log file unavailable, continuing without it: %s\n", e.what());
@@ -25,6 +24,8 @@ std::shared_ptr<spdlog::logger> createLogger(const std::string &fileName)
     }
     logger->set_formatter(
         std::make_unique<spdlog::pattern_formatter>("%+", spdlog::pattern_time_type::local, "\r\n"));
+    // Lines are few and are read when something went wrong: none may wait in a buffer for a crash.
+    logger->flush_on(spdlog::level::info);
     return logger;
 }
 
