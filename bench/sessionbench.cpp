@@ -267,6 +267,12 @@ int main(int argc, char *argv[]) {
     std::printf("  start() to first frame: first attendee %d ms; all five: min %d, median %d, max %d ms\n",
                 watchers[0]->firstFrameMs(), firstFrames.first(), firstFrames[firstFrames.size() / 2],
                 firstFrames.last());
+    for (size_t i = 0; i < watchers.size(); ++i) {
+        const QRegularExpressionMatch steps =
+            QRegularExpression("join steps \\(ms\\): ([^\n]*)").match(QString::fromUtf8(watchers[i]->output));
+        std::printf("  attendee %zu joined (ms after start()): %s\n", i + 1,
+                    steps.hasMatch() ? qPrintable(steps.captured(1)) : "no steps printed");
+    }
     std::printf("  frames per second received: 1 attendee %d; with 3 attendees:", oneFps);
     for (int f : threeFps) {
         std::printf(" %d", f);

@@ -410,6 +410,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::printf("media engine figures (2 cores shared; synthetic moving picture)\n");
+    if (argc == 2 && std::strcmp(argv[1], "--data") == 0) {
+        dataFigures();
+        return 0;
+    }
     streamFigures(1280, 720, zuengine::VideoCodec::H264);
     streamFigures(1920, 1080, zuengine::VideoCodec::H264);
     streamFigures(1280, 720, zuengine::VideoCodec::VP8);

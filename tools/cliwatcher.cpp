@@ -124,6 +124,9 @@ void CliWatcher::report() {
     if (r.total > 0 && !m_firstFrame) {
         m_firstFrame = true;
         say(QStringLiteral("first frame after %1 ms").arg((m_sink->firstFrameNs() - m_startNs) / 1000000));
+        if (m_attendee) {
+            say(QStringLiteral("join steps (ms): %1").arg(m_attendee->joinSteps()));
+        }
     }
     if (r.total > 0) {
         QString line = QStringLiteral("frames fps=%1 size=%2x%3 total=%4")

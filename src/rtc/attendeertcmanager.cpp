@@ -22,6 +22,14 @@ AttendeeRtcManager::AttendeeRtcManager() : RtcManager(0) {
     m_ownerTimer.setSingleShot(true);
     m_ownerTimer.setInterval(kOwnerPollMs);
     connect(&m_ownerTimer, &QTimer::timeout, this, [this] { callStart(); });
+    // The poll stays for a server that answers late; the answer itself starts the call at once.
+    connect(signalingClient().get(), &SignalingClient::sigOwnerKnown, this, [this] {
+        joinStep("owner");
+        if (m_ownerTimer.isActive()) {
+            m_ownerTimer.stop();
+            callStart();
+        }
+    });
     m_stopTimer.setSingleShot(true);
     m_stopTimer.setInterval(kStopDelayMs);
     connect(&m_stopTimer, &QTimer::timeout, this, [this] { RtcManager::onClientDisConnected(); });
@@ -47,7 +55,19 @@ AttendeeRtcManager::~AttendeeRtcManager() {
 }
 
 void AttendeeRtcManager::start() {
+    m_joinClock.start();
+    m_joinSteps.clear();
     connectToServer();
+}
+
+void AttendeeRtcManager::joinStep(const char *step) {
+    if (m_joinClock.isValid()) {
+        m_joinSteps.append(QStringLiteral("%1 %2").arg(QLatin1String(step)).arg(m_joinClock.elapsed()));
+    }
+}
+
+QString AttendeeRtcManager::joinSteps() const {
+    return m_joinSteps.join(QStringLiteral(", "));
 }
 
 void AttendeeRtcManager::stop() {
@@ -66,6 +86,7 @@ void AttendeeRtcManager::stopFileTransfer() {
 }
 
 void AttendeeRtcManager::onClientConnected() {
+    joinStep("connected");
     emit sigRtcStarted();
     callStart();
 }
@@ -84,6 +105,7 @@ void AttendeeRtcManager::callStart() {
         return;
     }
     m_pc = pc;
+    joinStep("peer");
     RegisterOnLocalSdpReadytoSend(pc, &AttendeeRtcManager::onLocalSdp, this, pc);
     RegisterOnIceCandiateReadytoSend(pc, &AttendeeRtcManager::onLocalIce, this, pc);
     RegisterOnRemoteI420FrameReady(pc, &AttendeeRtcManager::onRemoteFrame, this, pc);
@@ -135,6 +157,7 @@ bool AttendeeRtcManager::fromOwner(const QString &sender, const char *what) cons
 
 void AttendeeRtcManager::onSdpReceived(sdpType type, QString sdp, QString sender) {
     if (fromOwner(sender, "a description")) {
+        joinStep("answer");
         SetRemoteDescription(m_pc, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
     }
 }
@@ -147,6 +170,7 @@ void AttendeeRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline
 }
 
 void AttendeeRtcManager::sendSdp(std::string sdptype, std::string sdp) {
+    joinStep("offer");
     sendSdpMessage("sdp", signalingClient()->ownerId(), sdptype, sdp);
 }
 
@@ -158,6 +182,7 @@ void AttendeeRtcManager::createFileTransferor(int pc) {
     if (m_transferor || pc != m_pc) {
         return;
     }
+    joinStep("channel");
     m_transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
     FileTransferor *t = m_transferor.get();
     connect(t, &FileTransferor::sigTransferBegin, this, &AttendeeRtcManager::onReceiveFileBegin);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 #include <cstdint>
@@ -31,6 +32,8 @@ public:
     // For tests and tools: the peer handle (0 without one) and the transferor, if any.
     int peerConnection() const { return m_pc; }
     std::shared_ptr<FileTransferor> fileTransferor() const { return m_transferor; }
+    // The steps of joining so far, in ms after start(): where a slow join spends its time.
+    QString joinSteps() const;
 
 signals:
     // A received file is complete under filePath. Connected before the transferor exists, so that
@@ -75,4 +78,7 @@ private:
     QTimer m_stopTimer;
     QTimer m_clearTimer;
     int m_clearAttempts = 0;
+    QElapsedTimer m_joinClock;
+    QStringList m_joinSteps;
+    void joinStep(const char *step);
 };

@@ -250,8 +250,14 @@ void SignalingClient::handleData(const SignalingBean &bean) {
         QMutexLocker lock(&m_idLock);
         m_myId = QString::fromStdString(body->getId());
     } else if (dataType == "owner") {
-        QMutexLocker lock(&m_idLock);
-        m_ownerId = QString::fromStdString(body->getId());
+        const QString owner = QString::fromStdString(body->getId());
+        {
+            QMutexLocker lock(&m_idLock);
+            m_ownerId = owner;
+        }
+        if (!owner.isEmpty()) {
+            emit sigOwnerKnown();
+        }
     } else if (dataType == "sdp") {
         if (auto sdp = body->getSdpData()) {
             emit sigSdpArrived(sdpTypeOf(sdp->getSdpType()), QString::fromStdString(sdp->getSdp()), sender);

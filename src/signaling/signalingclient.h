@@ -36,6 +36,7 @@ public:
 
 signals:
     void sigConnected();
+    void sigOwnerKnown();
     void sigConnectFail();
     void sigDisConnected();
     void sigSdpArrived(sdpType type, QString sdp, QString sender);
