@@ -296,6 +296,19 @@ int main(int argc, char *argv[]) {
     } else {
         std::printf("  file to one attendee: not saved intact within %lld ms\n", transferMs);
     }
+    // The rate that the file's stop-and-wait can reach at most: the engine's own messages of the
+    // same size and the same exchange, measured now, on this machine's load.
+    QProcess engine;
+    engine.start(ZUSHARE_ENGINE_BENCH, {"--data"});
+    engine.waitForFinished(180000);
+    const QRegularExpressionMatch limit =
+        QRegularExpression("stop-and-wait 17408 out / 1024 back: ([0-9.]+) MB/s").match(engine.readAll());
+    if (saved && limit.hasMatch()) {
+        const double fileMBps = fileMb * 1048576.0 / 1e6 * 1000.0 / double(std::max<qint64>(1, transferMs));
+        std::printf(
+            "  file rate %.1f MB/s against the engine's stop-and-wait %s MB/s: ratio %.2f (aim: 0.9)\n",
+            fileMBps, qPrintable(limit.captured(1)), fileMBps / limit.captured(1).toDouble());
+    }
     std::fflush(stdout);
 
     pattern.terminate();

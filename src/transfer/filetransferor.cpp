@@ -360,6 +360,9 @@ void FileTransferor::onData(std::shared_ptr<DataPackage> package) {
     }
     if (md5Hex(bytes + kHeaderSize, n) == digest) {
         mismatchCount_ = 0;
+        // The chunk is sound: the sender reads its next one while this one is written. A write that
+        // fails still gives up the whole file and tells the sender so.
+        sendControl(kReceiveResponse, kContinue, receiveName_, receiveLength_);
         if (!storeChunk(bytes + kHeaderSize, n)) {
             g_logger->error("file transfer: writing \"{}\" failed: {}", temporaryPath_.toStdString(),
                             outputFile_->errorString().toStdString());
@@ -367,7 +370,6 @@ void FileTransferor::onData(std::shared_ptr<DataPackage> package) {
             giveUpReceive(outputFile_->error() == QFileDevice::ResourceError ? kNoSpace : kSaveFailed);
             return;
         }
-        sendControl(kReceiveResponse, kContinue, receiveName_, receiveLength_);
         received_ += n;
         reportProgress(received_ < receiveLength_ ? percent(received_, receiveLength_) : 99);
         receiveCounter_ = 1;

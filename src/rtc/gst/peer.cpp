@@ -1003,7 +1003,7 @@ void Peer::enqueueMessage(const uint8_t *data, size_t size) {
                     handle_, droppedMessages_);
             return;
         }
-        queue_.emplace_back(data, data + size);
+        queue_.push_back(QueuedMessage{std::vector<uint8_t>(data, data + size), nowNs()});
         queuedBytes_ += size;
     }
     queueCv_.notify_one();
@@ -1016,9 +1016,11 @@ void Peer::deliveryLoop() {
             queueCv_.wait(lock);
             continue;
         }
-        std::vector<uint8_t> message = std::move(queue_.front());
+        std::vector<uint8_t> message = std::move(queue_.front().bytes);
+        const int64_t queuedNs = queue_.front().queuedNs;
         queue_.pop_front();
         lock.unlock();
+        deliveryWaitNs_ += nowNs() - queuedNs;
         bool delivered = false;
         // Messages that come before the first receiver is registered (it is made when the channel
         // opens) wait for it; once a receiver has let go, they are dropped.
@@ -1033,6 +1035,7 @@ void Peer::deliveryLoop() {
                 std::memcpy(dataBuffer_, message.data(), message.size());
                 dataCb_(dataBuffer_, static_cast<int>(message.size()), dataUser_);
                 delivered = true;
+                messagesDelivered_++;
             });
             if (delivered || dropped || !gateOpen)
                 break;

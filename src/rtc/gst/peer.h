@@ -66,6 +66,9 @@ public:
 
     // Testing and benchmarks.
     uint64_t framesDelivered() const { return framesDelivered_.load(); }
+    // Data channel messages handed to the receiver, and the time they waited in all for its thread.
+    uint64_t messagesDelivered() const { return messagesDelivered_.load(); }
+    int64_t deliveryWaitNs() const { return deliveryWaitNs_.load(); }
     VideoCodec sendCodec() const { return sendCodec_; }
 
 private:
@@ -186,7 +189,13 @@ private:
 
     std::mutex queueMutex_;
     std::condition_variable queueCv_;
-    std::deque<std::vector<uint8_t>> queue_;
+    struct QueuedMessage {
+        std::vector<uint8_t> bytes;
+        int64_t queuedNs;
+    };
+    std::deque<QueuedMessage> queue_;
+    std::atomic<uint64_t> messagesDelivered_{0};
+    std::atomic<int64_t> deliveryWaitNs_{0};
     size_t queuedBytes_ = 0;
     bool stopDelivery_ = false;
     std::thread deliveryThread_;
