@@ -161,6 +161,7 @@ int main(int argc, char *argv[]) {
     const int oneFps = watchers[0]->field("fps");
     const int oneP50 = watchers[0]->field("latency_p50");
     const int oneP99 = watchers[0]->field("latency_p99");
+    const int startupMax = watchers[0]->field("latency_startup_max");
 
     auto allReceiving = [&] {
         for (auto &w : watchers) {
@@ -285,6 +286,9 @@ int main(int argc, char *argv[]) {
         "\n  capture-to-render latency with 1 attendee: p50 %d ms, p99 %d ms; with 5 (first attendee, "
         "cumulative): p50 %d ms, p99 %d ms\n",
         oneP50, oneP99, fiveP50, fiveP99);
+    std::printf(
+        "  (latency counted from a second after the first frame; the start-up's worst frame: %d ms)\n",
+        startupMax);
     std::printf(
         "  host CPU (share of one core): idle share %.2f, 1 attendee %.2f, 3 attendees %.2f, 5 attendees "
         "%.2f, "

@@ -1,6 +1,7 @@
 #include "cliframesink.h"
 
 #include <time.h>
+#include <algorithm>
 
 #include "video/argbframe.h"
 
@@ -67,8 +68,12 @@ bool CliFrameSink::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
         }
         const uint32_t mask = (1u << kStampBits) - 1;
         const int latency = int((nowStampMs() - stamp) & mask);
-        // A picture without a readable stamp gives a wrapped, absurd figure; those are left out.
-        if (latency < 60000) {
+        // A picture without a readable stamp gives a wrapped, absurd figure; those are left out. The
+        // first second is the start-up: the decoder's first frames come out one after another, each
+        // later than the last, and are counted apart.
+        if (latency < 60000 && monotonicNs() - m_firstFrameNs.load() < kStartupNs) {
+            m_report.startupLatencyMaxMs = std::max(m_report.startupLatencyMaxMs, latency);
+        } else if (latency < 60000) {
             m_report.latenciesMs.append(latency);
         }
     }

@@ -25,7 +25,8 @@ public:
         QSize size;
         Rgb quadrants[4];  // centres of the four quadrants of the last frame
         bool cleared = false;
-        QVector<int> latenciesMs;  // since the last report, when stamps are read
+        QVector<int> latenciesMs;     // since the last report, when stamps are read, after the start-up
+        int startupLatencyMaxMs = 0;  // the worst of the start-up's frames
     };
 
     explicit CliFrameSink(int saveEvery = 0, bool readStamps = false);
@@ -40,6 +41,7 @@ public:
     // pixels from the left edge of the middle band, one bit each (white 1), holding the low bits
     // of CLOCK_MONOTONIC in milliseconds.
     static constexpr int kStampBits = 24;
+    static constexpr int64_t kStartupNs = 1000LL * 1000 * 1000;
     static constexpr int kStampBlock = 24;
     static int stampTop(int height) { return height * 3 / 8 + kStampBlock; }
     static uint32_t nowStampMs();

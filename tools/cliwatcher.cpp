@@ -146,10 +146,11 @@ void CliWatcher::report() {
         }
         if (m_options.stamps) {
             m_latencies += r.latenciesMs;
-            line += QStringLiteral(" latency_p50=%1 latency_p99=%2 latency_n=%3")
+            line += QStringLiteral(" latency_p50=%1 latency_p99=%2 latency_n=%3 latency_startup_max=%4")
                         .arg(percentile(m_latencies, 0.5))
                         .arg(percentile(m_latencies, 0.99))
-                        .arg(m_latencies.size());
+                        .arg(m_latencies.size())
+                        .arg(r.startupLatencyMaxMs);
         }
         say(line);
     }

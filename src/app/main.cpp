@@ -1,15 +1,16 @@
 #include <QApplication>
 #include <QSysInfo>
+#include <QTimer>
 
 #include "core/logger.h"
 #include "core/platformflags.h"
-#include "video/openglhelper.h"
 #include "mainwindow.h"
 #include "report/reportmanager.h"
+#include "rtc/zuwebrtc.h"
 #include "terminationhandler.h"
+#include "video/openglhelper.h"
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     // There is no socket library to start on this platform; the rest of the order stays as it is.
     g_logger->info("zu share start");
     isWin10 = platformflags::isWindows10Version(QSysInfo::productVersion());
@@ -27,6 +28,9 @@ int main(int argc, char *argv[])
         ReportManager reportManager(nullptr);
         reportManager.report();
         window.show();
+        // A user looks at the start page for a while before joining or sharing: the engine's start-up
+        // is done by then, once the window is up.
+        QTimer::singleShot(0, &window, [] { PrepareMediaEngine(); });
         exitCode = app.exec();
     }
     return exitCode;

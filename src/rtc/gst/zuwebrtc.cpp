@@ -25,6 +25,11 @@ int withPeer(int pc, Fn &&fn) {
 
 extern "C" {
 
+int PrepareMediaEngine(void) {
+    Engine::instance();
+    return ZUWEBRTC_OK;
+}
+
 int CreatePeerConnection(int, int, int, int, int receive_only) {
     Engine &engine = Engine::instance();
     auto peer = std::make_shared<Peer>(receive_only != 0);
