@@ -10,27 +10,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cstdio>
 
 #include "cdpbrowser.h"
 #include "support/testsupport.h"
 
 namespace {
-
-template <typename Pred>
-bool waitFor(Pred pred, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 // The page's receiver timed from inside: arrival gaps and the work done on each package.
 const char kProbe[] = R"((() => {
@@ -58,19 +43,15 @@ const char kProbeReport[] = R"((() => {
         window.md5Bytes(s);
     }
     const digest = (performance.now() - t0) / 50;
-    return [p50(window.zuProbe.work), p50(window.zuProbe.gaps), window.zuProbe.work.length, digest]
-        .map((x) => x.toFixed(2)).join(' ');
+    return [p50(window.zuProbe.work).toFixed(2), p50(window.zuProbe.gaps).toFixed(2), window.zuProbe.work.length,
+            digest.toFixed(2)].join(' ');
 })())";
 
 }  // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    if (!testsupport::inTestNamespace()) {
-        std::fprintf(stderr,
-                     "run me inside a private namespace: unshare --net --fork -- "
-                     "tests/support/in-netns.sh %s\n",
-                     argv[0]);
+    if (!testsupport::benchInTestNamespace(argv[0])) {
         return 2;
     }
     if (CdpBrowser::chromiumPath().isEmpty()) {
@@ -102,7 +83,7 @@ int main(int argc, char *argv[]) {
         return QRegularExpression(pattern, QRegularExpression::MultilineOption)
             .match(QString::fromUtf8(hostOutput));
     };
-    if (!waitFor(
+    if (!testsupport::waitUntil(
             [&] {
                 return hostLine("^attendee page (http://\\S+/)$").hasMatch() &&
                        hostLine("^share started on port (\\d+)$").hasMatch();
@@ -135,15 +116,16 @@ int main(int argc, char *argv[]) {
         "window.zuClick = performance.now(); document.getElementById('screen')"
         ".requestVideoFrameCallback(() => { window.zuFirst = performance.now(); }); true");
     browser.evaluate("document.getElementById('join-button').click(), true");
-    const bool shown =
-        waitFor([&] { return browser.evaluate("window.zuFirst !== undefined").toBool(); }, 30000);
+    const bool shown = testsupport::waitUntil(
+        [&] { return browser.evaluate("window.zuFirst !== undefined").toBool(); }, 30000);
     const double firstMs = browser.evaluate("window.zuFirst - window.zuClick").toDouble();
 
     QElapsedTimer transfer;
-    const bool began = waitFor([&] { return hostLine("^transfer begin").hasMatch(); }, 30000);
+    const bool began = testsupport::waitUntil([&] { return hostLine("^transfer begin").hasMatch(); }, 30000);
     transfer.start();
     const QString saved = QDir(downloads).filePath("bench.bin");
-    const bool done = began && waitFor([&] { return QFileInfo(saved).size() == fileBytes; }, 300000);
+    const bool done =
+        began && testsupport::waitUntil([&] { return QFileInfo(saved).size() == fileBytes; }, 300000);
     const qint64 ms = transfer.elapsed();
     const bool intact = done && testsupport::readFile(saved) == testsupport::readFile(sent);
     const QStringList probe = browser.evaluate(kProbeReport).toString().split(' ');

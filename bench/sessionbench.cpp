@@ -16,7 +16,6 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 #include "support/testlan.h"
@@ -74,18 +73,6 @@ void spin(int ms) {
     }
 }
 
-bool waitFor(const std::function<bool()> &ready, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        if (ready()) {
-            return true;
-        }
-        spin(100);
-    }
-    return ready();
-}
-
 double hostCpuShare(qint64 pid, int windowMs) {
     const double before = cpuSeconds(pid);
     QElapsedTimer t;
@@ -99,11 +86,7 @@ double hostCpuShare(qint64 pid, int windowMs) {
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    if (!testsupport::inTestNamespace()) {
-        std::fprintf(stderr,
-                     "run me inside a private namespace: unshare --net --fork -- "
-                     "tests/support/in-netns.sh %s\n",
-                     argv[0]);
+    if (!testsupport::benchInTestNamespace(argv[0])) {
         return 2;
     }
     const int windowMs = argc > 1 ? std::max(2000, atoi(argv[1])) : 10000;
@@ -120,7 +103,7 @@ int main(int argc, char *argv[]) {
     pattern.setProcessEnvironment(env);
     pattern.start(ZUSHARE_PATTERN, {"30"});
     if (!pattern.waitForStarted(5000) ||
-        !waitFor([&] { return pattern.readAll().contains("pattern shown"); }, 30000)) {
+        !testsupport::waitUntil([&] { return pattern.readAll().contains("pattern shown"); }, 30000)) {
         std::fprintf(stderr, "cannot start the test pattern\n");
         return 2;
     }
@@ -132,7 +115,7 @@ int main(int argc, char *argv[]) {
     spin(1000);
     QProcess *host = lan.start(1, ZUSHARE_CLI, {"host", "--no-discovery"}, {"DISPLAY=" + display});
     QByteArray hostOutput;
-    if (!waitFor(
+    if (!testsupport::waitUntil(
             [&] {
                 hostOutput += host->readAll();
                 return hostOutput.contains("share started");
@@ -153,7 +136,7 @@ int main(int argc, char *argv[]) {
         watchers.push_back(std::move(w));
     };
     addWatcher(2, 0);
-    if (!waitFor([&] { return watchers[0]->field("total") > 30; }, 60000)) {
+    if (!testsupport::waitUntil([&] { return watchers[0]->field("total") > 30; }, 60000)) {
         std::fprintf(stderr, "no frames reached the attendee:\n%s\n", watchers[0]->output.constData());
         return 1;
     }
@@ -181,7 +164,7 @@ int main(int argc, char *argv[]) {
     const int hosts[4] = {3, 4, 2, 3};
     addWatcher(hosts[0], 1);
     addWatcher(hosts[1], 2);
-    if (!waitFor(allReceiving, 120000)) {
+    if (!testsupport::waitUntil(allReceiving, 120000)) {
         std::fprintf(stderr, "not every one of three attendees received frames\n");
         return 1;
     }
@@ -189,7 +172,7 @@ int main(int argc, char *argv[]) {
     const QVector<int> threeFps = fpsNow();
     addWatcher(hosts[2], 3);
     addWatcher(hosts[3], 4);
-    if (!waitFor(allReceiving, 120000)) {
+    if (!testsupport::waitUntil(allReceiving, 120000)) {
         std::fprintf(stderr, "not every attendee received frames\n");
         return 1;
     }
@@ -233,7 +216,7 @@ int main(int argc, char *argv[]) {
                                    {"host", "--synthetic", "--size", "320x240", "--fps", "5", "--send",
                                     sendPath, "--port", "5690", "--no-discovery", "--no-web"});
     Watcher fileHostOut{fileHost, {}};
-    if (!waitFor([&] { return fileHostOut.has("share started"); }, 20000)) {
+    if (!testsupport::waitUntil([&] { return fileHostOut.has("share started"); }, 20000)) {
         std::fprintf(stderr, "the file host did not start:\n%s\n", fileHostOut.output.constData());
         return 2;
     }
@@ -242,7 +225,7 @@ int main(int argc, char *argv[]) {
                                 "--downloads", dir.filePath("downloads")}),
                      {}};
     QElapsedTimer transfer;
-    if (!waitFor([&] { return receiver.has("receive begin"); }, 60000)) {
+    if (!testsupport::waitUntil([&] { return receiver.has("receive begin"); }, 60000)) {
         std::fprintf(stderr, "no file transfer began:\n%s\n", receiver.output.constData());
         return 1;
     }

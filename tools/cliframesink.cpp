@@ -71,10 +71,12 @@ bool CliFrameSink::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
         // A picture without a readable stamp gives a wrapped, absurd figure; those are left out. The
         // first second is the start-up: the decoder's first frames come out one after another, each
         // later than the last, and are counted apart.
-        if (latency < 60000 && monotonicNs() - m_firstFrameNs.load() < kStartupNs) {
-            m_report.startupLatencyMaxMs = std::max(m_report.startupLatencyMaxMs, latency);
-        } else if (latency < 60000) {
-            m_report.latenciesMs.append(latency);
+        if (latency < 60000) {
+            if (monotonicNs() - m_firstFrameNs.load() < kStartupNs) {
+                m_report.startupLatencyMaxMs = std::max(m_report.startupLatencyMaxMs, latency);
+            } else {
+                m_report.latenciesMs.append(latency);
+            }
         }
     }
     if (m_saveEvery > 0 && m_report.total % m_saveEvery == 1 % m_saveEvery && m_saved.size() < 8) {

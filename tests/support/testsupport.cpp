@@ -1,14 +1,39 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <cstdio>
 
 namespace testsupport {
 
 bool inTestNamespace() {
     return qEnvironmentVariableIsSet("ZU_TEST_NETNS");
+}
+
+bool benchInTestNamespace(const char *program) {
+    if (inTestNamespace()) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "run me inside a private namespace: unshare --net --fork -- tests/support/in-netns.sh %s\n",
+                 program);
+    return false;
+}
+
+bool waitUntil(const std::function<bool()> &ready, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!ready()) {
+        if (clock.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
 }
 
 QString addressA() {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QProcess;
 
@@ -10,6 +11,12 @@ namespace testsupport {
 
 // True inside the namespace that scripts/test.sh makes; network tests skip themselves elsewhere.
 bool inTestNamespace();
+// For a benchmark, which runs without the harness: whether it runs in the test namespace; outside
+// it, says how to run the program instead.
+bool benchInTestNamespace(const char *program);
+
+// Runs the event loop until ready() holds or timeoutMs have passed; whether it held.
+bool waitUntil(const std::function<bool()> &ready, int timeoutMs);
 
 // The two veth addresses of the test namespace (10.77.0.1 and 10.77.0.2).
 QString addressA();

@@ -1035,7 +1035,6 @@ void Peer::deliveryLoop() {
                 std::memcpy(dataBuffer_, message.data(), message.size());
                 dataCb_(dataBuffer_, static_cast<int>(message.size()), dataUser_);
                 delivered = true;
-                messagesDelivered_++;
             });
             if (delivered || dropped || !gateOpen)
                 break;

@@ -66,8 +66,7 @@ public:
 
     // Testing and benchmarks.
     uint64_t framesDelivered() const { return framesDelivered_.load(); }
-    // Data channel messages handed to the receiver, and the time they waited in all for its thread.
-    uint64_t messagesDelivered() const { return messagesDelivered_.load(); }
+    // The time data channel messages waited in all for the receiver's thread.
     int64_t deliveryWaitNs() const { return deliveryWaitNs_.load(); }
     VideoCodec sendCodec() const { return sendCodec_; }
 
@@ -194,7 +193,6 @@ private:
         int64_t queuedNs;
     };
     std::deque<QueuedMessage> queue_;
-    std::atomic<uint64_t> messagesDelivered_{0};
     std::atomic<int64_t> deliveryWaitNs_{0};
     size_t queuedBytes_ = 0;
     bool stopDelivery_ = false;

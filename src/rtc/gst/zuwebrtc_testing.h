@@ -30,9 +30,8 @@ int64_t keyFramesProduced();
 
 // Pictures the peer has delivered through its frame callback; -1 for an unknown handle.
 int64_t framesDelivered(int pc);
-// Data channel messages given to pc's receiver, and the nanoseconds they waited in all between the
-// channel's signal and the receiver's thread; -1 for an unknown peer.
-int64_t messagesDelivered(int pc);
+// The nanoseconds pc's data channel messages waited in all between the channel's signal and the
+// receiver's thread; -1 for an unknown peer.
 int64_t deliveryWaitNs(int pc);
 // The codec a sending peer uses, "none" before its branch is built.
 const char *sendCodec(int pc);

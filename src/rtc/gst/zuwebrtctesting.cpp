@@ -34,11 +34,6 @@ int64_t framesDelivered(int pc) {
     return peer ? static_cast<int64_t>(peer->framesDelivered()) : -1;
 }
 
-int64_t messagesDelivered(int pc) {
-    auto peer = Engine::instance().findPeer(pc);
-    return peer ? static_cast<int64_t>(peer->messagesDelivered()) : -1;
-}
-
 int64_t deliveryWaitNs(int pc) {
     auto peer = Engine::instance().findPeer(pc);
     return peer ? peer->deliveryWaitNs() : -1;
