@@ -1,7 +1,6 @@
 #include "rtc/gst/engine.h"
 
 #include <gst/gst.h>
-#include <pthread.h>
 
 #include <vector>
 
@@ -53,21 +52,12 @@ Engine::Engine() {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return started; });
     feed_ = std::make_unique<FeedHub>();
-    // The process's DTLS certificate is made once, by the first DTLS element, and an RSA key takes
-    // a few hundred milliseconds: made here, beside the start-up, it is ready when a peer needs it.
-    certificateThread_ = std::thread([] {
-        pthread_setname_np(pthread_self(), "zu-dtls-cert");
-        if (GstElement *dtls = gst_element_factory_make("dtlsdec", nullptr))
-            gst_object_unref(gst_object_ref_sink(dtls));
-    });
     gchar *version = gst_version_string();
     g_logger->info("media engine started on {}", version);
     g_free(version);
 }
 
 Engine::~Engine() {
-    if (certificateThread_.joinable())
-        certificateThread_.join();
     std::map<int, std::shared_ptr<Peer>> left;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);

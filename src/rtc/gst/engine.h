@@ -48,7 +48,6 @@ private:
     GMainLoop *loop_ = nullptr;
     std::thread thread_;
     std::thread::id threadId_;
-    std::thread certificateThread_;
 
     std::mutex registryMutex_;
     std::map<int, std::shared_ptr<Peer>> peers_;
