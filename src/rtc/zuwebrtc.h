@@ -44,8 +44,9 @@ typedef void (*OnScreenSourceCaptured)(const uint8_t *y, const uint8_t *u, const
  * the last one stays on the stream. Called at most once per capturer. */
 typedef void (*OnScreenSourceLost)(void *user_data);
 
-/* Optional: starts the engine now (the media framework and its thread), so that a later first call
- * does not wait for that. Any other function starts the engine as well. */
+/* Optional: starts the engine now and makes what a first peer needs (the process's DTLS certificate,
+ * a few hundred milliseconds of work, and the decoders' plugins) in the background, so that a later
+ * first call does not wait for them. Any other function starts the engine as well. */
 int PrepareMediaEngine(void);
 
 /* Peers. receive_only 1: a peer that receives a remote screen; 0: a peer that sends the screen. */

@@ -59,9 +59,6 @@ bool Encoder::start() {
     appsrc_ = GstRef<GstElement>(gst_bin_get_by_name(GST_BIN(pipeline_.get()), "src"));
     encoder_ = GstRef<GstElement>(gst_bin_get_by_name(GST_BIN(pipeline_.get()), "enc"));
     appsink_ = GstRef<GstElement>(gst_bin_get_by_name(GST_BIN(pipeline_.get()), "sink"));
-    // Throttles key-frame storms when many viewers ask at once.
-    g_object_set(encoder_.get(), "min-force-key-unit-interval", static_cast<guint64>(200 * GST_MSECOND),
-                 nullptr);
     g_object_set(appsink_.get(), "emit-signals", TRUE, "max-buffers", 4u, "drop", FALSE, nullptr);
     g_signal_connect(appsink_.get(), "new-sample", G_CALLBACK(onNewSample), this);
     running_ = true;
@@ -106,15 +103,38 @@ void Encoder::push(GstBuffer *picture, GstCaps *caps, int width, int height) {
         gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps);
     }
     gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()), gst_buffer_ref(picture));
+    if (admitKeyRequest(false))
+        forceKeyUnit();
+}
+
+bool Encoder::admitKeyRequest(bool fresh) {
+    // Throttles key-frame storms when many viewers ask at once. The encoder's own throttle
+    // (min-force-key-unit-interval) counts its first picture as a forced key frame, so the first
+    // viewer, who connects just after the encoder started, waited up to 200 ms for its picture.
+    constexpr gint64 kGapUs = 200 * 1000;
+    std::lock_guard<std::mutex> lock(keyMutex_);
+    if (!fresh && !keyRequestWaits_)
+        return false;
+    const gint64 now = g_get_monotonic_time();
+    if (lastForcedUs_ != 0 && now - lastForcedUs_ < kGapUs) {
+        keyRequestWaits_ = true;
+        return false;
+    }
+    lastForcedUs_ = now;
+    keyRequestWaits_ = false;
+    return true;
 }
 
 void Encoder::requestKeyFrame() {
-    // The first picture comes out as a key frame anyway. 1.22.0's video encoder stamps a request
-    // that waits while the first picture goes in about 1000 hours ahead (its output segment lacks
-    // x264enc's minimum-PTS offset yet), and its min-force-key-unit-interval throttle then refuses
-    // every later request: viewers waited for the periodic key frame.
-    if (!running_ || !appsink_ || framesOut_.load() == 0)
+    // The first picture comes out as a key frame anyway, and 1.22.0's video encoder stamps a request
+    // made before it about 1000 hours ahead (its output segment lacks x264enc's minimum-PTS offset
+    // yet): such a request would never be served.
+    if (!running_ || !appsink_ || framesOut_.load() == 0 || !admitKeyRequest(true))
         return;
+    forceKeyUnit();
+}
+
+void Encoder::forceKeyUnit() {
     gst_element_send_event(appsink_.get(),
                            gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 #include "rtc/gst/gstref.h"
 #include "rtc/gst/sdpcheck.h"
@@ -37,6 +38,9 @@ public:
 private:
     static GstFlowReturn onNewSample(GstElement *sink, gpointer self);
     void setBitrate(int width, int height);
+    // Whether a key frame may be forced now; a request inside the gap is kept for a later picture.
+    bool admitKeyRequest(bool fresh);
+    void forceKeyUnit();
 
     VideoCodec codec_;
     Output output_;
@@ -47,6 +51,9 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<uint64_t> framesOut_{0};
     int width_ = 0, height_ = 0;  // guarded by the push caller (the feed hub's push lock)
+    std::mutex keyMutex_;
+    gint64 lastForcedUs_ = 0;  // 0: no key frame forced yet
+    bool keyRequestWaits_ = false;
 };
 
 }  // namespace zuengine

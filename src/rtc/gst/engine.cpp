@@ -1,6 +1,8 @@
 #include "rtc/gst/engine.h"
 
 #include <gst/gst.h>
+#include <openssl/crypto.h>
+#include <pthread.h>
 
 #include <vector>
 
@@ -33,6 +35,9 @@ Engine &Engine::instance() {
 }
 
 Engine::Engine() {
+    // OpenSSL's exit clean-up must run after this engine's destructor has joined the warm-up thread
+    // below: started here, its exit handler is registered before the engine's own.
+    OPENSSL_init_crypto(0, nullptr);
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
     context_ = g_main_context_new();
@@ -52,12 +57,31 @@ Engine::Engine() {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return started; });
     feed_ = std::make_unique<FeedHub>();
+    // What a first peer would otherwise wait for, made here beside the start-up: the process's DTLS
+    // certificate (made once, by the first DTLS element; an RSA key takes a few hundred
+    // milliseconds), then the decoders' plugins, whose loading held up a first picture by about
+    // 90 ms while the stream's branch was built.
+    warmUpThread_ = std::thread([] {
+        pthread_setname_np(pthread_self(), "zu-warm-up");
+        if (GstElement *dtls = gst_element_factory_make("dtlsdec", nullptr))
+            gst_object_unref(gst_object_ref_sink(dtls));
+        for (const char *name : {"rtph264depay", "h264parse", "avdec_h264", "vp8dec", "videoconvert"}) {
+            GstElementFactory *factory = gst_element_factory_find(name);
+            if (!factory)
+                continue;
+            if (GstPluginFeature *loaded = gst_plugin_feature_load(GST_PLUGIN_FEATURE(factory)))
+                gst_object_unref(loaded);
+            gst_object_unref(factory);
+        }
+    });
     gchar *version = gst_version_string();
     g_logger->info("media engine started on {}", version);
     g_free(version);
 }
 
 Engine::~Engine() {
+    if (warmUpThread_.joinable())
+        warmUpThread_.join();
     std::map<int, std::shared_ptr<Peer>> left;
     {
         std::lock_guard<std::mutex> lock(registryMutex_);

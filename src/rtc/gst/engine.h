@@ -48,6 +48,7 @@ private:
     GMainLoop *loop_ = nullptr;
     std::thread thread_;
     std::thread::id threadId_;
+    std::thread warmUpThread_;
 
     std::mutex registryMutex_;
     std::map<int, std::shared_ptr<Peer>> peers_;
