@@ -18,9 +18,9 @@ foreach(zu_x11_part Xrandr Xext Xfixes Xcomposite)
         message(FATAL_ERROR "X11 ${zu_x11_part} is missing: install the lib${zu_x11_pkg}-dev package")
     endif()
 endforeach()
-# Media engine: GStreamer 1.22 with webrtcbin and libnice.
+# Media engine: GStreamer 1.22 with webrtcbin and libnice; GIO for the desktop portal (Wayland capture).
 pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0>=1.22 gstreamer-app-1.0 gstreamer-video-1.0
-                  gstreamer-sdp-1.0 gstreamer-webrtc-1.0 gstreamer-rtp-1.0)
+                  gstreamer-sdp-1.0 gstreamer-webrtc-1.0 gstreamer-rtp-1.0 gio-unix-2.0)
 # User interface: pictures are rendered from SVG at build time; window tests drive the real pointer.
 find_package(Qt5 5.15 REQUIRED COMPONENTS Svg)
 pkg_check_modules(XTST IMPORTED_TARGET xtst x11)

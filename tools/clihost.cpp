@@ -45,14 +45,21 @@ bool CliHost::start() {
     if (m_options.synthetic) {
         zuengine::testing::useSyntheticPicture(m_options.width, m_options.height, m_options.fps);
     } else {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        const bool wayland =
+            qgetenv("XDG_SESSION_TYPE") == "wayland" || (qEnvironmentVariableIsEmpty("XDG_SESSION_TYPE") &&
+                                                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+        if (!wayland && qEnvironmentVariableIsEmpty("DISPLAY")) {
             std::fprintf(stderr, "zushare-cli: no X display to share: set DISPLAY or use --synthetic\n");
             return false;
         }
         m_capturer = CreateScreenSourceCapturer();
         if (m_capturer <= 0 || getSourceNum(m_capturer) <= 0) {
-            std::fprintf(stderr, "zushare-cli: the X display %s has no screen to share\n",
-                         qgetenv("DISPLAY").constData());
+            if (wayland)
+                std::fprintf(stderr,
+                             "zushare-cli: the desktop portal gave no screen to share (see the log)\n");
+            else
+                std::fprintf(stderr, "zushare-cli: the X display %s has no screen to share\n",
+                             qgetenv("DISPLAY").constData());
             return false;
         }
         RegisterOnScreenSourceLost(m_capturer, &CliHost::onScreenSourceLost, this);

@@ -35,6 +35,10 @@ ip route add default via 10.77.0.2 dev zuveth0 2>/dev/null || true
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export ZU_TEST_NETNS=1 ZU_TEST_ADDR_A=10.77.0.1 ZU_TEST_ADDR_B=10.77.0.2
+# The tests' desktop is the Xvfb below, whatever desktop the tests were started from; the Wayland
+# tests make a session of their own.
+export XDG_SESSION_TYPE=x11
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 
 xvfb_pid=""
 wm_pid=""

@@ -36,8 +36,9 @@ Engine &Engine::instance() {
 
 Engine::Engine() {
     // OpenSSL's exit clean-up must run after this engine's destructor has joined the warm-up thread
-    // below: started here, its exit handler is registered before the engine's own.
-    OPENSSL_init_crypto(0, nullptr);
+    // below: started here, its exit handler is registered before the engine's own. (Asked for no
+    // option, OpenSSL returns at once without starting.)
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     if (!gst_is_initialized())
         gst_init(nullptr, nullptr);
     context_ = g_main_context_new();

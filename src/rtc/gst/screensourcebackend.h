@@ -11,8 +11,8 @@
 namespace zuengine {
 
 // What the capturer needs from a desktop: the list of monitors and windows, and their pictures.
-// X11 is the one backend today; a desktop-portal one can stand beside it. One backend object is
-// used by one thread at a time.
+// X11, or the desktop portal in a Wayland session. One backend object is used by one thread at a
+// time.
 class ScreenSourceBackend {
 public:
     virtual ~ScreenSourceBackend() = default;
@@ -28,11 +28,16 @@ public:
     virtual void releaseWindows() {}
     // True once the desktop's connection is gone for good (the display server ended).
     virtual bool displayLost() const { return false; }
+    // Why, for the log, once displayLost() is true.
+    virtual const char *lostReason() const { return "the display is gone (its server ended)"; }
 
     std::vector<ScreenSource> sources(const std::set<uint64_t> &excluded);
 
-    // The backend of this session, or null (with one log line saying why) when there is none.
+    // The backend of this session, or null (with a log line saying why) when there is none: the
+    // desktop portal in a Wayland session, even when the program itself runs through XWayland
+    // (which shows X11 only the programs that run through it), else X11.
     static std::unique_ptr<ScreenSourceBackend> create();
+    static bool waylandSession();
 };
 
 }  // namespace zuengine

@@ -85,6 +85,10 @@ void ScreenStream::run() {
 
         // A connection of its own for as long as someone watches; closing it ends every redirection.
         std::unique_ptr<ScreenSourceBackend> backend = lost_ ? nullptr : factory_();
+        if (!backend && !lost_ && ScreenSourceBackend::waylandSession()) {
+            // Black pictures would look like a working share: the share is told instead.
+            reportLost("the desktop portal gave no screen cast (none installed, or the user cancelled)");
+        }
         ScreenSource primary;
         bool havePrimary = false;
         if (backend) {
@@ -139,7 +143,7 @@ void ScreenStream::run() {
                         g_logger->info("screen capture: \"{}\" can be seen again", source.title);
                     failing = false;
                 } else if (backend->displayLost()) {
-                    reportLost();
+                    reportLost(backend->lostReason());
                     backend.reset();
                 } else if (!failing) {
                     g_logger->warn("screen capture: \"{}\" is closed or hidden; the last picture stays",
@@ -168,7 +172,7 @@ void ScreenStream::run() {
     }
 }
 
-void ScreenStream::reportLost() {
+void ScreenStream::reportLost(const std::string &why) {
     std::function<void()> listener;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -177,7 +181,7 @@ void ScreenStream::reportLost() {
         lost_ = true;
         listener = lostListener_;
     }
-    g_logger->error("screen capture: the display is gone (its server ended); nothing more can be captured");
+    g_logger->error("screen capture: {}; nothing more can be captured", why);
     g_logger->flush();
     if (listener)
         listener();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "rtc/gst/screensource.h"
@@ -50,7 +51,7 @@ public:
 
 private:
     void run();
-    void reportLost();
+    void reportLost(const std::string &why);
 
     PictureSink sink_;
     std::function<void()> requestKeyFrame_;
