@@ -45,9 +45,7 @@ bool CliHost::start() {
     if (m_options.synthetic) {
         zuengine::testing::useSyntheticPicture(m_options.width, m_options.height, m_options.fps);
     } else {
-        const bool wayland =
-            qgetenv("XDG_SESSION_TYPE") == "wayland" || (qEnvironmentVariableIsEmpty("XDG_SESSION_TYPE") &&
-                                                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+        const bool wayland = UsesDesktopPortalCapture() == 1;
         if (!wayland && qEnvironmentVariableIsEmpty("DISPLAY")) {
             std::fprintf(stderr, "zushare-cli: no X display to share: set DISPLAY or use --synthetic\n");
             return false;

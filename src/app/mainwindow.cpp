@@ -95,6 +95,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
     connect(shareWidget_.get(), &ShareWidget::sigCreateShareFail, this, &MainWindow::onCreateShareFail);
     connect(selectSourceDialog_.get(), &QDialog::accepted, this, &MainWindow::onShareSourceSelected);
     connect(switchSourceDialog_.get(), &QDialog::accepted, this, &MainWindow::onSourceSwitched);
+    connect(selectSourceDialog_.get(), &SelectSourceDialog::sigSourceLost, this,
+            &MainWindow::onScreenSourceLost);
+    connect(switchSourceDialog_.get(), &SelectSourceDialog::sigSourceLost, this,
+            &MainWindow::onScreenSourceLost);
     connect(watchWidget_.get(), &WatchWidget::sigShareJoined, this, &MainWindow::onShareJoined);
     connect(watchWidget_.get(), &WatchWidget::sigQuitShare, this, &MainWindow::onShareExited);
     connect(watchWidget_.get(), &WatchWidget::sigJoinShareFail, this, &MainWindow::onJoinShareFail);
@@ -248,6 +252,16 @@ void MainWindow::onShareSourceSelected() {
 
 void MainWindow::onSourceSwitched() {
     (void)switchSourceDialog_->result();
+}
+
+void MainWindow::onScreenSourceLost() {
+    // Attendees would otherwise watch the last picture without knowing that nothing more comes.
+    if (!shareWidget_->endShare())
+        return;
+    MessageDialog message(QStringLiteral("共享已结束：系统停止了屏幕共享"));
+    message.adjustSize();
+    centre(&message);
+    message.exec();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event) {

@@ -54,6 +54,7 @@ private slots:
     void onSwitchSourceClicked();
     void onShareSourceSelected();
     void onSourceSwitched();
+    void onScreenSourceLost();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -72,6 +72,14 @@ int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callba
                                        void *user_data, int tag);
 
 /* Capture of screens and windows. */
+/* In a Wayland session the screens are captured through the desktop portal: creating a capturer
+ * asks the user once, in the desktop's own picker, for a monitor or a window (it waits while the
+ * picker is open), and that choice is the one source listed, with its live thumbnail; no program
+ * can list other programs' windows there. The choice holds for the process until the user or the
+ * desktop ends the cast (the desktop's indicator that the screen is shared), which reports the
+ * source lost; the next capturer asks again. Without a portal (or when the user cancels) the list
+ * is empty. In an X11 session every monitor and window is listed. */
+int UsesDesktopPortalCapture(void);
 int CreateScreenSourceCapturer(void);
 int getSourceNum(int cap);
 int setExcludedWindow(int cap, uint64_t native_window_id);

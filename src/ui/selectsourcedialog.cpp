@@ -149,11 +149,20 @@ SelectSourceDialog::~SelectSourceDialog() {
 }
 
 void SelectSourceDialog::setExcludedWindows(const QList<uint64_t> &ids) {
-    // One capturer for the dialog's life; an empty source list (no display) does not make another.
+    // One capturer for the dialog's life, unless what it captured ended (a screen cast that the
+    // desktop stopped: the next one asks the user again); an empty source list (no display) does not
+    // make another.
+    if (capturer_ > 0 && capturerLost_) {
+        deleteScreenSourceCpaturer(capturer_);
+        capturer_ = 0;
+    }
     if (capturer_ <= 0) {
+        capturerLost_ = false;
         capturer_ = CreateScreenSourceCapturer();
         if (capturer_ <= 0)
             g_logger->error("SelectSourceDialog, cannot create the screen source capturer ({})", capturer_);
+        else
+            RegisterOnScreenSourceLost(capturer_, &SelectSourceDialog::onSourceLost, this);
     }
     for (uint64_t id : ids) {
         setExcludedWindow(capturer_, id);
@@ -181,7 +190,22 @@ void SelectSourceDialog::captureAllWindow() {
     }
 }
 
+void SelectSourceDialog::onSourceLost(void *userData) {
+    auto *dialog = static_cast<SelectSourceDialog *>(userData);
+    std::lock_guard<std::mutex> lock(g_liveLock);
+    if (liveDialogs().contains(dialog))
+        QMetaObject::invokeMethod(dialog, "onCapturerLost", Qt::QueuedConnection);
+}
+
+void SelectSourceDialog::onCapturerLost() {
+    capturerLost_ = true;
+    emit sigSourceLost();
+}
+
 void SelectSourceDialog::onRefreshBtnClicked() {
+    // On Wayland an empty list means the user cancelled the desktop's picker: refresh asks again.
+    if (UsesDesktopPortalCapture() == 1 && sourceCount_ <= 0)
+        capturerLost_ = true;
     setExcludedWindows({});
     captureAllWindow();
 }
@@ -190,9 +214,14 @@ void SelectSourceDialog::updateHint() {
     // Without any source the user is told why "共享" cannot be pressed.
     const bool none = sourceCount_ <= 0 && thumbnails_.isEmpty();
     if (none) {
-        label_none->setText(qEnvironmentVariableIsEmpty("DISPLAY")
-                                ? QStringLiteral("没有可共享的屏幕或窗口：未连接到图形显示（X11）")
-                                : QStringLiteral("没有找到可共享的屏幕或窗口，请点击右下角按钮刷新"));
+        if (UsesDesktopPortalCapture() == 1)
+            label_none->setText(QStringLiteral(
+                "没有可共享的屏幕或窗口：桌面的屏幕共享未开始（已取消，或系统未提供屏幕共享门户），"
+                "请点击右下角按钮重新选择"));
+        else
+            label_none->setText(qEnvironmentVariableIsEmpty("DISPLAY")
+                                    ? QStringLiteral("没有可共享的屏幕或窗口：未连接到图形显示（X11）")
+                                    : QStringLiteral("没有找到可共享的屏幕或窗口，请点击右下角按钮刷新"));
     }
     label_none->setVisible(none);
     listWidget->setVisible(!none);

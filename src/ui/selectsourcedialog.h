@@ -39,6 +39,8 @@ public:
 
 signals:
     void sigRready();
+    // The captured display or screen cast ended (on Wayland: the user stopped it in the desktop).
+    void sigSourceLost();
 
 private slots:
     void on_btn_cancel_clicked();
@@ -51,6 +53,8 @@ protected:
 
 private:
     Q_INVOKABLE void captureAllWindow();
+    Q_INVOKABLE void onCapturerLost();
+    static void onSourceLost(void *userData);
     Q_INVOKABLE void appendApp(QString title, std::shared_ptr<VideoFrameInterface> frame);
     void updateHint();
 
@@ -68,6 +72,7 @@ private:
     QPushButton *refreshButton_;
     int sourceCount_ = 0;
     int capturer_ = 0;
+    bool capturerLost_ = false;
     // Owned by the list view through its items.
     QList<SelectAppWidget_Line *> rows_;
     QList<AppWindowWidget *> thumbnails_;

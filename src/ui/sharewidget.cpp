@@ -338,6 +338,16 @@ void ShareWidget::on_btn_quit_clicked() {
         responder_->postStopListening();
 }
 
+bool ShareWidget::endShare() {
+    if (!manager_)
+        return false;
+    g_logger->warn("ShareWidget, the shared screen is gone; the share ends");
+    manager_->stop();
+    if (responder_)
+        responder_->postStopListening();
+    return true;
+}
+
 void ShareWidget::on_btn_switch_clicked() {
     emit sigSwitchSourceClicked();
 }

@@ -35,6 +35,8 @@ public:
     ~ShareWidget() override;
 
     void createShare();
+    // Ends a running share without asking (what is shared is gone); false when none runs.
+    bool endShare();
 
     // For tests and tools.
     RtcManager *sessionManager() const { return manager_.get(); }

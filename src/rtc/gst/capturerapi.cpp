@@ -15,8 +15,16 @@ extern "C" {
 
 int CreateScreenSourceCapturer(void) {
     CapturerRegistry &registry = CapturerRegistry::instance();
-    registry.stream();
-    return registry.add(std::make_shared<ScreenSourceCapturer>(ScreenSourceBackend::create()));
+    std::unique_ptr<ScreenSourceBackend> backend = ScreenSourceBackend::create();
+    if (backend)
+        registry.stream().clearLost();  // a new screen cast after one that ended
+    else
+        registry.stream();
+    return registry.add(std::make_shared<ScreenSourceCapturer>(std::move(backend)));
+}
+
+int UsesDesktopPortalCapture(void) {
+    return ScreenSourceBackend::waylandSession() ? 1 : 0;
 }
 
 int getSourceNum(int cap) {

@@ -22,7 +22,6 @@ CapturerRegistry::CapturerRegistry() {
                                        [] { VideoFeed::instance().requestKeyFrame(); });
     stream_->setLostListener([this] {
         std::lock_guard<std::mutex> lock(lostMutex_);
-        lost_ = true;
         for (auto &entry : lostListeners_)
             entry.second();
         lostListeners_.clear();
@@ -35,7 +34,7 @@ bool CapturerRegistry::setLostListener(int handle, LostListener listener) {
     std::lock_guard<std::mutex> lock(lostMutex_);
     if (!listener)
         lostListeners_.erase(handle);
-    else if (lost_)
+    else if (stream_->lost())
         thread_.post([this, handle, listener] {
             std::lock_guard<std::mutex> lock(lostMutex_);
             if (find(handle))

@@ -23,8 +23,9 @@ public:
 
     CapturerThread &thread() { return thread_; }
 
-    // Who hears that the stream's display is gone: called once, on an engine thread, or at once on
-    // the capturer thread when the display was already gone. False for an unknown handle.
+    // Who hears that the stream's display (or screen cast) is gone: called once, on an engine
+    // thread, or at once on the capturer thread when it was already gone. False for an unknown
+    // handle.
     using LostListener = std::function<void()>;
     bool setLostListener(int handle, LostListener listener);
 
@@ -42,7 +43,6 @@ private:
     // Called under their own lock, so that a listener removed with its handle is never called after.
     std::mutex lostMutex_;
     std::map<int, LostListener> lostListeners_;
-    bool lost_ = false;
     int nextHandle_ = 1;
     CapturerThread thread_;
     std::once_flag streamConnected_;

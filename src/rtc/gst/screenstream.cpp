@@ -172,6 +172,16 @@ void ScreenStream::run() {
     }
 }
 
+bool ScreenStream::lost() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lost_;
+}
+
+void ScreenStream::clearLost() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lost_ = false;
+}
+
 void ScreenStream::reportLost(const std::string &why) {
     std::function<void()> listener;
     {

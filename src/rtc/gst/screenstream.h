@@ -44,6 +44,9 @@ public:
     void resetSource();
     // Called once, on the capture thread, when the display is gone; the last picture stays.
     void setLostListener(std::function<void()> listener);
+    bool lost() const;
+    // A desktop to capture exists again (a new screen cast after one the desktop ended).
+    void clearLost();
 
     // The stream's picture size, fixed once known; 0 x 0 before the first capture.
     void size(int &width, int &height) const;
