@@ -17,6 +17,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Qt's headers before Xlib's, whose macros clash with Qt's names.
+#include <QCoreApplication>
+
+#include "support/portalsession.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -276,13 +281,46 @@ void runSize(int width, int height) {
     XCloseDisplay(display);
 }
 
+// The paced stream at 30 fps from the desktop portal's PipeWire stream, in a session of this
+// benchmark's own whose test desktop casts a 30 fps picture (its cost stands in for a compositor's).
+void runPortal(int width, int height) {
+    testsupport::PortalSession session(ZUSHARE_PORTAL_DESKTOP, width, height, "3060c0");
+    if (!session.isUp()) {
+        std::printf("\n%dx%d through the desktop portal: not run (%s)\n", width, height,
+                    session.errorString().toUtf8().constData());
+        return;
+    }
+    std::printf("\n%dx%d through the desktop portal and PipeWire\n", width, height);
+    const int fps = 30;
+    uint64_t pictures = 0;
+    ScreenStream stream([&pictures](const I420View &) { ++pictures; }, [] {}, fps);
+    stream.setDemand(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the cast starts
+    const uint64_t p0 = pictures;
+    const double cpu0 = processCpuSeconds();
+    const double desk0 = otherCpuSeconds(static_cast<pid_t>(session.desktopPid()));
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double cpu = processCpuSeconds() - cpu0;
+    const double desk = otherCpuSeconds(static_cast<pid_t>(session.desktopPid())) - desk0;
+    const uint64_t got = pictures - p0;
+    stream.setDemand(false);
+    std::printf(
+        "  stream of the cast at %2d fps: %5.1f pictures/s, cpu here %5.1f %% of a core, "
+        "desktop %5.1f %%, %.2f ms cpu here per picture\n",
+        fps, got / wall, 100 * cpu / wall, 100 * desk / wall, got ? cpu * 1000 / got : 0.0);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
     std::printf(
         "Screen capture on Xvfb (a private server per size; 'x memcpy' is capture CPU, here and in the\n"
         "X server, over a memcpy of the same bytes)\n");
     runSize(1920, 1080);
+    runPortal(1920, 1080);
     runSize(3840, 2160);
     return 0;
 }

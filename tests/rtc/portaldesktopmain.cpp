@@ -3,8 +3,9 @@
 // as a solid colour. Headless wlroots compositors cannot cast without a GPU render node, which
 // these machines lack; the portal service, the PipeWire daemon and the program's side are real.
 //
-// Lines on stdin: "colour RRGGBB" repaints the screen; "end" ends the cast as a desktop's "stop
-// sharing" button does. It prints "ready", "started" and "ended".
+// Arguments: the colour (RRGGBB), then the screen's width and height. Lines on stdin: "colour RRGGBB"
+// repaints the screen; "end" ends the cast as a desktop's "stop sharing" button does. It prints "ready",
+// "started" and "ended".
 
 #include <gio/gio.h>
 #include <gst/gst.h>
@@ -171,6 +172,10 @@ gboolean onInput(GIOChannel *channel, GIOCondition, gpointer) {
 int main(int argc, char **argv) {
     gst_init(&argc, &argv);
     const char *colour = argc > 1 ? argv[1] : "20a040";
+    if (argc > 3) {
+        desktop.width = std::atoi(argv[2]);
+        desktop.height = std::atoi(argv[3]);
+    }
     const std::string text =
         "videotestsrc name=paint is-live=true pattern=solid-color ! video/x-raw,format=BGRx,width=" +
         std::to_string(desktop.width) + ",height=" + std::to_string(desktop.height) +

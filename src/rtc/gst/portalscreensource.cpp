@@ -285,6 +285,8 @@ bool PortalScreenCast::start() {
 }
 
 bool PortalScreenCast::openStream(guint32 node) {
+    if (!gst_is_initialized())
+        gst_init(nullptr, nullptr);  // a capture used without the rest of the engine
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     GUnixFDList *fds = nullptr;

@@ -1,0 +1,125 @@
+#include "support/portalsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include "support/testsupport.h"
+
+namespace testsupport {
+
+namespace {
+
+const char *const kVariables[] = {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE",
+                                  "XDG_CURRENT_DESKTOP", "DISPLAY"};
+
+}  // namespace
+
+PortalSession::PortalSession(const QString &desktopProgram, int width, int height, const QString &colour) {
+    for (int i = 0; i < 5; ++i)
+        m_savedEnvironment[i] = qgetenv(kVariables[i]);
+    m_up = bringUp(desktopProgram, width, height, colour);
+}
+
+PortalSession::~PortalSession() {
+    for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it) {
+        (*it)->terminate();
+        if (!(*it)->waitForFinished(3000))
+            (*it)->kill();
+        (*it)->waitForFinished(1000);
+    }
+    m_processes.clear();
+    for (int i = 0; i < 5; ++i) {
+        if (m_savedEnvironment[i].isNull())
+            qunsetenv(kVariables[i]);
+        else
+            qputenv(kVariables[i], m_savedEnvironment[i]);
+    }
+}
+
+QProcess *PortalSession::start(const QString &program, const QStringList &arguments,
+                               const QStringList &extra) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &e : extra)
+        env.insert(e.section('=', 0, 0), e.section('=', 1));
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->setWorkingDirectory(m_dir.path());
+    p->start(program, arguments);
+    p->waitForStarted();
+    m_processes.push_back(std::move(p));
+    return m_processes.back().get();
+}
+
+void PortalSession::tellDesktop(const QByteArray &line) {
+    if (m_desktop)
+        m_desktop->write(line + "\n");
+}
+
+bool PortalSession::bringUp(const QString &desktopProgram, int width, int height, const QString &colour) {
+    for (const char *program : {"dbus-daemon", "pipewire", "wireplumber", "gdbus"}) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            m_error = QString("%1 is not installed (scripts/packages.txt)").arg(program);
+            return false;
+        }
+    }
+    const QString portal = "/usr/libexec/xdg-desktop-portal";
+    if (!QFile::exists(portal) || !m_dir.isValid()) {
+        m_error = "xdg-desktop-portal is not installed (scripts/packages.txt)";
+        return false;
+    }
+    const QString runtime = m_dir.filePath("runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString bus = "unix:path=" + runtime + "/bus";
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    qputenv("XDG_CURRENT_DESKTOP", "zutest");
+    qunsetenv("DISPLAY");
+
+    // A bus that starts no services on demand: the portal service would start the document portal,
+    // whose file system mount outlives the session.
+    QFile config(m_dir.filePath("bus.conf"));
+    if (!config.open(QIODevice::WriteOnly)) {
+        m_error = "cannot write the bus configuration";
+        return false;
+    }
+    config.write("<busconfig><type>session</type><listen>" + bus.toUtf8() +
+                 "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    config.close();
+    start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
+    start("pipewire", {});
+    if (!waitUntil([&] { return QFile::exists(runtime + "/bus") && QFile::exists(runtime + "/pipewire-0"); },
+                   5000)) {
+        m_error = "the session bus or PipeWire did not start";
+        return false;
+    }
+    start("wireplumber", {});
+    m_desktop = start(desktopProgram, {colour, QString::number(width), QString::number(height)});
+    QByteArray said;
+    if (!waitUntil([&] { return (said += m_desktop->readAll()).contains("ready"); }, 15000)) {
+        m_error = "the test desktop did not come up: " + QString::fromUtf8(said);
+        return false;
+    }
+    const QString portals = m_dir.filePath("portals");
+    QDir().mkpath(portals);
+    QFile file(portals + "/zutest.portal");
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(
+        "[portal]\nDBusName=org.freedesktop.impl.portal.desktop.zutest\n"
+        "Interfaces=org.freedesktop.impl.portal.ScreenCast;\nUseIn=zutest\n");
+    file.close();
+    start(portal, {"-r"}, {"XDG_DESKTOP_PORTAL_DIR=" + portals});
+    if (runProgram("gdbus", {"wait", "--session", "--timeout", "10", "org.freedesktop.portal.Desktop"},
+                   m_dir.path()) != 0) {
+        m_error = "the desktop portal did not come up";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace testsupport
