@@ -332,6 +332,10 @@ void ShareWidget::on_btn_quit_clicked() {
     centre(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    stopShare();
+}
+
+void ShareWidget::stopShare() {
     if (manager_)
         manager_->stop();
     if (responder_)
@@ -342,9 +346,7 @@ bool ShareWidget::endShare() {
     if (!manager_)
         return false;
     g_logger->warn("ShareWidget, the shared screen is gone; the share ends");
-    manager_->stop();
-    if (responder_)
-        responder_->postStopListening();
+    stopShare();
     return true;
 }
 

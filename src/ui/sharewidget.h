@@ -79,6 +79,8 @@ private:
     void centre(QWidget *dialog) const;
     // Lets the manager go once the slot that reported its end has returned.
     void releaseManager();
+    // Ends the session and the search responder; the page follows when the session says it stopped.
+    void stopShare();
     void setMemListButtonLook(bool shown);
     QString askForFile() const;
     // The file the host picks to send; "" when a transfer still runs, the dialog is cancelled or

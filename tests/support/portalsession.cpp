@@ -16,8 +16,8 @@ const char *const kVariables[] = {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
 }  // namespace
 
 PortalSession::PortalSession(const QString &desktopProgram, int width, int height, const QString &colour) {
-    for (int i = 0; i < 5; ++i)
-        m_savedEnvironment[i] = qgetenv(kVariables[i]);
+    for (const char *name : kVariables)
+        m_savedEnvironment.append(qgetenv(name));
     m_up = bringUp(desktopProgram, width, height, colour);
 }
 
@@ -29,7 +29,7 @@ PortalSession::~PortalSession() {
         (*it)->waitForFinished(1000);
     }
     m_processes.clear();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < m_savedEnvironment.size(); ++i) {
         if (m_savedEnvironment[i].isNull())
             qunsetenv(kVariables[i]);
         else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -37,7 +38,7 @@ private:
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QProcess *m_desktop = nullptr;
-    QByteArray m_savedEnvironment[5];
+    QList<QByteArray> m_savedEnvironment;  // null where a variable was unset
     bool m_up = false;
     QString m_error;
 };

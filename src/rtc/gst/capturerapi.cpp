@@ -10,16 +10,16 @@ using zuengine::CapturerRegistry;
 using zuengine::ScreenFrame;
 using zuengine::ScreenSourceBackend;
 using zuengine::ScreenSourceCapturer;
+using zuengine::ScreenStream;
 
 extern "C" {
 
 int CreateScreenSourceCapturer(void) {
     CapturerRegistry &registry = CapturerRegistry::instance();
+    ScreenStream &stream = registry.stream();
     std::unique_ptr<ScreenSourceBackend> backend = ScreenSourceBackend::create();
     if (backend)
-        registry.stream().clearLost();  // a new screen cast after one that ended
-    else
-        registry.stream();
+        stream.clearLost();  // a new screen cast after one that ended
     return registry.add(std::make_shared<ScreenSourceCapturer>(std::move(backend)));
 }
 

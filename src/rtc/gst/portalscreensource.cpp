@@ -347,32 +347,32 @@ bool PortalScreenCast::openStream(guint32 node) {
 bool PortalScreenCast::ended() {
     if (ended_)
         return true;
+    const auto finish = [this](std::string why) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ended_) {
+            endReason_ = std::move(why);
+            ended_ = true;
+        }
+    };
+    const char *byTheUser = "the screen cast was ended by the user or the desktop";
     if (signals_) {
         while (g_main_context_iteration(signals_, FALSE)) {
         }
-        if (closed_) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            endReason_ = "the screen cast was ended by the user or the desktop";
-            ended_ = true;
-            return true;
-        }
+        if (closed_)
+            finish(byTheUser);
     }
     if (!pipeline_)
-        return false;
+        return ended_;
     GstRef<GstBus> bus(gst_element_get_bus(pipeline_.get()));
     while (GstMessage *message = gst_bus_pop_filtered(
                bus.get(), static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!ended_) {
-            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-                GError *e = nullptr;
-                gst_message_parse_error(message, &e, nullptr);
-                endReason_ = std::string("the screen cast stopped: ") + (e ? e->message : "stream error");
-                g_clear_error(&e);
-            } else {
-                endReason_ = "the screen cast was ended by the user or the desktop";
-            }
-            ended_ = true;
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            GError *e = nullptr;
+            gst_message_parse_error(message, &e, nullptr);
+            finish(std::string("the screen cast stopped: ") + (e ? e->message : "stream error"));
+            g_clear_error(&e);
+        } else {
+            finish(byTheUser);
         }
         gst_message_unref(message);
     }
