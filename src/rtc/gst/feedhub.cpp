@@ -50,14 +50,26 @@ void FeedHub::shutdown() {
 }
 
 void FeedHub::setDemandListener(std::function<void(bool)> listener) {
+    const bool listening = static_cast<bool>(listener);
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        listener_ = std::move(listener);
+    }
     bool demand;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        listener_ = listener;
         demand = demand_;
     }
-    if (listener && demand)
-        Engine::instance().post([listener] { listener(true); });
+    if (listening && demand)
+        Engine::instance().post([this] { tellDemand(true); });
+}
+
+void FeedHub::tellDemand(bool wanted) {
+    // Called under its own lock: a listener that its owner cleared (in its destructor, say) is never
+    // called after; a copy called outside the lock was, once, on a stream already destroyed.
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    if (listener_)
+        listener_(wanted);
 }
 
 void FeedHub::push(const I420View &p) {
@@ -142,7 +154,6 @@ void FeedHub::requestKeyFrame(VideoCodec codec) {
 }
 
 bool FeedHub::attach(const std::shared_ptr<Peer> &peer, VideoCodec codec) {
-    std::function<void(bool)> listener;
     bool startDemand = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -158,14 +169,12 @@ bool FeedHub::attach(const std::shared_ptr<Peer> &peer, VideoCodec codec) {
         if (!demand_) {
             demand_ = true;
             startDemand = true;
-            listener = listener_;
         }
     }
     if (startDemand) {
         ensureSyntheticThread();
         synthCv_.notify_all();
-        if (listener)
-            listener(true);
+        tellDemand(true);
     }
     return true;
 }
@@ -173,7 +182,6 @@ bool FeedHub::attach(const std::shared_ptr<Peer> &peer, VideoCodec codec) {
 void FeedHub::detach(Peer *peer) {
     std::vector<std::shared_ptr<Encoder>> unused;
     std::vector<std::shared_ptr<Peer>> released;
-    std::function<void(bool)> listener;
     bool endDemand = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -203,13 +211,12 @@ void FeedHub::detach(Peer *peer) {
         if (found && subscribers_.empty() && demand_) {
             demand_ = false;
             endDemand = true;
-            listener = listener_;
         }
     }
     for (auto &e : unused)
         e->stop();
-    if (endDemand && listener)
-        listener(false);
+    if (endDemand)
+        tellDemand(false);
 }
 
 void FeedHub::distribute(VideoCodec codec, GstSample *sample) {

@@ -51,11 +51,13 @@ private:
     void deliver(const uint8_t *const planes[3], const int strides[3], int width, int height);
     void syntheticLoop();
     void ensureSyntheticThread();
+    void tellDemand(bool wanted);
 
-    std::mutex mutex_;  // encoders_, subscribers_, listener_
+    std::mutex mutex_;  // encoders_, subscribers_, demand_
     std::map<VideoCodec, std::shared_ptr<Encoder>> encoders_;
     std::map<VideoCodec, std::vector<std::shared_ptr<Peer>>> subscribers_;
-    std::function<void(bool)> listener_;
+    std::mutex listenerMutex_;
+    std::function<void(bool)> listener_;  // under listenerMutex_, called under it too
     bool demand_ = false;
     std::atomic<int> encodersCreated_{0};
     std::atomic<int64_t> keyFrames_{0};
