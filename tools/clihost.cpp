@@ -6,6 +6,7 @@
 
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/originatorrtcmanager.h"
+#include "rtc/screencastchoice.h"
 #include "rtc/zuwebrtc.h"
 #include "scan/scanserver.h"
 #include "signaling/signalingclient.h"
@@ -50,7 +51,7 @@ bool CliHost::start() {
             std::fprintf(stderr, "zushare-cli: no X display to share: set DISPLAY or use --synthetic\n");
             return false;
         }
-        m_capturer = CreateScreenSourceCapturer();
+        m_capturer = ScreenCastChoice::createCapturer();
         if (m_capturer <= 0 || getSourceNum(m_capturer) <= 0) {
             if (wayland)
                 std::fprintf(stderr,

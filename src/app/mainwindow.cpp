@@ -238,6 +238,8 @@ void MainWindow::showSelectSourceDialog() {
 
 void MainWindow::showSwitchSourceDialog() {
     loadingDialog_->accept();
+    // Switching on Wayland is choosing again in the desktop's picker.
+    switchSourceDialog_->chooseAgain();
     switchSourceDialog_->setExcludedWindows({uint64_t(winId()), uint64_t(loadingDialog_->winId()),
                                              uint64_t(selectSourceDialog_->winId()),
                                              uint64_t(switchSourceDialog_->winId())});

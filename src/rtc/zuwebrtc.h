@@ -77,9 +77,21 @@ int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callba
  * picker is open), and that choice is the one source listed, with its live thumbnail; no program
  * can list other programs' windows there. The choice holds for the process until the user or the
  * desktop ends the cast (the desktop's indicator that the screen is shared), which reports the
- * source lost; the next capturer asks again. Without a portal (or when the user cancels) the list
+ * source lost; the next capturer starts a new cast. Without a portal (or when the user cancels) the list
  * is empty. In an X11 session every monitor and window is listed. */
 int UsesDesktopPortalCapture(void);
+/* Where the portal can, the desktop remembers the user's choice: each screen cast brings a token
+ * that, handed back before the next cast (in this run or a later one), lets the desktop share the
+ * same screen or window again without asking. Get copies the newest token, "" when there is none,
+ * into buffer (size bytes with the terminating zero) and returns its length, or ZUWEBRTC_EARG when
+ * it does not fit; set takes one (null or "" forgets it). A token is used up by the cast it is
+ * handed to, which brings the one for the next (the desktop may give the same again). */
+int SetDesktopPortalRestoreToken(const char *token);
+int GetDesktopPortalRestoreToken(char *buffer, int size);
+/* The next capturer opens the desktop's picker whatever was chosen or remembered before; a share
+ * goes on showing its cast until switchDesktopSource switches it to the new choice, without a new
+ * negotiation. Does nothing in an X11 session. */
+int AskDesktopPortalAgain(void);
 int CreateScreenSourceCapturer(void);
 int getSourceNum(int cap);
 int setExcludedWindow(int cap, uint64_t native_window_id);

@@ -12,6 +12,7 @@
 
 #include "core/logger.h"
 #include "core/platformflags.h"
+#include "rtc/screencastchoice.h"
 #include "rtc/zuwebrtc.h"
 #include "ui/appwindowwidget.h"
 #include "ui/framelesswidgethelper.h"
@@ -158,7 +159,7 @@ void SelectSourceDialog::setExcludedWindows(const QList<uint64_t> &ids) {
     }
     if (capturer_ <= 0) {
         capturerLost_ = false;
-        capturer_ = CreateScreenSourceCapturer();
+        capturer_ = ScreenCastChoice::createCapturer();
         if (capturer_ <= 0)
             g_logger->error("SelectSourceDialog, cannot create the screen source capturer ({})", capturer_);
         else
@@ -202,10 +203,16 @@ void SelectSourceDialog::onCapturerLost() {
     emit sigSourceLost();
 }
 
+void SelectSourceDialog::chooseAgain() {
+    if (UsesDesktopPortalCapture() != 1)
+        return;
+    ScreenCastChoice::askAgain();
+    capturerLost_ = true;
+}
+
 void SelectSourceDialog::onRefreshBtnClicked() {
-    // On Wayland an empty list means the user cancelled the desktop's picker: refresh asks again.
-    if (UsesDesktopPortalCapture() == 1 && sourceCount_ <= 0)
-        capturerLost_ = true;
+    // On Wayland the one source listed is the desktop picker's choice: refresh asks it again.
+    chooseAgain();
     setExcludedWindows({});
     captureAllWindow();
 }

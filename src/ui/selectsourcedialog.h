@@ -27,6 +27,9 @@ public:
 
     // The program's own windows (native ids) that must never be offered; clears the list.
     void setExcludedWindows(const QList<uint64_t> &ids);
+    // On Wayland, the next setExcludedWindows opens the desktop's picker again, whatever was chosen
+    // or remembered before.
+    void chooseAgain();
     int exec() override;
 
     // For tests and tools.

@@ -1,5 +1,6 @@
 #include "enginepair.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -200,6 +201,18 @@ void EnginePair::releaseHeld() {
         SetRemoteDescription(sender.pc, "offer", offer.c_str());
         CreateAnswer(sender.pc);
     }
+}
+
+bool showsColour(const FrameInfo &frame, int quadrant, uint32_t rgb, int tolerance) {
+    const int r = int(rgb >> 16) & 0xff, g = int(rgb >> 8) & 0xff, b = int(rgb) & 0xff;
+    const int want[3] = {((66 * r + 129 * g + 25 * b + 128) >> 8) + 16,
+                         ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128,
+                         ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128};
+    for (int k = 0; k < 3; ++k) {
+        if (std::abs(int(frame.samples[quadrant][k]) - want[k]) > tolerance)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace enginetest

@@ -73,5 +73,8 @@ public:
 };
 
 int64_t monotonicNs();
+// Whether a quadrant's sample shows the colour (0xRRGGBB, converted as libyuv does: BT.601, limited
+// range) within the tolerance on each of Y, U and V.
+bool showsColour(const FrameInfo &frame, int quadrant, uint32_t rgb, int tolerance = 14);
 
 }  // namespace enginetest

@@ -10,8 +10,9 @@ namespace testsupport {
 
 namespace {
 
-const char *const kVariables[] = {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE",
-                                  "XDG_CURRENT_DESKTOP", "DISPLAY"};
+const char *const kVariables[] = {
+    "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+    "DISPLAY",         "XDG_CONFIG_HOME",          "XDG_DATA_HOME"};
 
 }  // namespace
 
@@ -53,8 +54,16 @@ QProcess *PortalSession::start(const QString &program, const QStringList &argume
 }
 
 void PortalSession::tellDesktop(const QByteArray &line) {
-    if (m_desktop)
+    if (m_desktop) {
         m_desktop->write(line + "\n");
+        m_desktop->waitForBytesWritten(1000);  // before a portal call that blocks this thread
+    }
+}
+
+QByteArray PortalSession::desktopOutput() {
+    if (m_desktop)
+        m_desktopSaid += m_desktop->readAll();
+    return m_desktopSaid;
 }
 
 bool PortalSession::bringUp(const QString &desktopProgram, int width, int height, const QString &colour) {
@@ -78,6 +87,9 @@ bool PortalSession::bringUp(const QString &desktopProgram, int width, int height
     qputenv("XDG_SESSION_TYPE", "wayland");
     qputenv("XDG_CURRENT_DESKTOP", "zutest");
     qunsetenv("DISPLAY");
+    // The programs' settings and the portal's remembered choices stay in the session.
+    qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", m_dir.filePath("data").toUtf8());
 
     // A bus that starts no services on demand: the portal service would start the document portal,
     // whose file system mount outlives the session.
@@ -99,9 +111,8 @@ bool PortalSession::bringUp(const QString &desktopProgram, int width, int height
     }
     start("wireplumber", {});
     m_desktop = start(desktopProgram, {colour, QString::number(width), QString::number(height)});
-    QByteArray said;
-    if (!waitUntil([&] { return (said += m_desktop->readAll()).contains("ready"); }, 15000)) {
-        m_error = "the test desktop did not come up: " + QString::fromUtf8(said);
+    if (!waitUntil([&] { return desktopOutput().contains("ready"); }, 15000)) {
+        m_error = "the test desktop did not come up: " + QString::fromUtf8(m_desktopSaid);
         return false;
     }
     const QString portals = m_dir.filePath("portals");
@@ -113,6 +124,13 @@ bool PortalSession::bringUp(const QString &desktopProgram, int width, int height
         "[portal]\nDBusName=org.freedesktop.impl.portal.desktop.zutest\n"
         "Interfaces=org.freedesktop.impl.portal.ScreenCast;\nUseIn=zutest\n");
     file.close();
+    start("/usr/libexec/xdg-permission-store", {"--replace"});
+    if (runProgram("gdbus",
+                   {"wait", "--session", "--timeout", "10", "org.freedesktop.impl.portal.PermissionStore"},
+                   m_dir.path()) != 0) {
+        m_error = "the portal's permission store did not come up";
+        return false;
+    }
     start(portal, {"-r"}, {"XDG_DESKTOP_PORTAL_DIR=" + portals});
     if (runProgram("gdbus", {"wait", "--session", "--timeout", "10", "org.freedesktop.portal.Desktop"},
                    m_dir.path()) != 0) {

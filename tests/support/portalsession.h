@@ -11,10 +11,11 @@
 namespace testsupport {
 
 // A Wayland session's screen casting, started for a test or a benchmark and ended with this object:
-// a session bus, PipeWire with WirePlumber, the desktop portal service and behind it a test
-// desktop (zushare_portaldesktop) that casts a solid colour. While it exists, this process's
-// environment points at it (XDG_SESSION_TYPE=wayland, the bus, the runtime folder), so that the
-// engine and every program started from here capture through the portal.
+// a session bus, PipeWire with WirePlumber, the desktop portal service with its permission store,
+// and behind it a test desktop (zushare_portaldesktop) whose two screens are solid colours. While it
+// exists, this process's environment points at it (XDG_SESSION_TYPE=wayland, the bus, the runtime,
+// settings and data folders), so that the engine and every program started from here capture
+// through the portal.
 class PortalSession {
 public:
     PortalSession(const QString &desktopProgram, int width, int height, const QString &colour);
@@ -25,8 +26,11 @@ public:
     bool isUp() const { return m_up; }
     QString errorString() const { return m_error; }
     QString dir() const { return m_dir.path(); }
-    // "colour RRGGBB" or "end" (the desktop's "stop sharing").
+    // "colour RRGGBB" (the first screen), "pick N" (the picker's next choice) or "end" (the
+    // desktop's "stop sharing").
     void tellDesktop(const QByteArray &line);
+    // Everything the test desktop printed so far.
+    QByteArray desktopOutput();
     // Starts a program with this session's environment plus the extra "NAME=value" entries; it is
     // ended with the session.
     QProcess *start(const QString &program, const QStringList &arguments, const QStringList &extra = {});
@@ -38,6 +42,7 @@ private:
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QProcess *m_desktop = nullptr;
+    QByteArray m_desktopSaid;
     QList<QByteArray> m_savedEnvironment;  // null where a variable was unset
     bool m_up = false;
     QString m_error;

@@ -2,8 +2,12 @@
 
 #include "rtc/zuwebrtc.h"
 
+#include <cstring>
+#include <string>
+
 #include "core/logger.h"
 #include "rtc/gst/capturerregistry.h"
+#include "rtc/gst/portalscreensource.h"
 #include "rtc/gst/screensourcebackend.h"
 
 using zuengine::CapturerRegistry;
@@ -25,6 +29,25 @@ int CreateScreenSourceCapturer(void) {
 
 int UsesDesktopPortalCapture(void) {
     return ScreenSourceBackend::waylandSession() ? 1 : 0;
+}
+
+int SetDesktopPortalRestoreToken(const char *token) {
+    zuengine::PortalScreenSource::setRestoreToken(token ? token : "");
+    return ZUWEBRTC_OK;
+}
+
+int GetDesktopPortalRestoreToken(char *buffer, int size) {
+    const std::string token = zuengine::PortalScreenSource::restoreToken();
+    if (!buffer || size <= int(token.size()))
+        return ZUWEBRTC_EARG;
+    std::memcpy(buffer, token.c_str(), token.size() + 1);
+    return int(token.size());
+}
+
+int AskDesktopPortalAgain(void) {
+    if (ScreenSourceBackend::waylandSession())
+        zuengine::PortalScreenSource::askAgain();
+    return ZUWEBRTC_OK;
 }
 
 int getSourceNum(int cap) {

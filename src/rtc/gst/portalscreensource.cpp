@@ -24,6 +24,9 @@ constexpr int kPickerTimeoutMs = 120 * 1000;
 constexpr int kCallTimeoutMs = 5000;
 constexpr guint32 kSourceMonitor = 1, kSourceWindow = 2;
 constexpr guint32 kCursorEmbedded = 2;
+// Kept until the user revokes it in the desktop's settings.
+constexpr guint32 kPersistUntilRevoked = 2;
+constexpr guint32 kFirstVersionWithRestore = 4;
 
 struct VariantRef {
     GVariant *v = nullptr;
@@ -62,7 +65,17 @@ guint32 uintProperty(GDBusConnection *bus, const char *name) {
 // that reads its PipeWire stream into an appsink holding the newest picture.
 class PortalScreenCast {
 public:
+    // The cast every backend shares, started (the user asked, or the remembered choice restored)
+    // when there is none or when the user is to choose again.
     static std::shared_ptr<PortalScreenCast> shared();
+    // The shared cast as it is now, never starting one.
+    static std::shared_ptr<PortalScreenCast> current();
+    static void setRestoreToken(const std::string &token);
+    static std::string restoreToken();
+    static void askAgain();
+
+    PortalScreenCast(uint32_t serial, std::string restoreToken)
+        : serial_(serial), restoreToken_(std::move(restoreToken)) {}
     ~PortalScreenCast();
 
     ScreenSource source() const { return source_; }
@@ -90,21 +103,77 @@ private:
     std::atomic<bool> ended_{false};
     std::string endReason_;
     unsigned tokens_ = 0;
+    const uint32_t serial_;
+    // Handed to the portal, then replaced by the one its answer brings (each is good for one cast).
+    std::string restoreToken_;
 };
 
+namespace {
+
+// One cast at a time for the process: the dialog's thumbnails and the stream show what the user
+// picked once. Starting one may wait for the user's picker; the stream's thread only ever looks at
+// the current one, under a lock that is never held that long.
+struct CastShelf {
+    std::mutex starting;
+    std::mutex mutex;
+    std::shared_ptr<PortalScreenCast> cast;
+    std::string restoreToken;
+    bool askAgain = false;
+    uint32_t serial = 0;
+};
+
+CastShelf &shelf() {
+    static CastShelf s;
+    return s;
+}
+
+}  // namespace
+
 std::shared_ptr<PortalScreenCast> PortalScreenCast::shared() {
-    // One cast per process: the dialog's thumbnails and the stream show what the user picked once.
-    static std::mutex mutex;
-    static std::shared_ptr<PortalScreenCast> cast;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (cast && cast->ended())
-        cast.reset();
-    if (!cast) {
-        auto fresh = std::make_shared<PortalScreenCast>();
-        if (fresh->start())
-            cast = std::move(fresh);
+    CastShelf &s = shelf();
+    std::lock_guard<std::mutex> starting(s.starting);
+    std::string token;
+    uint32_t serial = 0;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.cast && s.cast->ended())
+            s.cast.reset();
+        if (s.cast && !s.askAgain)
+            return s.cast;
+        token = s.askAgain ? std::string() : s.restoreToken;
+        s.askAgain = false;
+        serial = ++s.serial;
     }
-    return cast;
+    auto fresh = std::make_shared<PortalScreenCast>(serial, token);
+    const bool started = fresh->start();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    // A token handed over is used up, whatever came of it; without one, a cancelled picker leaves
+    // the earlier choice to be remembered.
+    if (started || !token.empty())
+        s.restoreToken = fresh->restoreToken_;
+    if (started)
+        s.cast = std::move(fresh);  // a cast replaced here lives on while a stream still shows it
+    return s.cast;
+}
+
+std::shared_ptr<PortalScreenCast> PortalScreenCast::current() {
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    return shelf().cast;
+}
+
+void PortalScreenCast::setRestoreToken(const std::string &token) {
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    shelf().restoreToken = token;
+}
+
+std::string PortalScreenCast::restoreToken() {
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    return shelf().restoreToken;
+}
+
+void PortalScreenCast::askAgain() {
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    shelf().askAgain = true;
 }
 
 PortalScreenCast::~PortalScreenCast() {
@@ -218,6 +287,9 @@ bool PortalScreenCast::start() {
         return false;
     }
     const guint32 cursors = uintProperty(bus_.get(), "AvailableCursorModes");
+    const bool canRestore = uintProperty(bus_.get(), "version") >= kFirstVersionWithRestore;
+    if (!canRestore)
+        restoreToken_.clear();
     auto token = [this] { return "zushare" + std::to_string(++tokens_); };
 
     VariantRef results;
@@ -254,6 +326,14 @@ bool PortalScreenCast::start() {
     g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
     if (cursors & kCursorEmbedded)
         g_variant_builder_add(&options, "{sv}", "cursor_mode", g_variant_new_uint32(kCursorEmbedded));
+    if (canRestore) {
+        g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(kPersistUntilRevoked));
+        if (!restoreToken_.empty())
+            g_variant_builder_add(&options, "{sv}", "restore_token",
+                                  g_variant_new_string(restoreToken_.c_str()));
+    }
+    const bool restoring = !restoreToken_.empty();
+    restoreToken_.clear();
     if (!request("SelectSources", g_variant_new("(oa{sv})", sessionHandle_.c_str(), &options), t, selected))
         return false;
 
@@ -263,6 +343,11 @@ bool PortalScreenCast::start() {
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(t.c_str()));
     if (!request("Start", g_variant_new("(osa{sv})", sessionHandle_.c_str(), "", &options), t, started))
         return false;
+    const gchar *newToken = nullptr;
+    if (g_variant_lookup(started.v, "restore_token", "&s", &newToken) && newToken)
+        restoreToken_ = newToken;
+    if (restoring)
+        g_logger->info("screen capture: the desktop portal was given the remembered choice");
     VariantRef streams(g_variant_lookup_value(started.v, "streams", G_VARIANT_TYPE("a(ua{sv})")));
     if (!streams.v || g_variant_n_children(streams.v) == 0) {
         g_logger->error("screen capture: the desktop portal started a cast without a stream");
@@ -276,7 +361,7 @@ bool PortalScreenCast::start() {
     gint32 width = 0, height = 0;
     g_variant_lookup(properties.v, "size", "(ii)", &width, &height);
     source_.kind = sourceType == kSourceWindow ? ScreenSource::Kind::Window : ScreenSource::Kind::Monitor;
-    source_.id = node;
+    source_.id = (uint64_t(serial_) << 32) | node;  // unique per cast: a later cast may reuse the node
     source_.width = width;
     source_.height = height;
     source_.primary = source_.kind == ScreenSource::Kind::Monitor;
@@ -411,6 +496,18 @@ std::unique_ptr<PortalScreenSource> PortalScreenSource::open() {
     return std::unique_ptr<PortalScreenSource>(new PortalScreenSource(std::move(cast)));
 }
 
+void PortalScreenSource::setRestoreToken(const std::string &token) {
+    PortalScreenCast::setRestoreToken(token);
+}
+
+std::string PortalScreenSource::restoreToken() {
+    return PortalScreenCast::restoreToken();
+}
+
+void PortalScreenSource::askAgain() {
+    PortalScreenCast::askAgain();
+}
+
 PortalScreenSource::PortalScreenSource(std::shared_ptr<PortalScreenCast> cast)
     : cast_(std::move(cast)), held_(std::make_unique<Held>()) {}
 
@@ -430,8 +527,15 @@ std::vector<ScreenSource> PortalScreenSource::windows(const std::set<uint64_t> &
     return {s};
 }
 
-bool PortalScreenSource::grab(const ScreenSource &, bool, ScreenImage &image) {
+bool PortalScreenSource::grab(const ScreenSource &source, bool, ScreenImage &image) {
     held_->release();
+    if (source.id != 0 && source.id != cast_->source().id) {
+        // The user chose again while this backend showed the earlier cast: switch to the new one,
+        // which lets the earlier one end once nothing shows it.
+        std::shared_ptr<PortalScreenCast> newest = PortalScreenCast::current();
+        if (newest && newest->source().id == source.id)
+            cast_ = std::move(newest);
+    }
     if (cast_->ended())
         return false;
     held_->sample = cast_->newest();

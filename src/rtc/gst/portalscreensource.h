@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "rtc/gst/screensourcebackend.h"
 
@@ -17,6 +18,13 @@ class PortalScreenSource : public ScreenSourceBackend {
 public:
     // Null, with a log line saying why, when the session has no usable portal or the user refused.
     static std::unique_ptr<PortalScreenSource> open();
+    // The portal's token for the user's last choice, handed to the next cast so that the desktop may
+    // restore the choice without asking; each cast's answer brings a new one.
+    static void setRestoreToken(const std::string &token);
+    static std::string restoreToken();
+    // The next cast opens the desktop's picker, whatever was chosen before; the cast that a stream
+    // shows goes on until the stream is switched to the new choice.
+    static void askAgain();
     ~PortalScreenSource() override;
 
     PortalScreenSource(const PortalScreenSource &) = delete;
