@@ -1,6 +1,8 @@
 #include "clihost.h"
 
+#include <unistd.h>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 
@@ -100,6 +102,28 @@ bool CliHost::start() {
             [](QString id, QString error) { say(QStringLiteral("transfer failed %1 %2").arg(id, error)); });
     connect(m_manager->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             &CliHost::onMembers);
+    m_host->setAskBeforeWatching(m_options.askAdmission);
+    if (m_options.askAdmission) {
+        connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
+        m_answers = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
+        connect(m_answers.get(), &QSocketNotifier::activated, this, [this] {
+            char chunk[256];
+            const ssize_t got = ::read(0, chunk, sizeof chunk);
+            if (got <= 0) {
+                m_answers->setEnabled(false);  // no more answers: the waiting members wait on
+                return;
+            }
+            m_input.append(chunk, int(got));
+            for (int end = m_input.indexOf('\n'); end >= 0; end = m_input.indexOf('\n')) {
+                const QByteArray line = m_input.left(end).trimmed();
+                m_input.remove(0, end + 1);
+                onAnswerLine(line);
+            }
+            if (m_input.size() > 1024) {
+                m_input.clear();
+            }
+        });
+    }
     m_manager->start();
     return true;
 }
@@ -147,6 +171,39 @@ void CliHost::onMembers(const QList<SignalingUser> &users) {
         }
     }
     m_members = now;
+}
+
+void CliHost::askNextWaiting() {
+    const QList<AdmissionQueue::Member> waiting = m_host->waitingMembers();
+    if (waiting.isEmpty()) {
+        m_asked.clear();
+        return;
+    }
+    const AdmissionQueue::Member &next = waiting.first();
+    if (next.id == m_asked) {
+        return;
+    }
+    m_asked = next.id;
+    static const char *const kinds[] = {"desktop", "mobile", "browser"};
+    say(QStringLiteral("waiting %1 %2 %3 %4 (%5 waiting): admit? y/n/a")
+            .arg(next.id, next.nickname, next.address, kinds[int(next.kind)])
+            .arg(waiting.size()));
+}
+
+void CliHost::onAnswerLine(const QByteArray &line) {
+    if (m_asked.isEmpty()) {
+        return;
+    }
+    if (line == "y") {
+        say(QStringLiteral("admitted %1").arg(m_asked));
+        m_host->admit(m_asked);
+    } else if (line == "n") {
+        say(QStringLiteral("refused %1").arg(m_asked));
+        m_host->refuse(m_asked);
+    } else if (line == "a") {
+        say(QStringLiteral("admitted all waiting"));
+        m_host->admitAllWaiting();
+    }
 }
 
 void CliHost::sendToNewMembers() {

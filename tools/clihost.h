@@ -12,6 +12,7 @@
 class RtcManager;
 class OriginatorRtcManager;
 class ScanServer;
+class QSocketNotifier;
 
 // `zushare-cli host`: runs a share without a desktop, answers discovery, prints the members as
 // they come and go and sends a file to every member that joins.
@@ -26,6 +27,8 @@ public:
         int fps = 30;
         QString sendPath;
         bool discovery = true;
+        // Ask on standard input before each member watches ("y", "n", or "a" for all waiting).
+        bool askAdmission = false;
     };
 
     explicit CliHost(const Options &options);
@@ -43,6 +46,8 @@ signals:
 private:
     void onMembers(const QList<SignalingUser> &users);
     void sendToNewMembers();
+    void askNextWaiting();
+    void onAnswerLine(const QByteArray &line);
     static void onScreenSourceLost(void *self);
 
     Options m_options;
@@ -54,6 +59,9 @@ private:
     QSet<QString> m_sentTo;
     QSet<QString> m_peers;
     QTimer m_sendTimer;
+    QString m_asked;  // the waiting member the last question was about
+    QByteArray m_input;
+    std::unique_ptr<QSocketNotifier> m_answers;
     bool m_started = false;
     bool m_stopping = false;
     int m_exitCode = 0;

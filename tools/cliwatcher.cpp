@@ -61,6 +61,10 @@ void CliWatcher::start() {
                 .arg(m_options.port)
                 .arg(m_options.nickname));
     });
+    connect(m_manager->signalingClient().get(), &SignalingClient::sigAdmissionWaiting, this,
+            [] { say(QStringLiteral("waiting for the host to let you in")); });
+    connect(m_manager->signalingClient().get(), &SignalingClient::sigAdmitted, this,
+            [] { say(QStringLiteral("let in")); });
     connect(m_manager.get(), &RtcManager::sigRtcStartFailed, this, [this] {
         std::fprintf(stderr, "zushare-cli: cannot join the share at %s:%u\n",
                      m_options.host.toUtf8().constData(), unsigned(m_options.port));

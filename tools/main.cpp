@@ -34,13 +34,16 @@ int usage() {
         stderr,
         "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P] "
         "[--no-discovery]\n"
+        "                        [--admit ask|all]\n"
         "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
         "                         [--port P] [--stamps]\n"
         "       zushare-cli scan [--seconds S]\n"
         "\n"
         "host prints \"share started\", \"member joined|left ID NICKNAME\", \"peer open|closed ID\" and\n"
-        "\"transfer begin|done|failed ID\"; watch prints \"joined\", \"first frame after N ms\", a "
+        "\"transfer begin|done|failed ID\"; with --admit ask it asks \"waiting ID NICKNAME ADDRESS KIND\n"
+        "(N waiting): admit? y/n/a\" for each member in turn and reads y (admit), n (refuse) or a (admit\n"
+        "all waiting) lines on standard input; watch prints \"joined\", \"first frame after N ms\", a "
         "\"frames\"\n"
         "line once a second, \"saved frame PATH\", \"receive begin\", \"file saved PATH\" or\n"
         "\"receive failed\", and \"stopped\" when the share ends; scan prints \"host IP\" per host found.\n");
@@ -134,6 +137,9 @@ int main(int argc, char *argv[]) {
                 webPort = int(value.toUInt());
             } else if (args[i] == "--no-web") {
                 webPort = -1;
+            } else if (args[i] == "--admit" && takeValue(args, i, value) &&
+                       (value == "ask" || value == "all")) {
+                options.askAdmission = value == "ask";
             } else {
                 return usage();
             }

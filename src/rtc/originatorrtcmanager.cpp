@@ -38,7 +38,11 @@ OriginatorRtcManager::OriginatorRtcManager() : RtcManager(1) {
             [this](const QList<SignalingUser> &users) {
                 m_joined.clear();
                 for (const SignalingUser &user : users) {
-                    m_joined.insert(user.id);
+                    m_joined.insert(user.id, user);
+                }
+                const QList<QString> present = m_joined.keys();
+                if (m_admission.keepOnly(QSet<QString>(present.begin(), present.end()))) {
+                    emit sigAdmissionQueueChanged();
                 }
             });
 }
@@ -166,17 +170,89 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
 }
 
 void OriginatorRtcManager::onSdpReceived(sdpType, QString sdp, QString senderID) {
-    const int pc = findOrCreatePeer(senderID);
+    if (m_peers.contains(senderID) || (mayMakePeerFor(senderID, "an offer") && admitted(senderID, sdp))) {
+        answerOffer(senderID, sdp);
+    }
+}
+
+void OriginatorRtcManager::answerOffer(const QString &id, const QString &offer) {
+    const int pc = findOrCreatePeer(id);
     if (pc <= 0) {
         return;
     }
-    SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
+    SetRemoteDescription(pc, "offer", offer.toUtf8().constData());
     CreateAnswer(pc);
+}
+
+bool OriginatorRtcManager::admitted(const QString &id, const QString &offer) {
+    const SignalingUser user = m_joined.value(id);
+    const signaling::MemberOrigins::Origin origin =
+        m_server ? m_server->memberOrigins().find(id) : signaling::MemberOrigins::Origin();
+    AdmissionQueue::Member member{id, user.nickname, origin.address, AdmissionQueue::Kind::Desktop};
+    if (user.devicetype == 1) {
+        member.kind = AdmissionQueue::Kind::Mobile;
+    } else if (origin.browser) {
+        member.kind = AdmissionQueue::Kind::Browser;
+    }
+    if (m_admission.mayWatch(member)) {
+        return true;
+    }
+    if (m_admission.hold(member, offer)) {
+        g_logger->info("{} ({}, {}) waits to be let in", user.nickname.toStdString(),
+                       origin.address.toStdString(), id.toStdString());
+        sendDataMessage("admit_wait", id, nullptr);
+        emit sigAdmissionQueueChanged();
+    }
+    return false;
+}
+
+void OriginatorRtcManager::setAskBeforeWatching(bool ask) {
+    m_admission.setAsking(ask);
+    if (!ask) {
+        admitAllWaiting();
+    }
+}
+
+void OriginatorRtcManager::admit(const QString &member) {
+    const QString id = member;  // the caller's string may change with what the signal below sets off
+    if (!m_admission.isWaiting(id)) {
+        return;
+    }
+    const AdmissionQueue::Held held = m_admission.admit(id);
+    g_logger->info("{} is let in", id.toStdString());
+    sendDataMessage("admit_ok", id, nullptr);
+    answerOffer(id, held.offer);
+    const int pc = m_peers.value(id, 0);
+    for (const AdmissionQueue::Candidate &c : held.candidates) {
+        if (pc > 0) {
+            AddIceCandidate(pc, c.candidate.toUtf8().constData(), c.mlineIndex, c.mid.toUtf8().constData());
+        }
+    }
+    emit sigAdmissionQueueChanged();
+}
+
+void OriginatorRtcManager::admitAllWaiting() {
+    for (const AdmissionQueue::Member &member : m_admission.waiting()) {
+        admit(member.id);
+    }
+}
+
+void OriginatorRtcManager::refuse(const QString &member) {
+    const QString id = member;
+    if (m_admission.forget(id)) {
+        g_logger->info("{} is refused", id.toStdString());
+        emit sigAdmissionQueueChanged();
+    }
+    cutOffShare(id);
 }
 
 void OriginatorRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
                                                   QString sender) {
     // Candidates follow their member's offer; alone they make no peer.
+    if (m_admission.isWaiting(sender)) {
+        m_admission.holdCandidate(sender, {candidate, sdp_mline_index, sdp_mid});
+        return;
+    }
     const int pc = m_peers.value(sender, 0);
     if (pc > 0) {
         AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "rtc/admissionqueue.h"
 #include "rtc/rtcmanager.h"
 #include "video/framepair.h"
 
@@ -41,12 +42,26 @@ public:
     bool transferFileRunning() override;
     void stopFileTransfer() override;
 
+    // "Ask before someone watches": a member that joins gets no picture and no file until the host
+    // admits it; its offer waits unanswered. Turning it off admits everyone waiting.
+    void setAskBeforeWatching(bool ask);
+    bool asksBeforeWatching() const { return m_admission.asking(); }
+    QList<AdmissionQueue::Member> waitingMembers() const { return m_admission.waiting(); }
+    void admit(const QString &member);
+    void admitAllWaiting();
+    // Cuts the waiting member off.
+    void refuse(const QString &member);
+
     // For tests and tools: the members with a peer, with a transferor, and projecting now.
     QList<QString> attendeeIds() const { return m_peers.keys(); }
     QList<QString> transferorIds() const { return m_transferors.keys(); }
     QList<QString> projectionIds() const;
     int peerOf(const QString &id) const { return m_peers.value(id, 0); }
     quint16 listeningPort() const;
+
+signals:
+    // Someone started waiting, was answered or left while waiting: waitingMembers() tells who waits.
+    void sigAdmissionQueueChanged();
 
 protected slots:
     void onSignalingServerStarted();
@@ -98,9 +113,13 @@ private:
     static void onSharePeerClosed(void *userData, int tag);
 
     bool mayMakePeerFor(const QString &id, const char *what) const;
+    // Whether the member's offer may be answered now; otherwise it is held for the host's answer.
+    bool admitted(const QString &id, const QString &offer);
+    void answerOffer(const QString &id, const QString &offer);
 
     std::shared_ptr<SignalingServer> m_server;
-    QSet<QString> m_joined;
+    QHash<QString, SignalingUser> m_joined;
+    AdmissionQueue m_admission;
     // Members whose projection the host agreed to; only they get a receiving peer.
     QSet<QString> m_agreedShares;
     QHash<QString, int> m_peers;

@@ -91,13 +91,14 @@ protected:
     void sendIceMessage(const char *dataType, const QString &target, const std::string &candidate,
                         int sdp_mline_index, const std::string &sdp_mid);
 
+    // A "data" message to target with the payload (none when null).
+    void sendDataMessage(const char *dataType, const QString &target,
+                         const std::shared_ptr<InternalDataBean> &payload);
+
     // Guards the view and, in the attendee, its two frames.
     mutable std::mutex m_frameLock;
 
 private:
-    void sendDataMessage(const char *dataType, const QString &target,
-                         const std::shared_ptr<InternalDataBean> &payload);
-
     const int m_role;
     std::shared_ptr<SignalingClient> m_signalingClient;
     QString m_serverIp;

@@ -286,6 +286,23 @@ void SignalingClient::handleData(const SignalingBean &bean) {
             emit sigShareSdpArrived(sdpTypeOf(sdp->getSdpType()), QString::fromStdString(sdp->getSdp()),
                                     sender);
         }
+    } else if (dataType == "admit_wait" || dataType == "admit_ok") {
+        QString owner;
+        {
+            QMutexLocker lock(&m_idLock);
+            owner = m_ownerId;
+        }
+        if (sender.isEmpty() || sender != owner) {
+            logRefusal("client: admission not from the host", "signaling client refused \"" + dataType +
+                                                                  "\" from " + sender.toStdString() +
+                                                                  ", which is not the host");
+            return;
+        }
+        if (dataType == "admit_wait") {
+            emit sigAdmissionWaiting();
+        } else {
+            emit sigAdmitted();
+        }
     } else if (dataType == "share_screen_ice_candidate") {
         if (auto ice = body->getIceCandidateData()) {
             emit sigShareIceCandidateArrived(QString::fromStdString(ice->getCandidate()),

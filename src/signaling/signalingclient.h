@@ -46,6 +46,9 @@ signals:
     void sigCloseShareScreen(QString id);
     void sigShareSdpArrived(sdpType type, QString sdp, QString sender);
     void sigShareIceCandidateArrived(QString candidate, int sdp_mline_index, QString sdp_mid, QString sender);
+    // The host asks before someone watches: this member waits for its answer, or was let in.
+    void sigAdmissionWaiting();
+    void sigAdmitted();
 
 private slots:
     void onConnected();

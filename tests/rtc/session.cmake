@@ -47,3 +47,14 @@ if(TARGET zushare_rtc AND TARGET zushare-cli)
     set_property(TEST tst_hostilelan APPEND PROPERTY ENVIRONMENT
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endif()
+
+# The host's question before each member watches, with attendees on two hosts.
+if(TARGET zushare_rtc AND TARGET zushare-cli)
+    zushare_test(tst_admission SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_admission.cpp LIBS zushare_testsupport
+                 TIMEOUT 300 LABELS rtc session)
+    add_dependencies(tst_admission zushare-cli)
+    target_compile_definitions(tst_admission PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
+    set_tests_properties(tst_admission PROPERTIES RUN_SERIAL TRUE)
+    set_property(TEST tst_admission APPEND PROPERTY ENVIRONMENT
+                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
+endif()

@@ -260,7 +260,7 @@ void HostileLanTest::membersCannotSpeakForTheServerOrTheHost() {
     const QString attendee = attendeeId();
     TestPeer *member = joinPeer("M3");
     const std::string fake = "{00000000-0000-0000-0000-000000000001}";
-    for (const char *type : {"id", "owner", "allUser", "share_id"}) {
+    for (const char *type : {"id", "owner", "allUser", "share_id", "admit_wait", "admit_ok"}) {
         Json::Value m;
         m["type"] = "data";
         m["target"] = str(attendee);
@@ -280,6 +280,8 @@ void HostileLanTest::membersCannotSpeakForTheServerOrTheHost() {
     }
     QTest::qWait(1000);
     ClosePeerConnection(pc);
+    // Only the host tells a member to wait or lets it in.
+    QVERIFY2(!m_attendee->has("waiting for the host") && !m_attendee->has("let in"), m_attendee->tail());
 }
 
 // Offers without a nickname, offers from churning connections, projections nobody agreed to and a

@@ -1,6 +1,7 @@
 #include "serverconnectionmanager.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -14,10 +15,12 @@
 
 namespace signaling {
 
-ServerConnectionManager::ServerConnectionManager(const RelayLimits &limits)
+ServerConnectionManager::ServerConnectionManager(const RelayLimits &limits,
+                                                 std::shared_ptr<MemberOrigins> origins)
     : m_connections(std::make_shared<QHash<QString, Connection>>()),
       m_processor(std::make_shared<ServerSignalingProcessor>(m_connections)),
-      m_limits(limits) {
+      m_limits(limits),
+      m_origins(origins ? std::move(origins) : std::make_shared<MemberOrigins>()) {
     qRegisterMetaType<QWebSocket *>("QWebSocket*");
     m_clock.start();
 }
@@ -28,6 +31,7 @@ ServerConnectionManager::~ServerConnectionManager() {
     const QList<Connection> records = m_connections->values();
     m_connections->clear();
     for (const Connection &record : records) {
+        m_origins->remove(record.id);
         if (record.socket) {
             record.socket->disconnect(this);
             record.socket->abort();
@@ -77,6 +81,12 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     record.ownerId = ownerId;
     record.socket = socket;
     m_connections->insert(id, record);
+    QHostAddress address = socket->peerAddress();
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    m_origins->set(id, {address.toString(), !socket->origin().isEmpty()});
     if (m_limits.nicknameDeadlineMs > 0 && id != ownerId) {
         QTimer::singleShot(m_limits.nicknameDeadlineMs, this, [this, id] {
             auto it = m_connections->constFind(id);
@@ -173,6 +183,7 @@ void ServerConnectionManager::onDisconnected() {
         socket->disconnect(this);
         socket->deleteLater();
         m_connections->remove(record.id);
+        m_origins->remove(record.id);
         m_budgets.remove(record.id);
         m_processor->broadcastAllUser();
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "signaling/server/connection.h"
+#include "signaling/server/memberorigins.h"
 #include "signaling/signalinglimits.h"
 
 class QWebSocket;
@@ -22,7 +23,8 @@ class ServerConnectionManager : public QObject {
 public:
     static constexpr int kMaxConnections = 6;
 
-    explicit ServerConnectionManager(const RelayLimits &limits = RelayLimits());
+    explicit ServerConnectionManager(const RelayLimits &limits = RelayLimits(),
+                                     std::shared_ptr<MemberOrigins> origins = nullptr);
     ~ServerConnectionManager() override;
 
     void addConnection(QWebSocket *socket);
@@ -57,6 +59,7 @@ private:
     RelayLimits m_limits;
     QHash<QString, RelayBudget> m_budgets;
     QElapsedTimer m_clock;
+    std::shared_ptr<MemberOrigins> m_origins;
 };
 
 }  // namespace signaling

@@ -111,7 +111,7 @@ void SignalingServer::onNewConnection() {
     // Accepted sockets outlive the listening socket, which is replaced or closed at will.
     socket->setParent(nullptr);
     if (!m_manager) {
-        m_manager = std::make_shared<signaling::ServerConnectionManager>(m_limits);
+        m_manager = std::make_shared<signaling::ServerConnectionManager>(m_limits, m_origins);
     }
     m_manager->addConnection(socket);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "signaling/server/memberorigins.h"
 #include "signaling/signalinglimits.h"
 
 class QWebSocketServer;
@@ -27,6 +28,8 @@ public:
 
     // The port actually bound (useful after listening on port 0); 0 while not listening.
     quint16 listeningPort() const { return m_boundPort.load(); }
+    // Where the members connect from; safe to read on any thread.
+    const signaling::MemberOrigins &memberOrigins() const { return *m_origins; }
 
 signals:
     void sigStarted();
@@ -49,5 +52,6 @@ private:
     QWebSocketServer *m_server = nullptr;
     std::shared_ptr<signaling::ServerConnectionManager> m_manager;
     std::atomic<quint16> m_boundPort{0};
+    const std::shared_ptr<signaling::MemberOrigins> m_origins = std::make_shared<signaling::MemberOrigins>();
     std::vector<QWebSocketServer *> m_retiredServers;
 };
