@@ -223,8 +223,8 @@ void OriginatorRtcManager::admit(const QString &member) {
     sendDataMessage("admit_ok", id, nullptr);
     answerOffer(id, held.offer);
     const int pc = m_peers.value(id, 0);
-    for (const AdmissionQueue::Candidate &c : held.candidates) {
-        if (pc > 0) {
+    if (pc > 0) {
+        for (const AdmissionQueue::Candidate &c : held.candidates) {
             AddIceCandidate(pc, c.candidate.toUtf8().constData(), c.mlineIndex, c.mid.toUtf8().constData());
         }
     }

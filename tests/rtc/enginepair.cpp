@@ -147,6 +147,11 @@ FrameInfo Endpoint::frame() {
     return lastFrame;
 }
 
+std::size_t Endpoint::sdpCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sdps.size();
+}
+
 EnginePair::~EnginePair() {
     closeReceiver();
     closeSender();

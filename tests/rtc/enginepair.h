@@ -48,6 +48,7 @@ struct Endpoint {
     std::vector<std::vector<uint8_t>> takeMessages();
     std::string offerHeld();
     FrameInfo frame();
+    std::size_t sdpCount();
 };
 
 class EnginePair {

@@ -240,11 +240,7 @@ void TestCaptureApi::switchingShowsTheSourceToTheReceivingPeer() {
     const int height = pair.receiver.frame().height;
     QCOMPARE(width, desktop_->width() / 2);
     QCOMPARE(height, desktop_->height());
-    std::size_t sdps = 0;
-    {
-        std::lock_guard<std::mutex> lock(pair.sender.mutex);
-        sdps = pair.sender.sdps.size();
-    }
+    const std::size_t sdps = pair.sender.sdpCount();
 
     QCOMPARE(switchDesktopSource(cap, redIndex), ZUWEBRTC_OK);
     const Yuv redYuv = CaptureTestDesktop::toYuv(kRed);
@@ -271,10 +267,7 @@ void TestCaptureApi::switchingShowsTheSourceToTheReceivingPeer() {
     QCOMPARE(pair.receiver.frame().width, width);
     QCOMPARE(pair.receiver.frame().height, height);
     QCOMPARE(pair.receiver.closed.load(), 0);
-    {
-        std::lock_guard<std::mutex> lock(pair.sender.mutex);
-        QCOMPARE(pair.sender.sdps.size(), sdps);
-    }
+    QCOMPARE(pair.sender.sdpCount(), sdps);
     pair.closeReceiver();
     pair.closeSender();
     QCOMPARE(deleteScreenSourceCpaturer(cap), ZUWEBRTC_OK);

@@ -135,11 +135,7 @@ void TestCapturePortal::choosingAgainSwitchesTheLiveShare() {
     enginetest::EnginePair pair;
     pair.start();
     QTRY_VERIFY_WITH_TIMEOUT(enginetest::showsColour(pair.receiver.frame(), 0, kRepainted), 20000);
-    std::size_t sdps = 0;
-    {
-        std::lock_guard<std::mutex> lock(pair.sender.mutex);
-        sdps = pair.sender.sdps.size();
-    }
+    const std::size_t sdps = pair.sender.sdpCount();
     const int closedBefore = m_session->desktopOutput().count("closed");
 
     // The source dialog's refresh, or its switch during a share, on Wayland.
@@ -156,10 +152,7 @@ void TestCapturePortal::choosingAgainSwitchesTheLiveShare() {
     // The earlier cast ends once nothing shows it, so the desktop's indicator shows one.
     QTRY_COMPARE_WITH_TIMEOUT(m_session->desktopOutput().count("closed"), closedBefore + 1, 5000);
     QCOMPARE(pair.receiver.closed.load(), 0);
-    {
-        std::lock_guard<std::mutex> lock(pair.sender.mutex);
-        QCOMPARE(pair.sender.sdps.size(), sdps);
-    }
+    QCOMPARE(pair.sender.sdpCount(), sdps);
     pair.closeReceiver();
     pair.closeSender();
     QCOMPARE(deleteScreenSourceCpaturer(second), ZUWEBRTC_OK);

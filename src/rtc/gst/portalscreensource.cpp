@@ -70,9 +70,6 @@ public:
     static std::shared_ptr<PortalScreenCast> shared();
     // The shared cast as it is now, never starting one.
     static std::shared_ptr<PortalScreenCast> current();
-    static void setRestoreToken(const std::string &token);
-    static std::string restoreToken();
-    static void askAgain();
 
     PortalScreenCast(uint32_t serial, std::string restoreToken)
         : serial_(serial), restoreToken_(std::move(restoreToken)) {}
@@ -159,21 +156,6 @@ std::shared_ptr<PortalScreenCast> PortalScreenCast::shared() {
 std::shared_ptr<PortalScreenCast> PortalScreenCast::current() {
     std::lock_guard<std::mutex> lock(shelf().mutex);
     return shelf().cast;
-}
-
-void PortalScreenCast::setRestoreToken(const std::string &token) {
-    std::lock_guard<std::mutex> lock(shelf().mutex);
-    shelf().restoreToken = token;
-}
-
-std::string PortalScreenCast::restoreToken() {
-    std::lock_guard<std::mutex> lock(shelf().mutex);
-    return shelf().restoreToken;
-}
-
-void PortalScreenCast::askAgain() {
-    std::lock_guard<std::mutex> lock(shelf().mutex);
-    shelf().askAgain = true;
 }
 
 PortalScreenCast::~PortalScreenCast() {
@@ -497,15 +479,18 @@ std::unique_ptr<PortalScreenSource> PortalScreenSource::open() {
 }
 
 void PortalScreenSource::setRestoreToken(const std::string &token) {
-    PortalScreenCast::setRestoreToken(token);
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    shelf().restoreToken = token;
 }
 
 std::string PortalScreenSource::restoreToken() {
-    return PortalScreenCast::restoreToken();
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    return shelf().restoreToken;
 }
 
 void PortalScreenSource::askAgain() {
-    PortalScreenCast::askAgain();
+    std::lock_guard<std::mutex> lock(shelf().mutex);
+    shelf().askAgain = true;
 }
 
 PortalScreenSource::PortalScreenSource(std::shared_ptr<PortalScreenCast> cast)
