@@ -102,6 +102,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
     connect(watchWidget_.get(), &WatchWidget::sigShareJoined, this, &MainWindow::onShareJoined);
     connect(watchWidget_.get(), &WatchWidget::sigQuitShare, this, &MainWindow::onShareExited);
     connect(watchWidget_.get(), &WatchWidget::sigJoinShareFail, this, &MainWindow::onJoinShareFail);
+    connect(watchWidget_.get(), &WatchWidget::sigNotAdmitted, this, &MainWindow::onNotAdmitted);
     connect(watchWidget_.get(), &WatchWidget::sigFullScreenBtnClicked, this, &QWidget::showFullScreen);
     connect(watchWidget_.get(), &WatchWidget::sigNormalBtnClicked, this, &QWidget::showNormal);
 
@@ -197,6 +198,13 @@ void MainWindow::onJoinShareFail() {
     g_logger->flush();
     loadingDialog_->accept();
     MessageDialog message(QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
+    message.adjustSize();
+    centre(&message);
+    message.execAlone();
+}
+
+void MainWindow::onNotAdmitted() {
+    MessageDialog message(QStringLiteral("主持人没有允许你观看这个共享。"));
     message.adjustSize();
     centre(&message);
     message.execAlone();

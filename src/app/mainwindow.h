@@ -47,6 +47,7 @@ private slots:
     void onJoinShareClicked(QString ip, QString nickName);
     void onShareJoined();
     void onJoinShareFail();
+    void onNotAdmitted();
     void onShareExited();
     void onFullScreenBtnClicked();
     void onNormalBtnClicked();

@@ -388,6 +388,12 @@ void OriginatorRtcManager::stopFileTransfer() {
 // ---- projections from members ----
 
 void OriginatorRtcManager::onRequestShareScreen(QString id) {
+    // A member the host has not let in puts no question of its own before the host either.
+    if (m_admission.isWaiting(id)) {
+        g_logger->info("{} asked to project while it waits; refused", id.toStdString());
+        refuseShare(id);
+        return;
+    }
     emit sigRequestShareScreen(id);
 }
 

@@ -1,16 +1,17 @@
 #include "ui/mainwidget.h"
 
 #include <QDebug>
-#include <QSet>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
 
 #include "scan/scanclient.h"
+#include "ui/askbeforewatchingbox.h"
 #include "ui/createsharebutton.h"
 #include "ui/hostwidget.h"
 #include "ui/inputipdialog.h"
@@ -128,6 +129,10 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent) {
     column->setSpacing(8);
     column->addWidget(main_img);
     column->addWidget(widget_createshare, 0, Qt::AlignRight);
+    // Seen before the share starts; the host page has the same switch during the share.
+    auto *askFirst = new AskBeforeWatchingBox(right);
+    askFirst->setStyleSheet(QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}"));
+    column->addWidget(askFirst, 0, Qt::AlignRight);
     auto *centring = new QHBoxLayout;
     centring->addStretch(1);
     centring->addLayout(column);

@@ -14,11 +14,16 @@ MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
     label_nackname->setObjectName(QStringLiteral("label_nackname"));
     label_nackname->setStyleSheet(
         QStringLiteral("color: #333840; font-size: 13px; background: transparent;"));
+    label_state = new QLabel(QStringLiteral("等待中"), this);
+    label_state->setObjectName(QStringLiteral("label_state"));
+    label_state->setStyleSheet(QStringLiteral("color: #D08A1C; font-size: 12px; background: transparent;"));
+    label_state->hide();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 0, 8, 0);
     layout->setSpacing(8);
     layout->addWidget(label_ico);
     layout->addWidget(label_nackname, 1);
+    layout->addWidget(label_state);
     setDeviceType(0);
     setSelected(false);
 }
@@ -55,4 +60,10 @@ void MemberItemWidget::setSelected(bool on) {
     selected_ = on;
     setStyleSheet(on ? QStringLiteral("background-color: #DFEDF8")
                      : QStringLiteral("background-color: #00000000"));
+}
+
+void MemberItemWidget::setWaiting(bool on) {
+    waiting_ = on;
+    label_state->setVisible(on);
+    elideName();
 }

@@ -129,6 +129,7 @@ void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
         auto *row = new MemberItemWidget;
         row->setDeviceType(u.devicetype);
         row->setName(!selfId.isEmpty() && u.id == selfId ? u.nickname + QStringLiteral(" (我)") : u.nickname);
+        row->setWaiting(!u.id.isEmpty() && waiting_.contains(u.id));
         userlistWidget->setItemWidget(item, row);
     }
     label_mem_num->setText(QStringLiteral("当前成员 (%1)").arg(lst.size()));
@@ -136,6 +137,14 @@ void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
     widget_img->setVisible(empty);
     widget_empty->setVisible(empty);
     label_msg->setVisible(empty);
+}
+
+void MemberListWidget::setWaiting(const QSet<QString> &ids) {
+    waiting_ = ids;
+    for (int i = 1; i < userlistWidget->count() && i - 1 < users_.size(); ++i) {
+        if (auto *row = qobject_cast<MemberItemWidget *>(userlistWidget->itemWidget(userlistWidget->item(i))))
+            row->setWaiting(waiting_.contains(users_.at(i - 1).id));
+    }
 }
 
 void MemberListWidget::on_refreshButton_clicked() {
@@ -156,28 +165,41 @@ void MemberListWidget::on_userlistWidget_customContextMenuRequested(QPoint pos) 
         QStringLiteral(" QMenu {    background-color: white; }QMenu::item { background-color: transparent; "
                        "padding:10px 10px; "
                        "margin:0px 0px; color: #0B0B0B; } QMenu::item:selected {color: #5983a5; }      "));
-    QAction *transfer = menu.addAction(QStringLiteral("传输文件"));
+    // A waiting member gets no file; it can be let in instead.
+    if (waiting_.contains(menuMember())) {
+        QAction *admit = menu.addAction(QStringLiteral("允许观看"));
+        connect(admit, &QAction::triggered, this, &MemberListWidget::onAdmitClicked);
+    } else {
+        QAction *transfer = menu.addAction(QStringLiteral("传输文件"));
+        connect(transfer, &QAction::triggered, this, &MemberListWidget::onTransferFileClicked);
+    }
     QAction *cancel = menu.addAction(QStringLiteral("取消共享"));
-    connect(transfer, &QAction::triggered, this, &MemberListWidget::onTransferFileClicked);
     connect(cancel, &QAction::triggered, this, &MemberListWidget::onCancelShareClicked);
     menu.exec(QCursor::pos());
 }
 
-void MemberListWidget::onTransferFileClicked() {
+QString MemberListWidget::menuMember() const {
     // The list may have been rebuilt while the menu was open; then the remembered row is gone.
-    if (!menuItem_)
-        return;
-    const int index = userlistWidget->row(menuItem_) - 1;
-    if (index >= 0 && index < users_.size())
-        emit sigTransferFileClicked(users_.at(index).id);
+    const int index = menuItem_ ? userlistWidget->row(menuItem_) - 1 : -1;
+    return index >= 0 && index < users_.size() ? users_.at(index).id : QString();
+}
+
+void MemberListWidget::onTransferFileClicked() {
+    const QString id = menuMember();
+    if (!id.isEmpty())
+        emit sigTransferFileClicked(id);
 }
 
 void MemberListWidget::onCancelShareClicked() {
-    if (!menuItem_)
-        return;
-    const int index = userlistWidget->row(menuItem_) - 1;
-    if (index >= 0 && index < users_.size())
-        emit sigCancelShareClicked(users_.at(index).id);
+    const QString id = menuMember();
+    if (!id.isEmpty())
+        emit sigCancelShareClicked(id);
+}
+
+void MemberListWidget::onAdmitClicked() {
+    const QString id = menuMember();
+    if (!id.isEmpty())
+        emit sigAdmitClicked(id);
 }
 
 void MemberListWidget::on_userlistWidget_currentItemChanged(QListWidgetItem *current,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QWidget>
 
 #include <memory>
@@ -14,7 +15,7 @@ class QPushButton;
 class SignalingClient;
 
 // Who takes part in the share: the host first, then every user the signaling server reports. In host
-// mode each member row has a menu to send it a file or cut it off.
+// mode each member row has a menu to send it a file (or let it in while it waits) or cut it off.
 class MemberListWidget : public QWidget {
     Q_OBJECT
 
@@ -27,11 +28,15 @@ public:
     void setSignalingClient(std::shared_ptr<SignalingClient> client);
     QStringList memberIds() const;
     QString nickName(const QString &id) const;
+    // The members the host has not let in yet; their rows say so and offer to admit them.
+    void setWaiting(const QSet<QString> &ids);
+    QSet<QString> waiting() const { return waiting_; }
 
 signals:
     void refreshUsersBtnClicked();
     void sigCancelShareClicked(QString id);
     void sigTransferFileClicked(QString id);
+    void sigAdmitClicked(QString id);
 
 public slots:
     void onAlluserRefreshed(QList<SignalingUser> lst);
@@ -41,9 +46,13 @@ private slots:
     void on_userlistWidget_customContextMenuRequested(QPoint pos);
     void onTransferFileClicked();
     void onCancelShareClicked();
+    void onAdmitClicked();
     void on_userlistWidget_currentItemChanged(QListWidgetItem *current, QListWidgetItem *previous);
 
 private:
+    // The member of the row the menu was opened on; empty when that row is gone.
+    QString menuMember() const;
+
     QLabel *label_mem_num;
     QPushButton *refreshButton;
     QListWidget *userlistWidget;
@@ -55,5 +64,6 @@ private:
     std::shared_ptr<SignalingClient> client_;
     bool hostMode_ = false;
     QList<SignalingUser> users_;
+    QSet<QString> waiting_;
     QListWidgetItem *menuItem_ = nullptr;
 };

@@ -40,6 +40,14 @@ QString redButton() {
         "QPushButton:pressed{background-color: #B8413A;}");
 }
 
+QString lightCheckBox() {
+    return QStringLiteral(
+        "QCheckBox{color: white; font-size: 13px; spacing: 6px;}"
+        "QCheckBox::indicator{width: 14px; height: 14px; border: 1px solid white; border-radius: 3px;"
+        "background: transparent;}"
+        "QCheckBox::indicator:checked{background: white; image: url(:/img/check_blue.png);}");
+}
+
 QWidget *memberPanel(QWidget *page, QWidget *list) {
     auto *panel = new QWidget(page);
     panel->setObjectName(QStringLiteral("memwidget"));

@@ -23,6 +23,8 @@ QString openButton();
 QString lightButton();
 QString blueButton();
 QString redButton();
+// A check box in white on the blue tool row.
+QString lightCheckBox();
 
 // The panel at the page's right side that holds the member list (reparented into it).
 QWidget *memberPanel(QWidget *page, QWidget *list);

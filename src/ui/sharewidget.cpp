@@ -10,9 +10,12 @@
 #include <QVBoxLayout>
 
 #include "core/logger.h"
+#include "rtc/originatorrtcmanager.h"
 #include "rtc/rtcmanager.h"
 #include "scan/scanserver.h"
 #include "signaling/signalingclient.h"
+#include "ui/admitmemberdialog.h"
+#include "ui/askbeforewatchingbox.h"
 #include "ui/memberlistwidget.h"
 #include "ui/messagedialog.h"
 #include "ui/mobilephonescreenwidget.h"
@@ -118,7 +121,12 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     btn_transfer->setStyleSheet(pagestyle::lightButton());
     btn_switch->setStyleSheet(pagestyle::lightButton());
     btn_quit->setStyleSheet(pagestyle::redButton());
+    check_admit = new AskBeforeWatchingBox(widget_tools);
+    check_admit->setStyleSheet(pagestyle::lightCheckBox());
+    connect(check_admit, &QCheckBox::clicked, this, &ShareWidget::onAskBeforeWatchingClicked);
     tools->addWidget(label_ip);
+    tools->addSpacing(12);
+    tools->addWidget(check_admit);
     tools->addStretch(1);
     pagestyle::addToolButtons(tools, {btn_transfer, btn_switch, btn_quit});
     column->addWidget(widget_tools);
@@ -133,11 +141,13 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     connect(memberList_, &MemberListWidget::sigCancelShareClicked, this, &ShareWidget::onCencelShareClicked);
     connect(memberList_, &MemberListWidget::sigTransferFileClicked, this,
             &ShareWidget::onTransferFileClicked);
+    connect(memberList_, &MemberListWidget::sigAdmitClicked, this, &ShareWidget::onAdmitClicked);
     setMemListButtonLook(true);
     QMetaObject::connectSlotsByName(this);
 }
 
 ShareWidget::~ShareWidget() {
+    closeAdmitDialog();
     stopPageServer();
     shareScreens_.clear();
     multiDialog_.reset();
@@ -163,6 +173,8 @@ void ShareWidget::centre(QWidget *dialog) const {
 }
 
 void ShareWidget::releaseManager() {
+    closeAdmitDialog();
+    memberList_->setWaiting({});
     client_.reset();
     memberList_->setSignalingClient(nullptr);
     if (!manager_)
@@ -192,6 +204,11 @@ void ShareWidget::createShare() {
     connect(m, &RtcManager::sigFileTransferFail, this, &ShareWidget::onSingleTransferFileFail);
     connect(m, &RtcManager::sigRequestShareScreen, this, &ShareWidget::onRequestShareScreen);
     connect(m, &RtcManager::sigShareScreenClosed, this, &ShareWidget::onShareScreenClosed);
+    if (OriginatorRtcManager *h = host()) {
+        h->setAskBeforeWatching(AskBeforeWatchingBox::stored());
+        connect(h, &OriginatorRtcManager::sigAdmissionQueueChanged, this,
+                &ShareWidget::onAdmissionQueueChanged);
+    }
     m->start();
     QTimer::singleShot(kStartPollMs, Qt::PreciseTimer, this, &ShareWidget::checkStarted);
 }
@@ -316,8 +333,11 @@ void ShareWidget::on_btn_transfer_clicked() {
     // A cancelled file dialog sends nothing and opens no progress dialog.
     if (path.isEmpty())
         return;
-    for (const QString &id : memberList_->memberIds())
-        manager_->transferFile(id, path);
+    const QSet<QString> waiting = memberList_->waiting();
+    for (const QString &id : memberList_->memberIds()) {
+        if (!waiting.contains(id))
+            manager_->transferFile(id, path);
+    }
     multiDialog_ = std::make_unique<MultiTransFileProgressDialog>();
 }
 
@@ -517,4 +537,93 @@ void ShareWidget::on_btn_ctrl_memlist_clicked() {
     memListShown_ = !memListShown_;
     setMemListButtonLook(memListShown_);
     memwidget->setVisible(memListShown_);
+}
+
+OriginatorRtcManager *ShareWidget::host() const {
+    return qobject_cast<OriginatorRtcManager *>(manager_.get());
+}
+
+void ShareWidget::onAskBeforeWatchingClicked(bool ask) {
+    g_logger->info("ShareWidget, ask before someone watches: {}", ask ? "on" : "off");
+    // Turned off during a share, it lets in everyone who waits.
+    if (OriginatorRtcManager *h = host())
+        h->setAskBeforeWatching(ask);
+}
+
+void ShareWidget::onAdmissionQueueChanged() {
+    OriginatorRtcManager *h = host();
+    QSet<QString> waiting;
+    if (h) {
+        for (const AdmissionQueue::Member &m : h->waitingMembers())
+            waiting.insert(m.id);
+    }
+    memberList_->setWaiting(waiting);
+    askNextWaiting();
+}
+
+void ShareWidget::askNextWaiting() {
+    OriginatorRtcManager *h = host();
+    const QList<AdmissionQueue::Member> waiting = h ? h->waitingMembers() : QList<AdmissionQueue::Member>();
+    if (admitDialog_) {
+        if (!waiting.isEmpty() && waiting.first().id == admitDialog_->memberId()) {
+            admitDialog_->setWaitingCount(waiting.size());
+            return;
+        }
+        // The member asked about left (or was answered from the member list).
+        closeAdmitDialog();
+    }
+    if (waiting.isEmpty())
+        return;
+    admitDialog_ = std::make_unique<AdmitMemberDialog>(waiting.first());
+    admitDialog_->setWaitingCount(waiting.size());
+    connect(admitDialog_.get(), &QDialog::finished, this, &ShareWidget::onAdmitAnswered);
+    admitDialog_->adjustSize();
+    centre(admitDialog_.get());
+    admitDialog_->open();
+}
+
+void ShareWidget::closeAdmitDialog() {
+    if (!admitDialog_)
+        return;
+    AdmitMemberDialog *dialog = admitDialog_.release();
+    disconnect(dialog, nullptr, this, nullptr);
+    dialog->withdraw();
+    dialog->deleteLater();
+}
+
+void ShareWidget::onAdmitAnswered(int answer) {
+    if (!admitDialog_)
+        return;
+    const QString id = admitDialog_->memberId();
+    AdmitMemberDialog *dialog = admitDialog_.release();
+    disconnect(dialog, nullptr, this, nullptr);
+    // Deleted once its own finished signal has returned.
+    dialog->deleteLater();
+    OriginatorRtcManager *h = host();
+    if (!h)
+        return;
+    switch (answer) {
+        case AdmitMemberDialog::Admit:
+            g_logger->info("ShareWidget, admit member(id:{})", id.toStdString());
+            h->admit(id);
+            break;
+        case AdmitMemberDialog::AdmitAll:
+            g_logger->info("ShareWidget, admit all waiting members");
+            h->admitAllWaiting();
+            break;
+        case AdmitMemberDialog::Refuse:
+            g_logger->info("ShareWidget, refuse member(id:{})", id.toStdString());
+            h->refuse(id);
+            break;
+        default:
+            break;
+    }
+    askNextWaiting();
+}
+
+void ShareWidget::onAdmitClicked(QString id) {
+    if (OriginatorRtcManager *h = host()) {
+        g_logger->info("ShareWidget, admit member(id:{})", id.toStdString());
+        h->admit(id);
+    }
 }

@@ -6,7 +6,10 @@
 
 #include <memory>
 
+class AdmitMemberDialog;
+class AskBeforeWatchingBox;
 class AttendeePageServer;
+class OriginatorRtcManager;
 class QLabel;
 class QPushButton;
 class MemberListWidget;
@@ -45,6 +48,8 @@ public:
     QWidget *mainArea() const { return widget_main; }
     // Serves the browser attendee's page while a share runs; null otherwise.
     AttendeePageServer *pageServer() const { return pageServer_.get(); }
+    // The open question whether a waiting member may watch; null when none is asked.
+    AdmitMemberDialog *admitDialog() const { return admitDialog_.get(); }
 
 signals:
     void sigShareCreated();
@@ -74,6 +79,10 @@ private slots:
     void onShareWidgetClosed();
     void onShareScreenClosed(QString id);
     void on_btn_ctrl_memlist_clicked();
+    void onAskBeforeWatchingClicked(bool ask);
+    void onAdmissionQueueChanged();
+    void onAdmitAnswered(int answer);
+    void onAdmitClicked(QString id);
 
 private:
     void centre(QWidget *dialog) const;
@@ -89,12 +98,17 @@ private:
     void startPageServer();
     void stopPageServer();
     void showPageAddress(const QString &ip);
+    OriginatorRtcManager *host() const;
+    // Asks about the first waiting member, one question at a time, in the order they came.
+    void askNextWaiting();
+    void closeAdmitDialog();
 
     QWidget *widget_main;
     QLabel *label_msg;
     QPushButton *btn_ctrl_memlist;
     QWidget *widget_tools;
     QLabel *label_ip;
+    AskBeforeWatchingBox *check_admit;
     QPushButton *btn_transfer;
     QPushButton *btn_switch;
     QPushButton *btn_quit;
@@ -112,6 +126,7 @@ private:
     QString localIp_;
     std::unique_ptr<SingleTransFileProgressDialog> singleDialog_;
     std::unique_ptr<MultiTransFileProgressDialog> multiDialog_;
+    std::unique_ptr<AdmitMemberDialog> admitDialog_;
     QHash<QString, std::shared_ptr<MobilePhoneScreenWidget>> shareScreens_;
     bool memListShown_ = true;
     // The member whose share request is being asked about, empty when none is.

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -45,6 +46,11 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     auto *tools = new QHBoxLayout(toolsWidget);
     tools->setContentsMargins(16, 0, 16, 0);
     tools->setSpacing(12);
+    label_admission = new QLabel(QStringLiteral("正在等待主持人允许你观看…"), toolsWidget);
+    label_admission->setObjectName(QStringLiteral("label_admission"));
+    label_admission->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
+    label_admission->hide();
+    tools->addWidget(label_admission);
     tools->addStretch(1);
     pushButton = new QPushButton(QStringLiteral("文件路径"), toolsWidget);
     pushButton->setObjectName(QStringLiteral("pushButton"));
@@ -88,6 +94,9 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     connect(tool_, &WatchToolWidget::sigCtrlMemListBtnClicked, this, &WatchWidget::onCtrlMemlistBtnClicked);
     connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
             &WatchWidget::onRefreshUsersBtnClicked);
+    admissionTimer_.setSingleShot(true);
+    admissionTimer_.setInterval(kAdmissionWaitMs);
+    connect(&admissionTimer_, &QTimer::timeout, this, &WatchWidget::onAdmissionTimeout);
     QMetaObject::connectSlotsByName(this);
 }
 
@@ -109,6 +118,10 @@ void WatchWidget::centre(QWidget *dialog) const {
 }
 
 void WatchWidget::releaseManager() {
+    admissionTimer_.stop();
+    label_admission->hide();
+    if (client_)
+        disconnect(client_.get(), nullptr, this, nullptr);
     client_.reset();
     memberList_->setSignalingClient(nullptr);
     if (!manager_)
@@ -133,6 +146,9 @@ void WatchWidget::joinShare(const QString &ip, const QString &nickName) {
     if (client_) {
         client_->setNickName(nickName);
         memberList_->setSignalingClient(client_);
+        // The client tells only what its host says; it emits on its own thread.
+        connect(client_.get(), &SignalingClient::sigAdmissionWaiting, this, &WatchWidget::onAdmissionWaiting);
+        connect(client_.get(), &SignalingClient::sigAdmitted, this, &WatchWidget::onAdmitted);
     }
     memberList_->onAlluserRefreshed({});
     manager_->setServerIp(ip);
@@ -181,6 +197,29 @@ void WatchWidget::onRtcStoped() {
 void WatchWidget::clear() {
     releaseManager();
     memberList_->onAlluserRefreshed({});
+}
+
+void WatchWidget::onAdmissionWaiting() {
+    if (!manager_ || admissionTimer_.isActive())
+        return;
+    g_logger->info("WatchWidget, waiting for the host to let us in");
+    label_admission->show();
+    admissionTimer_.start();
+}
+
+void WatchWidget::onAdmitted() {
+    if (admissionTimer_.isActive())
+        g_logger->info("WatchWidget, the host let us in");
+    admissionTimer_.stop();
+    label_admission->hide();
+}
+
+void WatchWidget::onAdmissionTimeout() {
+    g_logger->info("WatchWidget, the host did not let us in");
+    label_admission->hide();
+    if (manager_)
+        manager_->stop();
+    emit sigNotAdmitted();
 }
 
 void WatchWidget::on_btn_quit_clicked() {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
 
+class QLabel;
 class QPushButton;
 class MemberListWidget;
 class ReceiveFileDialog;
@@ -20,6 +22,8 @@ class WatchWidget : public QWidget {
 public:
     static constexpr quint16 kServerPort = 5678;
     static constexpr int kJoinTimeoutMs = 5000;
+    // How long the page waits for a host that asks before someone watches to let it in.
+    static constexpr int kAdmissionWaitMs = 120000;
 
     explicit WatchWidget(QWidget *parent = nullptr);
     ~WatchWidget() override;
@@ -34,11 +38,15 @@ public:
     WatchToolWidget *toolWidget() const { return tool_; }
     std::shared_ptr<VideoWidgetInterface> videoView() const { return view_; }
     MemberListWidget *memberList() const { return memberList_; }
+    // Whether the page says that the host has not let it in yet.
+    bool waitsForAdmission() const { return admissionTimer_.isActive(); }
 
 signals:
     void sigShareJoined();
     void sigQuitShare();
     void sigJoinShareFail();
+    // The host did not let this attendee in within kAdmissionWaitMs; the page has left the share.
+    void sigNotAdmitted();
     void sigFullScreenBtnClicked();
     void sigNormalBtnClicked();
 
@@ -54,6 +62,9 @@ private slots:
     void onReceiveFileProgressChanged(QString id, int value);
     void onReceiveFileFail(QString id, QString error);
     void on_pushButton_clicked();
+    void onAdmissionWaiting();
+    void onAdmitted();
+    void onAdmissionTimeout();
 
 private:
     Q_INVOKABLE void clear();
@@ -63,6 +74,7 @@ private:
 
     QWidget *viewWidget;
     QWidget *toolsWidget;
+    QLabel *label_admission;
     QPushButton *pushButton;
     QPushButton *btn_quit;
     QWidget *memwidget;
@@ -76,4 +88,5 @@ private:
     std::shared_ptr<SignalingClient> client_;
     std::unique_ptr<ReceiveFileDialog> receiveDialog_;
     bool fullScreen_ = false;
+    QTimer admissionTimer_;
 };

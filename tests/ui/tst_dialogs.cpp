@@ -9,8 +9,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "pinlibraries.h"
 #include "stylesheetwatch.h"
+#include "support/pinlibraries.h"
 #include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/messagedialog.h"

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "pinlibraries.h"
+#include "support/pinlibraries.h"
 #include "ui/framelesswidgethelper.h"
 
 // Xlib's macros (None, CursorShape, Bool) clash with Qt names; it comes last.

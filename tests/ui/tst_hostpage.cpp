@@ -1,22 +1,33 @@
 // The host page's way in for browser attendees: while a share runs on host 1 of the namespace LAN,
 // the page shows the attendee page's address and its QR code, the page answers at that address,
-// and both go when the share ends by the quit button or when the page itself goes.
+// and both go when the share ends by the quit button or when the page itself goes. With "ask
+// before someone watches" on, the page asks about each desktop attendee in turn while the
+// attendee's page says that it waits.
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QScreen>
 #include <QTcpSocket>
 
 #include <memory>
 
-#include "pinlibraries.h"
+#include "rtc/attendeertcmanager.h"
+#include "rtc/originatorrtcmanager.h"
 #include "rtc/rtcmanager.h"
+#include "support/pinlibraries.h"
 #include "support/testlan.h"
 #include "support/testsupport.h"
+#include "ui/admitmemberdialog.h"
+#include "ui/askbeforewatchingbox.h"
+#include "ui/memberitemwidget.h"
+#include "ui/memberlistwidget.h"
 #include "ui/quitsharedialog.h"
 #include "ui/sharewidget.h"
+#include "ui/watchwidget.h"
 #include "uiscript.h"
 #include "web/attendeepageqr.h"
 #include "web/attendeepageserver.h"
@@ -58,6 +69,7 @@ class TestHostPage : public QObject {
 
 private:
     std::unique_ptr<TestLan> lan_;
+    QTemporaryDir config_;
 
     // Starts a share on the page and waits until it shows the host's LAN address.
     void startShare(ShareWidget *page) {
@@ -68,16 +80,29 @@ private:
                                   20000);
     }
 
-    void save(ShareWidget *page) {
+    // What the user sees where the widget is, dialogs over it included.
+    void save(QWidget *page, const QString &name) {
         QString dir = qEnvironmentVariable("ZU_SCREENSHOT_DIR");
         if (dir.isEmpty())
             return;
         QVERIFY(QDir().mkpath(dir));
-        QVERIFY(page->grab().save(QDir(dir).filePath("host-webpage.png")));
+        const QRect r = page->frameGeometry();
+        const QPixmap shot =
+            QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+        QVERIFY(shot.save(QDir(dir).filePath(name + ".png")));
+    }
+    static int waitingRows(ShareWidget *page) {
+        int n = 0;
+        for (MemberItemWidget *row : page->memberList()->findChildren<MemberItemWidget *>())
+            n += row->isWaiting() && child<QLabel>(row, "label_state")->isVisible();
+        return n;
     }
 
 private slots:
     void initTestCase() {
+        // The switch is kept in the settings: the test's own.
+        QVERIFY(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
         if (!testsupport::inTestNamespace())
             return;
         lan_ = std::make_unique<TestLan>(1);
@@ -121,7 +146,7 @@ private slots:
         QVERIFY(url->width() >= url->sizeHint().width());
         QVERIFY(panel->geometry().bottom() < page.mainArea()->height());
         QCOMPARE(httpStatus(kPageUrl), 200);
-        save(&page);
+        save(&page, "host-webpage");
 
         // The quit button, cancelled once, then confirmed.
         UiScript script(30000);
@@ -152,6 +177,76 @@ private slots:
         QVERIFY(!page.pageServer());
         QVERIFY(refused(kHostIp, AttendeePageServer::kPort));
         QTRY_VERIFY_WITH_TIMEOUT(!page.sessionManager(), 20000);
+    }
+
+    void asksBeforeSomeoneWatches() {
+        ZU_REQUIRE_TEST_NAMESPACE();
+        TestLan::Enter in(*lan_, 1);
+        QVERIFY(in.ok());
+        AskBeforeWatchingBox::store(true);
+        ShareWidget page;
+        page.setGeometry(40, 40, 900, 520);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page, 20000));
+        QVERIFY(child<QCheckBox>(&page, "check_admit")->isChecked());
+        startShare(&page);
+        auto *host = qobject_cast<OriginatorRtcManager *>(page.sessionManager());
+        QVERIFY(host && host->asksBeforeWatching());
+
+        WatchWidget first, second;
+        first.setGeometry(980, 40, 900, 520);
+        second.setGeometry(980, 600, 900, 420);
+        first.show();
+        second.show();
+        first.joinShare(kHostIp, QStringLiteral("观众甲"));
+        QTRY_VERIFY_WITH_TIMEOUT(page.admitDialog() && page.admitDialog()->isVisible(), 20000);
+        AdmitMemberDialog *asking = page.admitDialog();
+        const QString question = child<QLabel>(asking, "label_msg")->text();
+        QVERIFY2(question.contains(QStringLiteral("观众甲")) && question.contains(kHostIp) &&
+                     question.contains(QStringLiteral("电脑")),
+                 qPrintable(question));
+        QTRY_VERIFY_WITH_TIMEOUT(first.waitsForAdmission(), 10000);
+        QVERIFY(child<QLabel>(&first, "label_admission")->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(waitingRows(&page), 1, 10000);
+
+        // A second one waits behind the first: still one question, now offering to admit both.
+        second.joinShare(kHostIp, QStringLiteral("观众乙"));
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(asking, "btn_admit_all")->isVisible(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(waitingRows(&page), 2, 10000);
+        QCOMPARE(page.admitDialog(), asking);
+        QVERIFY(host->attendeeIds().isEmpty());
+        QVERIFY(static_cast<AttendeeRtcManager *>(first.sessionManager())->fileTransferor() == nullptr);
+        QTest::qWait(300);  // the dialog's first paint
+        save(&page, "host-admission");
+        save(&first, "watch-admission");
+
+        QTest::mouseClick(child<QPushButton>(asking, "btn_admit"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!first.waitsForAdmission(), 10000);
+        QVERIFY(!child<QLabel>(&first, "label_admission")->isVisible());
+        auto *firstManager = static_cast<AttendeeRtcManager *>(first.sessionManager());
+        QTRY_VERIFY_WITH_TIMEOUT(firstManager->fileTransferor() != nullptr, 20000);
+        QCOMPARE(host->attendeeIds().size(), 1);
+
+        QTRY_VERIFY_WITH_TIMEOUT(page.admitDialog() && page.admitDialog()->isVisible(), 10000);
+        QVERIFY(!child<QPushButton>(page.admitDialog(), "btn_admit_all")->isVisible());
+        QSignalSpy refused(&second, &WatchWidget::sigQuitShare);
+        QTest::mouseClick(child<QPushButton>(page.admitDialog(), "btn_refuse"), Qt::LeftButton);
+        QVERIFY(refused.wait(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(waitingRows(&page), 0, 10000);
+        QVERIFY(!page.admitDialog());
+        QCOMPARE(host->attendeeIds().size(), 1);
+        QVERIFY(first.sessionManager() && firstManager->peerConnection() > 0);
+
+        // Switched off on the page during the share: the next one watches unasked.
+        QTRY_VERIFY_WITH_TIMEOUT(!second.sessionManager(), 10000);
+        QTest::mouseClick(child<QCheckBox>(&page, "check_admit"), Qt::LeftButton);
+        QVERIFY(!host->asksBeforeWatching() && !AskBeforeWatchingBox::stored());
+        second.joinShare(kHostIp, QStringLiteral("观众乙"));
+        QTRY_COMPARE_WITH_TIMEOUT(host->attendeeIds().size(), 2, 20000);
+        QVERIFY(!page.admitDialog() && !second.waitsForAdmission());
+        QSignalSpy quit(&page, &ShareWidget::sigQuitShare);
+        page.sessionManager()->stop();
+        QVERIFY(quit.wait(20000));
     }
 
     void pageServerEndsWithThePage() {

@@ -8,9 +8,9 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include "pinlibraries.h"
 #include "signaling/signalingclient.h"
 #include "stylesheetwatch.h"
+#include "support/pinlibraries.h"
 #include "support/testsupport.h"
 #include "ui/memberitemwidget.h"
 #include "ui/memberlistwidget.h"

@@ -4,8 +4,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "pinlibraries.h"
 #include "stylesheetwatch.h"
+#include "support/pinlibraries.h"
 #include "ui/mobilephonescreenwidget.h"
 #include "ui/mobilephonetoolwidget.h"
 #include "video/argbframe.h"

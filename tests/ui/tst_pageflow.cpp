@@ -23,10 +23,10 @@
 
 #include "mainwindow.h"
 #include "patternwindow.h"
-#include "pinlibraries.h"
 #include "rtc/attendeertcmanager.h"
 #include "rtc/originatorrtcmanager.h"
 #include "scan/scanserver.h"
+#include "support/pinlibraries.h"
 #include "support/testlan.h"
 #include "support/testsupport.h"
 #include "ui/appwindowwidget.h"

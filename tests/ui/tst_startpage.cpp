@@ -16,7 +16,7 @@
 
 #include "mainwindow.h"
 #include "patternwindow.h"
-#include "pinlibraries.h"
+#include "support/pinlibraries.h"
 #include "support/testlan.h"
 #include "support/testsupport.h"
 #include "ui/appwindowwidget.h"

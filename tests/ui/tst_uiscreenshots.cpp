@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "pinlibraries.h"
 #include "stylesheetwatch.h"
+#include "support/pinlibraries.h"
 #include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/memberlistwidget.h"

@@ -1,15 +1,12 @@
 // The probe on a display whose contexts are OpenGL ES: a context is made and made current, but it
 // offers no desktop OpenGL 1.0 functions, so the process takes the software path.
-#include <dlfcn.h>
-#include <link.h>
-
-#include <cstring>
 
 #include <QApplication>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <QtTest>
 
+#include "support/pinlibraries.h"
 #include "video/openglhelper.h"
 #include "video/videoframefactory.h"
 
@@ -22,14 +19,7 @@ private slots:
         QObject owner;
         QVERIFY(!OpenGLHelper::isSupported());
         QVERIFY(OpenGLHelper::init(&owner));
-        // See tst_videoviews: keep Mesa's driver mapped so that its lasting allocations stay named.
-        dl_iterate_phdr(
-            [](dl_phdr_info *info, size_t, void *) {
-                if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                    dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-                return 0;
-            },
-            nullptr);
+        pinLoadedLibraries();
         const auto contexts = owner.findChildren<QOpenGLContext *>();
         QCOMPARE(contexts.size(), 1);
         QVERIFY(contexts.first()->isOpenGLES());

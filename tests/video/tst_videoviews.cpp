@@ -1,10 +1,6 @@
 // Both views on the harness's X server (Xvfb with Mesa): colours, letterbox bars, size signal,
 // odd sizes and delivery from another thread while painting. Pictures are saved for inspection.
-#include <dlfcn.h>
-#include <link.h>
-
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include <QApplication>
@@ -12,6 +8,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "support/pinlibraries.h"
 #include "testpicture.h"
 #include "video/framepair.h"
 #include "video/openglhelper.h"
@@ -52,19 +49,6 @@ QString describe(QColor got, QColor want) {
 
 const QColor kClear(59, 59, 64);  // 0.23, 0.23, 0.25
 
-// Mesa unloads its driver when the last context goes, and LeakSanitizer then sees the driver's
-// own lasting allocations as leaks of an unknown module that no suppression can name. Keeping the
-// already loaded driver mapped lets lsan.supp's Mesa entries apply.
-void pinMesaDrivers() {
-    dl_iterate_phdr(
-        [](dl_phdr_info *info, size_t, void *) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
 }  // namespace
 
 class TestVideoViews : public QObject {
@@ -76,7 +60,7 @@ private slots:
         QVERIFY(!OpenGLHelper::isSupported());
         QVERIFY(OpenGLHelper::init(&m_owner));
         m_gl = OpenGLHelper::isSupported();
-        pinMesaDrivers();
+        pinLoadedLibraries();
         qInfo("OpenGL supported: %s", m_gl ? "yes" : "no");
     }
 

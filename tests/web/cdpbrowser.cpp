@@ -23,6 +23,10 @@ QString CdpBrowser::chromiumPath() {
 }
 
 bool CdpBrowser::launch(int width, int height, QString *error) {
+    // A browser launched before says where it listened too.
+    m_output.clear();
+    m_replies.clear();
+    m_sessionId.clear();
     m_profile = std::make_unique<QTemporaryDir>();
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);

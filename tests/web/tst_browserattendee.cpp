@@ -1,7 +1,9 @@
 // A phone-sized headless Chromium joins a share of `zushare-cli host --synthetic` through the page
 // the host serves: it waits while the share is full, watches the synthetic picture, is listed as a
 // member, saves the file the host sends byte for byte, watches beside a desktop attendee, and says
-// that the share ended when the host quits. Everything runs inside the test namespace.
+// that the share ended when the host quits; with a host that asks before someone watches, it says
+// that it waits and gets no picture until the host lets it in. Everything runs inside the test
+// namespace.
 
 #include <QDir>
 #include <QJsonArray>
@@ -54,6 +56,7 @@ public:
         return {};
     }
     QString report() { return lines().join(" | ") + " || " + QString::fromUtf8(m_errors.right(1500)); }
+    void write(const QByteArray &line) { m_process.write(line + "\n"); }
     void terminate() { m_process.terminate(); }
     bool waitForFinished(int ms) { return m_process.waitForFinished(ms); }
     ~Tool() {
@@ -83,6 +86,7 @@ class TestBrowserAttendee : public QObject {
 
 private slots:
     void phoneBrowserJoinsWatchesAndReceivesAFile();
+    void waitsUntilTheHostLetsItIn();
 
 private:
     QString state() { return m_browser.evaluate("document.body.dataset.state").toString(); }
@@ -260,6 +264,41 @@ void TestBrowserAttendee::phoneBrowserJoinsWatchesAndReceivesAFile() {
     QCOMPARE(m_browser.evaluate("document.getElementById('nickname').value").toString(), kNickname);
     again.terminate();
     QVERIFY(again.waitForFinished(15000));
+    m_browser.close();
+}
+
+void TestBrowserAttendee::waitsUntilTheHostLetsItIn() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    if (CdpBrowser::chromiumPath().isEmpty())
+        QSKIP("Debian's chromium package is not installed");
+    Tool host;
+    QVERIFY(host.start({"host", "--synthetic", "--size", "320x240", "--port", "0", "--web-port", "0",
+                        "--no-discovery", "--admit", "ask"}));
+    const QString signalingPort = host.waitFor("^share started on port (\\d+)$", 20000);
+    const QString pageUrl = host.waitFor("^attendee page (http://\\S+/)$", 5000);
+    QVERIFY2(!signalingPort.isEmpty() && !pageUrl.isEmpty(), qPrintable(host.report()));
+    QString error;
+    QVERIFY2(m_browser.launch(640, 480, &error), qPrintable(error));
+    const QString webPort = QRegularExpression(":(\\d+)/$").match(pageUrl).captured(1);
+    QVERIFY(m_browser.navigate(
+        QString("http://%1:%2/?port=%3").arg(testsupport::addressA(), webPort, signalingPort)));
+    m_browser.evaluate("document.getElementById('nickname').value = 'guest'");
+    QVERIFY(m_browser.evaluate("document.getElementById('join-button').click(), true").toBool());
+
+    QVERIFY2(!host.waitFor("^waiting \\S+ guest \\S+ browser \\(1 waiting\\): admit", 20000).isEmpty(),
+             qPrintable(report(host)));
+    QTRY_VERIFY2_WITH_TIMEOUT(state() == "admission", qPrintable(report(host)), 10000);
+    QCOMPARE(m_browser.evaluate("document.getElementById('notice-text').textContent").toString(),
+             QStringLiteral("正在等待主持人允许你观看…"));
+    // Nothing to wait for: what is checked is that no picture comes.
+    QTest::qWait(2000);
+    QCOMPARE(m_browser.evaluate("document.getElementById('screen').videoWidth").toInt(), 0);
+    QCOMPARE(state(), QString("admission"));
+
+    host.write("y");
+    QTRY_VERIFY2_WITH_TIMEOUT(state() == "watching", qPrintable(report(host)), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser.evaluate("document.getElementById('screen').videoWidth").toInt(), 320,
+                              10000);
     m_browser.close();
 }
 

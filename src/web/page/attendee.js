@@ -10,6 +10,8 @@
   const LOST_RETRY_MS = 1000;
   const ENDED_RETRY_MS = 5000;
   const FULL_RETRY_MS = 10000;
+  // How long a host that asks before someone watches may leave us waiting.
+  const ADMISSION_WAIT_MS = 120000;
   const NICKNAME_KEY = 'zushare.nickname';
 
   const $ = (id) => document.getElementById(id);
@@ -21,6 +23,8 @@
   const texts = {
     connecting: ['正在连接', '正在连接主持人的共享…'],
     waiting: ['正在加入', '已连接，正在等待主持人的画面…'],
+    admission: ['等待主持人同意', '正在等待主持人允许你观看…'],
+    notadmitted: ['未获允许', '主持人没有允许你观看这个共享。'],
     ended: ['共享已结束', '主持人已结束共享或将你移出了共享。'],
     gone: ['共享已结束', '主持人已结束共享，重新开始共享时会自动加入。'],
     lost: ['连接已断开', '与主持人的连接中断，正在自动重新连接…'],
@@ -38,9 +42,9 @@
       $('notice-title').textContent = texts[state][0];
       $('notice-text').textContent = texts[state][1];
     }
-    $('rejoin').hidden = state !== 'ended' && state !== 'gone';
+    $('rejoin').hidden = state !== 'ended' && state !== 'gone' && state !== 'notadmitted';
     // Both say the share ended; "gone" keeps looking for a new one.
-    if (state === 'gone') document.body.dataset.state = 'ended';
+    if (state === 'gone' || state === 'notadmitted') document.body.dataset.state = 'ended';
   }
 
   // Signaling texts are written the way the desktop program writes them: keys in ascending order,
@@ -65,6 +69,7 @@
       this.pendingCandidates = [];
       this.ownerTimer = 0;
       this.retryTimer = 0;
+      this.admissionTimer = 0;
       this.stopped = false;
       this.wasJoined = false;
     }
@@ -133,6 +138,19 @@
             this.onCandidate({ candidate: payload.candidate,
                                sdpMLineIndex: Number.isInteger(payload.sdp_mline_index) ? payload.sdp_mline_index : 0,
                                sdpMid: typeof payload.sdp_mid === 'string' ? payload.sdp_mid : null });
+          break;
+        case 'admit_wait':
+          if (sender === this.ownerId && this.ownerId !== '' && !this.admissionTimer) {
+            setState('admission');
+            this.admissionTimer = setTimeout(() => this.notAdmitted(), ADMISSION_WAIT_MS);
+          }
+          break;
+        case 'admit_ok':
+          if (sender === this.ownerId && this.ownerId !== '' && this.admissionTimer) {
+            clearTimeout(this.admissionTimer);
+            this.admissionTimer = 0;
+            setState('waiting');
+          }
           break;
         case 'allUser':
           if (Array.isArray(payload)) showMembers(payload.length);
@@ -207,8 +225,18 @@
       try { await this.pc.addIceCandidate(c); } catch (e) { console.warn('candidate refused', e); }
     }
 
+    notAdmitted() {
+      this.admissionTimer = 0;
+      this.stopped = true;
+      if (this.ws) this.ws.close(1000);
+      this.closePeer();
+      setState('notadmitted');
+    }
+
     closePeer() {
       clearTimeout(this.ownerTimer);
+      clearTimeout(this.admissionTimer);
+      this.admissionTimer = 0;
       if (this.receiver) this.receiver.close();
       if (this.pc) this.pc.close();
       this.pc = this.dc = this.receiver = null;

@@ -1,0 +1,62 @@
+#include "ui/admitmemberdialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/dialogchrome.h"
+#include "ui/framelesswidgethelper.h"
+#include "ui/uistyle.h"
+
+AdmitMemberDialog::AdmitMemberDialog(const AdmissionQueue::Member &member, QWidget *parent)
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_member(member) {
+    setObjectName(QStringLiteral("AdmitMemberDialog"));
+    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setMinimumSize(340, 190);
+    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
+                                         QStringLiteral("有人想观看"));
+    m_message = c.addMessage(QStringLiteral("label_msg"),
+                             QStringLiteral("%1\n%2 · %3\n想观看你的共享，是否允许？")
+                                 .arg(member.nickname, member.address, kindText(member.kind)));
+    m_others = new QLabel(c.body);
+    m_others->setObjectName(QStringLiteral("label_others"));
+    m_others->setAlignment(Qt::AlignCenter);
+    m_others->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
+    c.bodyLayout->insertWidget(c.bodyLayout->indexOf(m_message) + 1, m_others);
+    QPushButton *refuse = c.addButton(QStringLiteral("btn_refuse"), QStringLiteral("拒绝"), false);
+    m_admitAll = c.addButton(QStringLiteral("btn_admit_all"), QStringLiteral("全部允许"), false);
+    QPushButton *admit = c.addButton(QStringLiteral("btn_admit"), QStringLiteral("允许"), true);
+    refuse->setDefault(true);
+    connect(refuse, &QPushButton::clicked, this, [this] { done(Refuse); });
+    connect(admit, &QPushButton::clicked, this, [this] { done(Admit); });
+    connect(m_admitAll, &QPushButton::clicked, this, [this] { done(AdmitAll); });
+    connect(c.closeButton, &QPushButton::clicked, this, [this] { done(Refuse); });
+    m_helper.reset(DialogChrome::makeHelper(this, c.closeButton));
+    setWaitingCount(1);
+}
+
+AdmitMemberDialog::~AdmitMemberDialog() = default;
+
+void AdmitMemberDialog::setWaitingCount(int count) {
+    const int others = count - 1;
+    m_others->setText(others > 0 ? QStringLiteral("另有 %1 人在等待").arg(others) : QString());
+    m_others->setVisible(others > 0);
+    m_admitAll->setVisible(others > 0);
+}
+
+QString AdmitMemberDialog::kindText(AdmissionQueue::Kind kind) {
+    switch (kind) {
+        case AdmissionQueue::Kind::Mobile:
+            return QStringLiteral("手机");
+        case AdmissionQueue::Kind::Browser:
+            return QStringLiteral("浏览器");
+        case AdmissionQueue::Kind::Desktop:
+            break;
+    }
+    return QStringLiteral("电脑");
+}
+
+void AdmitMemberDialog::paintEvent(QPaintEvent *event) {
+    QDialog::paintEvent(event);
+    uistyle::paintFramelessBorder(this);
+}
