@@ -103,8 +103,11 @@ bool CliHost::start() {
     connect(m_manager->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             &CliHost::onMembers);
     m_host->setAskBeforeWatching(m_options.askAdmission);
+    SetShareSound(m_options.sound);
     if (m_options.askAdmission) {
         connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
+    }
+    if (m_options.askAdmission || m_options.sound != ZUWEBRTC_SOUND_NONE) {
         m_answers = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
         connect(m_answers.get(), &QSocketNotifier::activated, this, [this] {
             char chunk[256];
@@ -191,6 +194,11 @@ void CliHost::askNextWaiting() {
 }
 
 void CliHost::onAnswerLine(const QByteArray &line) {
+    if (line == "mute" || line == "unmute") {
+        MuteShareSound(line == "mute");
+        say(QStringLiteral("sound %1").arg(line == "mute" ? "muted" : "on"));
+        return;
+    }
     if (m_asked.isEmpty()) {
         return;
     }

@@ -29,6 +29,8 @@ public:
         bool discovery = true;
         // Ask on standard input before each member watches ("y", "n", or "a" for all waiting).
         bool askAdmission = false;
+        // ZUWEBRTC_SOUND_*: what the members that ask for sound hear.
+        int sound = 0;
     };
 
     explicit CliHost(const Options &options);

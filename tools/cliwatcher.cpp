@@ -53,6 +53,14 @@ void CliWatcher::start() {
     m_manager->setServerPort(m_options.port);
     m_manager->setVideoWidget(m_sink);
     m_manager->signalingClient()->setNickName(m_options.nickname);
+    if (!m_options.soundPath.isEmpty()) {
+        if (!m_sound.open(m_options.soundPath)) {
+            std::fprintf(stderr, "zushare-cli: cannot write %s\n", m_options.soundPath.toUtf8().constData());
+        }
+        m_attendee->setSoundSink([this](const int16_t *samples, int frames, int channels, int rate) {
+            m_sound.write(samples, frames, channels, rate);
+        });
+    }
     connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
         m_started = true;
         m_joinTimer.stop();
@@ -131,6 +139,11 @@ void CliWatcher::report() {
         if (m_attendee) {
             say(QStringLiteral("join steps (ms): %1").arg(m_attendee->joinSteps()));
         }
+    }
+    const qint64 sound = m_sound.framesWritten();
+    if (sound > m_soundReported) {
+        say(QStringLiteral("sound frames=%1").arg(sound));
+        m_soundReported = sound;
     }
     if (r.total > 0) {
         QString line = QStringLiteral("frames fps=%1 size=%2x%3 total=%4")

@@ -6,6 +6,8 @@
 #include <QVector>
 #include <memory>
 
+#include "wavwriter.h"
+
 class AttendeeRtcManager;
 class CliFrameSink;
 class RtcManager;
@@ -23,6 +25,8 @@ public:
         int saveEvery = 30;
         bool stamps = false;
         int joinTimeoutMs = 5000;
+        // Where the host's sound goes (a WAV file); empty: the offer asks for none.
+        QString soundPath;
     };
 
     explicit CliWatcher(const Options &options);
@@ -43,6 +47,8 @@ private:
     std::unique_ptr<RtcManager> m_manager;
     AttendeeRtcManager *m_attendee = nullptr;
     std::shared_ptr<CliFrameSink> m_sink;
+    WavWriter m_sound;
+    qint64 m_soundReported = 0;
     QTimer m_reportTimer;
     QTimer m_joinTimer;
     bool m_started = false;

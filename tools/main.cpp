@@ -16,6 +16,7 @@
 
 #include "clihost.h"
 #include "cliwatcher.h"
+#include "rtc/zuwebrtc.h"
 #include "scan/scanclient.h"
 #include "web/attendeepageserver.h"
 
@@ -34,10 +35,10 @@ int usage() {
         stderr,
         "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P] "
         "[--no-discovery]\n"
-        "                        [--admit ask|all]\n"
+        "                        [--admit ask|all] [--sound | --synthetic-sound]\n"
         "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
-        "                         [--port P] [--stamps]\n"
+        "                         [--port P] [--stamps] [--sound FILE.wav]\n"
         "       zushare-cli scan [--seconds S]\n"
         "\n"
         "host prints \"share started\", \"member joined|left ID NICKNAME\", \"peer open|closed ID\" and\n"
@@ -46,7 +47,10 @@ int usage() {
         "all waiting) lines on standard input; watch prints \"joined\", \"first frame after N ms\", a "
         "\"frames\"\n"
         "line once a second, \"saved frame PATH\", \"receive begin\", \"file saved PATH\" or\n"
-        "\"receive failed\", and \"stopped\" when the share ends; scan prints \"host IP\" per host found.\n");
+        "\"receive failed\", and \"stopped\" when the share ends; scan prints \"host IP\" per host found.\n"
+        "host --sound shares what the speakers play (--synthetic-sound: a 440 Hz tone) with members\n"
+        "that ask for sound, and reads \"mute\" and \"unmute\" lines on standard input; watch --sound\n"
+        "asks for it, writes it to FILE.wav and prints \"sound frames=N\" once a second while it comes.\n");
     return 64;
 }
 
@@ -137,6 +141,10 @@ int main(int argc, char *argv[]) {
                 webPort = int(value.toUInt());
             } else if (args[i] == "--no-web") {
                 webPort = -1;
+            } else if (args[i] == "--sound") {
+                options.sound = ZUWEBRTC_SOUND_SPEAKERS;
+            } else if (args[i] == "--synthetic-sound") {
+                options.sound = ZUWEBRTC_SOUND_TONE;
             } else if (args[i] == "--admit" && takeValue(args, i, value) &&
                        (value == "ask" || value == "all")) {
                 options.askAdmission = value == "ask";
@@ -194,6 +202,8 @@ int main(int argc, char *argv[]) {
             } else if (args[i] == "--port" && takeValue(args, i, value) && parsePort(value, options.port)) {
             } else if (args[i] == "--stamps") {
                 options.stamps = true;
+            } else if (args[i] == "--sound" && takeValue(args, i, value)) {
+                options.soundPath = value;
             } else {
                 return usage();
             }

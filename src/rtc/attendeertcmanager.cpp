@@ -111,6 +111,10 @@ void AttendeeRtcManager::callStart() {
     RegisterOnRemoteI420FrameReady(pc, &AttendeeRtcManager::onRemoteFrame, this, pc);
     RegisterOnLocalDataChannelReady(pc, &AttendeeRtcManager::onDataChannelReady, this, pc);
     RegisterOnPeerClosed(pc, &AttendeeRtcManager::onPeerClosed, this, pc);
+    if (m_soundSink) {
+        RegisterOnRemoteSoundReady(pc, &AttendeeRtcManager::onRemoteSound, this, pc);
+        AddStream(pc, 0, 1);
+    }
     AddDataChannel(pc);
     CreateOffer(pc);
 }
@@ -254,6 +258,11 @@ void AttendeeRtcManager::onRemoteFrame(const uint8_t *y, const uint8_t *u, const
                                        int) {
     static_cast<AttendeeRtcManager *>(userData)->onFrame(
         I420Planes::of(y, u, v, strideY, strideU, strideV, width, height));
+}
+
+void AttendeeRtcManager::onRemoteSound(const int16_t *samples, int frames, int channels, int rate,
+                                       void *userData, int) {
+    static_cast<AttendeeRtcManager *>(userData)->m_soundSink(samples, frames, channels, rate);
 }
 
 void AttendeeRtcManager::onDataChannelReady(void *userData, int tag) {

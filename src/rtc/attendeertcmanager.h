@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,10 @@ public:
     // For tests and tools: the peer handle (0 without one) and the transferor, if any.
     int peerConnection() const { return m_pc; }
     std::shared_ptr<FileTransferor> fileTransferor() const { return m_transferor; }
+    // Decoded sound: interleaved 16-bit samples, frames, channels, rate; called on an engine thread.
+    using SoundSink = std::function<void(const int16_t *samples, int frames, int channels, int rate)>;
+    // Set before start(): the offer then asks for the host's sound, which goes to the sink.
+    void setSoundSink(SoundSink sink) { m_soundSink = std::move(sink); }
     // The steps of joining so far, in ms after start(): where a slow join spends its time.
     QString joinSteps() const;
 
@@ -67,10 +72,13 @@ private:
     static void onLocalIce(const char *candidate, int mlineIndex, const char *mid, void *userData, int tag);
     static void onRemoteFrame(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
                               int strideU, int strideV, int, int width, int height, void *userData, int tag);
+    static void onRemoteSound(const int16_t *samples, int frames, int channels, int rate, void *userData,
+                              int);
     static void onDataChannelReady(void *userData, int tag);
     static void onPeerClosed(void *userData, int tag);
 
     int m_pc = 0;
+    SoundSink m_soundSink;
     std::shared_ptr<FileTransferor> m_transferor;
     std::shared_ptr<QThread> m_fileThread;
     FramePair m_frames;  // under m_frameLock

@@ -152,7 +152,8 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
         return 0;
     }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 0);
-    AddStream(pc, 1, 0);
+    // The sound goes only to a member whose offer asks for it, and only while the host shares it.
+    AddStream(pc, 1, 1);
     AddDataChannel(pc);
     RegisterOnLocalSdpReadytoSend(pc, &OriginatorRtcManager::onLocalSdp, this, pc);
     RegisterOnIceCandiateReadytoSend(pc, &OriginatorRtcManager::onLocalIce, this, pc);

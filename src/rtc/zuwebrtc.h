@@ -31,6 +31,10 @@ typedef void (*OnIceCandiateReadytoSend)(const char *candidate, int sdp_mline_in
 typedef void (*OnRemoteI420FrameReady)(const uint8_t *y, const uint8_t *u, const uint8_t *v, int reserved1,
                                        int stride_y, int stride_u, int stride_v, int reserved2, int width,
                                        int height, void *user_data, int tag);
+/* Decoded sound: interleaved signed 16-bit samples, frames × channels of them, valid during the
+ * call only. */
+typedef void (*OnRemoteSoundReady)(const int16_t *samples, int frames, int channels, int rate,
+                                   void *user_data, int tag);
 typedef void (*OnLocalDataChannelReady)(void *user_data, int tag);
 typedef void (*OnPeerClosed)(void *user_data, int tag);
 /* buffer is the registered receive buffer holding the message; length is its size in bytes. */
@@ -51,6 +55,10 @@ int PrepareMediaEngine(void);
 
 /* Peers. receive_only 1: a peer that receives a remote screen; 0: a peer that sends the screen. */
 int CreatePeerConnection(int reserved1, int reserved2, int reserved3, int reserved4, int receive_only);
+/* video 1 on a sending peer: it sends the screen. audio 1 on a sending peer: it answers an offer's
+ * audio section (Opus) with the shared sound while SetShareSound has a source; an offer without one
+ * is answered as without it. audio 1 on a receiving peer: its offer asks for sound (Opus, receive
+ * only), delivered to RegisterOnRemoteSoundReady. */
 int AddStream(int pc, int video, int audio);
 int AddDataChannel(int pc);
 int CreateOffer(int pc);
@@ -66,6 +74,17 @@ int RegisterOnIceCandiateReadytoSend(int pc, OnIceCandiateReadytoSend callback, 
 int RegisterOnRemoteI420FrameReady(int pc, OnRemoteI420FrameReady callback, void *user_data, int tag);
 int RegisterOnLocalDataChannelReady(int pc, OnLocalDataChannelReady callback, void *user_data, int tag);
 int RegisterOnPeerClosed(int pc, OnPeerClosed callback, void *user_data, int tag);
+int RegisterOnRemoteSoundReady(int pc, OnRemoteSoundReady callback, void *user_data, int tag);
+
+/* The shared sound, encoded once for every sending peer that sends it. source 0: none (the
+ * default); 1: what the speakers play (the default output's monitor of the sound server); 2: a
+ * 440 Hz test tone. Without a sound server the share goes on without sound (logged). */
+#define ZUWEBRTC_SOUND_NONE 0
+#define ZUWEBRTC_SOUND_SPEAKERS 1
+#define ZUWEBRTC_SOUND_TONE 2
+int SetShareSound(int source);
+/* muted 1: silence at the source, for every peer at once, with no new negotiation. */
+int MuteShareSound(int muted);
 /* buffer must hold ZUWEBRTC_RECEIVE_BUFFER bytes. A null callback, buffer and user data with tag 0
  * unregister; that takes effect before the call returns. */
 int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer,

@@ -58,3 +58,14 @@ if(TARGET zushare_rtc AND TARGET zushare-cli)
     set_property(TEST tst_admission APPEND PROPERTY ENVIRONMENT
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endif()
+
+# The host's sound: a tone reaches the attendee that asks for it, and muting silences it.
+if(TARGET zushare_rtc AND TARGET zushare-cli)
+    zushare_test(tst_sound SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_sound.cpp LIBS zushare_testsupport
+                 TIMEOUT 180 LABELS rtc session)
+    add_dependencies(tst_sound zushare-cli)
+    target_compile_definitions(tst_sound PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
+    set_tests_properties(tst_sound PROPERTIES RUN_SERIAL TRUE)
+    set_property(TEST tst_sound APPEND PROPERTY ENVIRONMENT
+                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false")
+endif()

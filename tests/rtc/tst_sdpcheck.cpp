@@ -32,6 +32,8 @@ private slots:
     void codecFollowsTheRemoteOrder();
     void unusableH264IsPassedOver();
     void noCommonCodec();
+    void soundSection_data();
+    void soundSection();
     void malformedDescriptions();
     void candidates();
 };
@@ -88,6 +90,39 @@ void TestSdpCheck::noCommonCodec() {
     QVERIFY(SdpCheck::analyse(rejected, s, error));
     QVERIFY(s.media[0].rejected);
     QCOMPARE(s.videoIndex(), -1);
+}
+
+void TestSdpCheck::soundSection_data() {
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<bool>("wanted");
+    const QString opus = "a=rtpmap:111 OPUS/48000/2\r\n";
+    QTest::newRow("receive only") << "m=audio 9 UDP/TLS/RTP/SAVPF 0 111\r\na=recvonly\r\n" + opus << true;
+    QTest::newRow("both ways") << "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\n" + opus << true;
+    // A bundled section has port 0 with a=bundle-only (webrtcbin's max-bundle offers).
+    QTest::newRow("bundle only") << "m=audio 0 UDP/TLS/RTP/SAVPF 111\r\na=bundle-only\r\na=recvonly\r\n" +
+                                        opus
+                                 << true;
+    QTest::newRow("rejected") << "m=audio 0 UDP/TLS/RTP/SAVPF 111\r\na=recvonly\r\n" + opus << false;
+    QTest::newRow("send only") << "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\na=sendonly\r\n" + opus << false;
+    QTest::newRow("no opus") << "m=audio 9 UDP/TLS/RTP/SAVPF 0\r\na=rtpmap:0 PCMU/8000\r\na=recvonly\r\n"
+                             << false;
+    QTest::newRow("mono opus") << "m=audio 9 UDP/TLS/RTP/SAVPF 111\r\na=rtpmap:111 opus/48000\r\n" << false;
+}
+
+void TestSdpCheck::soundSection() {
+    QFETCH(QString, section);
+    QFETCH(bool, wanted);
+    const std::string audio = section.toStdString() +
+                              "c=IN IP4 0.0.0.0\r\na=ice-ufrag:abcd\r\na=ice-pwd:abcdefghijklmnopqrstuvwx\r\n"
+                              "a=mid:2\r\n";
+    SdpSummary s;
+    std::string error;
+    QVERIFY2(SdpCheck::analyse(offer("96", "a=rtpmap:96 VP8/90000\r\n") + audio, s, error), error.c_str());
+    QCOMPARE(s.media.size(), size_t(3));
+    QCOMPARE(s.audioIndex(), wanted ? 2 : -1);
+    if (wanted)
+        QCOMPARE(s.media[2].opusPayloadType, 111);
+    QCOMPARE(s.videoIndex(), 0);
 }
 
 void TestSdpCheck::malformedDescriptions() {

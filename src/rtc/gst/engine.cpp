@@ -9,6 +9,7 @@
 #include "core/logger.h"
 #include "rtc/gst/feedhub.h"
 #include "rtc/gst/peer.h"
+#include "rtc/gst/soundhub.h"
 
 namespace zuengine {
 
@@ -58,6 +59,7 @@ Engine::Engine() {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return started; });
     feed_ = std::make_unique<FeedHub>();
+    sound_ = std::make_unique<SoundHub>();
     // What a first peer would otherwise wait for, made here beside the start-up: the process's DTLS
     // certificate (made once, by the first DTLS element; an RSA key takes a few hundred
     // milliseconds), then the decoders' plugins, whose loading held up a first picture by about
@@ -93,6 +95,7 @@ Engine::~Engine() {
         invoke([&] { entry.second->teardown(); });
     }
     left.clear();
+    invoke([this] { sound_->shutdown(); });
     feed_->shutdown();
     g_main_loop_quit(loop_);
     // exit() called on the engine thread itself (an X I/O error, say) cannot wait for that thread.
@@ -101,6 +104,7 @@ Engine::~Engine() {
     else
         thread_.join();
     feed_.reset();
+    sound_.reset();
     g_main_loop_unref(loop_);
     g_main_context_unref(context_);
 }

@@ -16,6 +16,7 @@ namespace zuengine {
 
 class Peer;
 class FeedHub;
+class SoundHub;
 
 class Engine {
 public:
@@ -35,6 +36,7 @@ public:
     size_t peerCount();
 
     FeedHub &feed() { return *feed_; }
+    SoundHub &sound() { return *sound_; }
 
     ~Engine();
     Engine(const Engine &) = delete;
@@ -55,6 +57,7 @@ private:
     int nextHandle_ = 1;
 
     std::unique_ptr<FeedHub> feed_;
+    std::unique_ptr<SoundHub> sound_;
 };
 
 }  // namespace zuengine

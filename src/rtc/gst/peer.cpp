@@ -11,6 +11,7 @@
 #include "core/logger.h"
 #include "rtc/gst/engine.h"
 #include "rtc/gst/feedhub.h"
+#include "rtc/gst/soundhub.h"
 
 namespace zuengine {
 
@@ -22,7 +23,9 @@ constexpr int64_t kSilenceLimitNs = 4000LL * 1000 * 1000;  // a vanished remote 
 // key-frame interval and a margin.
 constexpr int64_t kSilenceBeforeMediaNs = 10000LL * 1000 * 1000;
 constexpr guint kLivenessPeriodMs = 500;
-constexpr guint kMaxQueuedUnits = 15;  // half a second of stream waiting for one peer
+constexpr guint kMaxQueuedUnits = 15;                        // half a second of stream waiting for one peer
+constexpr guint64 kMaxQueuedSoundNs = 200ULL * 1000 * 1000;  // more waiting is dropped, oldest first
+constexpr int kOfferedOpusPayload = 111;
 constexpr int64_t kKeyRequestGapNs = 500LL * 1000 * 1000;
 constexpr size_t kMaxQueuedMessageBytes = 16u << 20;
 // Tiny messages cost far more than their bytes in the queue; stop-and-wait peers never queue many.
@@ -156,9 +159,11 @@ void Peer::teardown() {
     tornDown_ = true;
     closing_ = true;
     Engine::instance().feed().detach(this);
+    Engine::instance().sound().detach(this);
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
         appsrc_ = nullptr;
+        soundSrc_ = nullptr;
         gst_caps_replace(&sentCaps_, nullptr);
     }
     if (livenessTimer_) {
@@ -223,6 +228,12 @@ int Peer::addStream() {
     return ZUWEBRTC_OK;
 }
 
+int Peer::addSound() {
+    auto self = shared_from_this();
+    Engine::instance().post([self] { self->wantSound_ = true; });
+    return ZUWEBRTC_OK;
+}
+
 int Peer::addDataChannel() {
     auto self = shared_from_this();
     // The offering side creates the channel with its offer; the answering side adopts the remote's.
@@ -238,6 +249,8 @@ int Peer::createOffer() {
             return;
         if (self->receiveOnly_ && !self->receiveTransceiverAdded_)
             self->addReceiveTransceiver(nullptr);
+        if (self->receiveOnly_ && self->wantSound_ && !self->soundBranchBuilt_)
+            self->addSoundReceiver();
         if (!self->receiveOnly_ && self->wantStream_ && !self->sendBranchBuilt_)
             self->buildSendBranch(g_offerFirst.load(), g_offerFirst.load() == VideoCodec::H264 ? 102 : 96);
         if (self->wantDataChannel_ && !self->channel_)
@@ -346,6 +359,11 @@ int Peer::setRemoteDescription(const std::string &type, const std::string &sdp) 
         }
         if (offer && self->receiveOnly_ && !self->receiveTransceiverAdded_ && vi >= 0)
             self->addReceiveTransceiver(&summary.media[vi]);
+        // An offer without an audio section is answered as it always was.
+        const int ai = summary.audioIndex();
+        if (offer && !self->receiveOnly_ && self->wantSound_ && !self->soundBranchBuilt_ && ai >= 0 &&
+            Engine::instance().sound().source() != SoundHub::Source::None)
+            self->buildSoundBranch(summary.media[ai].opusPayloadType);
         GstWebRTCSessionDescription *desc = gst_webrtc_session_description_new(
             offer ? GST_WEBRTC_SDP_TYPE_OFFER : GST_WEBRTC_SDP_TYPE_ANSWER, message);
         GstPromise *promise = gst_promise_new_with_change_func(
@@ -568,6 +586,89 @@ void Peer::pushEncoded(GstSample *sample) {
         onInbound();  // the remote's reports start with our stream
 }
 
+void Peer::buildSoundBranch(int payloadType) {
+    GstElement *src = gst_element_factory_make("appsrc", nullptr);
+    GstElement *pay = gst_element_factory_make("rtpopuspay", nullptr);
+    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    if (!src || !pay || !filter) {
+        g_logger->error("media engine: no Opus payloader; install gstreamer1.0-plugins-good");
+        for (GstElement *e : {src, pay, filter})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        return;
+    }
+    // A slow peer loses its oldest sound, never holds up the hub for the others.
+    g_object_set(src, "format", GST_FORMAT_TIME, "is-live", TRUE, "do-timestamp", TRUE, "max-time",
+                 kMaxQueuedSoundNs, nullptr);
+    gst_util_set_object_arg(G_OBJECT(src), "leaky-type", "downstream");
+    g_object_set(pay, "pt", static_cast<guint>(payloadType), nullptr);
+    GstCaps *rtpCaps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio",
+                                           "encoding-name", G_TYPE_STRING, "OPUS", "payload", G_TYPE_INT,
+                                           payloadType, "clock-rate", G_TYPE_INT, 48000, nullptr);
+    g_object_set(filter, "caps", rtpCaps, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline_), src, pay, filter, nullptr);
+    gst_element_link_many(src, pay, filter, nullptr);
+    GstPad *sink = gst_element_request_pad_simple(webrtc_, "sink_%u");
+    GstPad *out = gst_element_get_static_pad(filter, "src");
+    gst_pad_link(out, sink);
+    gst_object_unref(out);
+    GstWebRTCRTPTransceiver *transceiver = nullptr;
+    g_object_get(sink, "transceiver", &transceiver, nullptr);
+    if (transceiver) {
+        g_object_set(transceiver, "direction", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_SENDONLY,
+                     "codec-preferences", rtpCaps, nullptr);
+        gst_object_unref(transceiver);
+    }
+    gst_object_unref(sink);
+    gst_caps_unref(rtpCaps);
+    for (GstElement *e : {filter, pay, src})
+        gst_element_sync_state_with_parent(e);
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        soundSrc_ = src;
+    }
+    soundBranchBuilt_ = true;
+    if (Engine::instance().sound().attach(shared_from_this())) {
+        soundSent_ = true;
+        g_logger->info("media engine: peer {} sends the sound as Opus (payload type {})", handle_,
+                       payloadType);
+    }
+}
+
+void Peer::pushSound(GstSample *sample) {
+    if (!connected_.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard<std::mutex> lock(mediaMutex_);
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    if (!soundSrc_ || !buffer)
+        return;
+    if (GstCaps *caps = gst_sample_get_caps(sample)) {
+        GstCaps *current = gst_app_src_get_caps(GST_APP_SRC(soundSrc_));
+        if (!current || !gst_caps_is_equal(current, caps))
+            gst_app_src_set_caps(GST_APP_SRC(soundSrc_), caps);
+        if (current)
+            gst_caps_unref(current);
+    }
+    GstBuffer *copy = gst_buffer_copy(buffer);
+    GST_BUFFER_PTS(copy) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DTS(copy) = GST_CLOCK_TIME_NONE;
+    gst_app_src_push_buffer(GST_APP_SRC(soundSrc_), copy);
+}
+
+void Peer::addSoundReceiver() {
+    GstCaps *caps =
+        gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio", "encoding-name",
+                            G_TYPE_STRING, "OPUS", "payload", G_TYPE_INT, kOfferedOpusPayload, "clock-rate",
+                            G_TYPE_INT, 48000, "encoding-params", G_TYPE_STRING, "2", nullptr);
+    GstWebRTCRTPTransceiver *transceiver = nullptr;
+    g_signal_emit_by_name(webrtc_, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, caps,
+                          &transceiver);
+    gst_caps_unref(caps);
+    if (transceiver)
+        gst_object_unref(transceiver);
+    soundBranchBuilt_ = true;
+}
+
 void Peer::requestKeyFrame() {
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
@@ -631,6 +732,11 @@ void Peer::onPadAdded(GstPad *pad) {
             tail;
     else if (encoding == "VP8")
         description = "rtpvp8depay request-keyframe=true wait-for-keyframe=true ! vp8dec" + tail;
+    else if (encoding == "OPUS")
+        description =
+            "rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample ! "
+            "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved ! "
+            "appsink name=sound sync=false max-buffers=50 drop=true";
     else
         description = "fakesink sync=false async=false";
     GError *error = nullptr;
@@ -659,6 +765,11 @@ void Peer::onPadAdded(GstPad *pad) {
         g_signal_connect(sink, "new-sample", G_CALLBACK(onDecodedSampleCb), this);
         gst_object_unref(sink);
     }
+    if (GstElement *sound = gst_bin_get_by_name(GST_BIN(bin), "sound")) {
+        g_object_set(sound, "emit-signals", TRUE, nullptr);
+        g_signal_connect(sound, "new-sample", G_CALLBACK(onDecodedSoundCb), this);
+        gst_object_unref(sound);
+    }
     gst_bin_add(GST_BIN(pipeline_), bin);
     gst_element_sync_state_with_parent(bin);
     GstPad *binSink = gst_element_get_static_pad(bin, "sink");
@@ -676,6 +787,28 @@ GstFlowReturn Peer::onDecodedSampleCb(GstElement *sink, gpointer data) {
     static_cast<Peer *>(data)->onDecodedSample(sample);
     gst_sample_unref(sample);
     return GST_FLOW_OK;
+}
+
+GstFlowReturn Peer::onDecodedSoundCb(GstElement *sink, gpointer data) {
+    GstSample *sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
+    if (!sample)
+        return GST_FLOW_FLUSHING;
+    static_cast<Peer *>(data)->onDecodedSound(sample);
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+void Peer::onDecodedSound(GstSample *sample) {
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const int frames = static_cast<int>(map.size / (2 * sizeof(int16_t)));
+    const auto *samples = reinterpret_cast<const int16_t *>(map.data);
+    onInbound();
+    if (frames > 0)
+        frames_.deliver([&] { sound_(samples, frames, 2, 48000); });
+    gst_buffer_unmap(buffer, &map);
 }
 
 void Peer::onDecodedSample(GstSample *sample) {

@@ -41,6 +41,9 @@ public:
 
     // Caller threads: check the arguments, then queue the work on the engine thread.
     int addStream();
+    // Sending peer: answers an offer's audio section with the shared sound. Receiving peer: offers
+    // to receive sound.
+    int addSound();
     int addDataChannel();
     int createOffer();
     int createAnswer();
@@ -60,15 +63,19 @@ public:
     }
     void registerClosed(OnPeerClosed cb, void *user, int tag) { keep(events_, closed_, cb, user, tag); }
     void registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *user, int tag);
+    void registerSound(OnRemoteSoundReady cb, void *user, int tag) { keep(frames_, sound_, cb, user, tag); }
 
     // Encoder threads: one encoded access unit of the stream this peer sends.
     void pushEncoded(GstSample *sample);
+    // The sound hub's thread: one Opus packet of the shared sound.
+    void pushSound(GstSample *sample);
 
     // Testing and benchmarks.
     uint64_t framesDelivered() const { return framesDelivered_.load(); }
     // The time data channel messages waited in all for the receiver's thread.
     int64_t deliveryWaitNs() const { return deliveryWaitNs_.load(); }
     VideoCodec sendCodec() const { return sendCodec_; }
+    bool sendsSound() const { return soundSent_.load(); }
 
 private:
     // A callback with the user data and tag it was registered with; calls it with them, if set.
@@ -96,6 +103,8 @@ private:
     // Engine thread.
     void buildSendBranch(VideoCodec codec, int payloadType);
     void addReceiveTransceiver(const SdpMedia *media);
+    void buildSoundBranch(int payloadType);
+    void addSoundReceiver();
     void createDataChannel();
     void adoptDataChannel(GstWebRTCDataChannel *channel);
     void createDescription(bool offer);
@@ -110,6 +119,7 @@ private:
     // Receive branch (streaming threads).
     void onPadAdded(GstPad *pad);
     void onDecodedSample(GstSample *sample);
+    void onDecodedSound(GstSample *sample);
     void onInbound() { lastInbound_.store(nowNs(), std::memory_order_relaxed); }
 
     // Data channel (webrtcbin's threads) and the delivery thread.
@@ -132,6 +142,7 @@ private:
     static void onChannelDataCb(GstWebRTCDataChannel *, GBytes *data, gpointer self);
     static void onChannelStringCb(GstWebRTCDataChannel *, gchar *text, gpointer self);
     static GstFlowReturn onDecodedSampleCb(GstElement *sink, gpointer self);
+    static GstFlowReturn onDecodedSoundCb(GstElement *sink, gpointer self);
     static GstPadProbeReturn onInboundProbe(GstPad *, GstPadProbeInfo *, gpointer self);
     static GstPadProbeReturn onUpstreamEventProbe(GstPad *, GstPadProbeInfo *info, gpointer self);
     static gboolean onBusMessage(GstBus *, GstMessage *message, gpointer self);
@@ -150,6 +161,8 @@ private:
     bool haveRemote_ = false;
     bool sendBranchBuilt_ = false;
     bool receiveTransceiverAdded_ = false;
+    bool wantSound_ = false;
+    bool soundBranchBuilt_ = false;
     size_t remoteMediaCount_ = 0;
     size_t remoteCandidates_ = 0;  // before and after the description
     std::vector<PendingCandidate> pending_;
@@ -176,6 +189,8 @@ private:
     int64_t lastKeyRequest_ = 0;
     std::atomic<VideoCodec> sendCodec_{VideoCodec::None};
     uint64_t droppedUnits_ = 0;
+    GstElement *soundSrc_ = nullptr;  // owned by pipeline_; under mediaMutex_
+    std::atomic<bool> soundSent_{false};
 
     // Receiving branch.
     std::vector<uint8_t> packed_;
@@ -205,6 +220,7 @@ private:
     Registered<OnLocalDataChannelReady> ready_;
     Registered<OnPeerClosed> closed_;
     Registered<OnRemoteI420FrameReady> frame_;
+    Registered<OnRemoteSoundReady> sound_;
     bool dataEverRegistered_ = false;  // under the data gate
     uint64_t droppedMessages_ = 0;     // under queueMutex_
     OnDataFromDataChannelReady dataCb_ = nullptr;

@@ -78,6 +78,16 @@ std::string fmtpValue(const std::string &fmtp, const std::string &key) {
 }
 
 void chooseCodec(RawMedia &raw) {
+    if (raw.media.kind == "audio") {
+        for (int pt : raw.formats) {
+            auto it = raw.rtpmap.find(pt);
+            if (it != raw.rtpmap.end() && lower(it->second) == "opus/48000/2") {
+                raw.media.opusPayloadType = pt;
+                return;
+            }
+        }
+        return;
+    }
     for (int pt : raw.formats) {
         auto it = raw.rtpmap.find(pt);
         if (it == raw.rtpmap.end())
@@ -120,6 +130,16 @@ int SdpSummary::videoIndex() const {
     for (size_t i = 0; i < media.size(); ++i)
         if (media[i].kind == "video" && !media[i].rejected && media[i].codec != VideoCodec::None)
             return static_cast<int>(i);
+    return -1;
+}
+
+int SdpSummary::audioIndex() const {
+    for (size_t i = 0; i < media.size(); ++i) {
+        const SdpMedia &m = media[i];
+        if (m.kind == "audio" && (!m.rejected || m.bundleOnly) && m.opusPayloadType >= 0 &&
+            (m.direction == "recvonly" || m.direction == "sendrecv"))
+            return static_cast<int>(i);
+    }
     return -1;
 }
 
@@ -232,6 +252,8 @@ bool SdpCheck::analyse(const std::string &text, SdpSummary &out, std::string &er
                 (cur ? cur->hasFingerprint : sessionFingerprint) = arg.find(' ') != std::string::npos;
             } else if (cur && attr == "mid") {
                 cur->media.mid = arg;
+            } else if (cur && attr == "bundle-only") {
+                cur->media.bundleOnly = true;
             } else if (cur && (attr == "sendrecv" || attr == "sendonly" || attr == "recvonly" ||
                                attr == "inactive")) {
                 cur->media.direction = attr;
@@ -254,6 +276,12 @@ bool SdpCheck::analyse(const std::string &text, SdpSummary &out, std::string &er
     }
     for (RawMedia &raw : raws) {
         if (raw.media.rejected) {
+            // A bundled sound section asks for sound as much as one with a port of its own.
+            if (raw.media.bundleOnly && raw.media.kind == "audio") {
+                if (raw.media.direction.empty())
+                    raw.media.direction = "sendrecv";
+                chooseCodec(raw);
+            }
             out.media.push_back(raw.media);
             continue;
         }
@@ -267,7 +295,7 @@ bool SdpCheck::analyse(const std::string &text, SdpSummary &out, std::string &er
         }
         if (raw.media.direction.empty())
             raw.media.direction = "sendrecv";
-        if (raw.media.kind == "video")
+        if (raw.media.kind == "video" || raw.media.kind == "audio")
             chooseCodec(raw);
         out.media.push_back(raw.media);
     }

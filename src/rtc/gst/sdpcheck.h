@@ -17,15 +17,19 @@ struct SdpMedia {
     std::string mid;
     std::string direction;                // sendrecv, sendonly, recvonly, inactive
     bool rejected = false;                // port 0
+    bool bundleOnly = false;              // port 0 with a=bundle-only: carried by the bundle
     VideoCodec codec = VideoCodec::None;  // the first usable one in the remote's order
     int payloadType = -1;
     std::string profileLevelId;  // H.264 only
+    int opusPayloadType = -1;    // audio: the payload type of Opus at 48 kHz in stereo, or -1
 };
 
 struct SdpSummary {
     std::vector<SdpMedia> media;
     // Index into media of the first usable video section, or -1.
     int videoIndex() const;
+    // Index of the first audio section that takes Opus and wants to receive, or -1.
+    int audioIndex() const;
     bool hasApplication() const;
     bool anyVideo() const;
 };

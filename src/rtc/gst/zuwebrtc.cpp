@@ -7,6 +7,7 @@
 #include "core/logger.h"
 #include "rtc/gst/engine.h"
 #include "rtc/gst/peer.h"
+#include "rtc/gst/soundhub.h"
 
 using zuengine::Engine;
 using zuengine::Peer;
@@ -46,8 +47,11 @@ int CreatePeerConnection(int, int, int, int, int receive_only) {
     return handle;
 }
 
-int AddStream(int pc, int video, int) {
-    return withPeer(pc, [&](Peer &p) { return video ? p.addStream() : ZUWEBRTC_OK; });
+int AddStream(int pc, int video, int audio) {
+    return withPeer(pc, [&](Peer &p) {
+        const int result = video ? p.addStream() : ZUWEBRTC_OK;
+        return result == ZUWEBRTC_OK && audio ? p.addSound() : result;
+    });
 }
 
 int AddDataChannel(int pc) {
@@ -104,6 +108,25 @@ int RegisterOnIceCandiateReadytoSend(int pc, OnIceCandiateReadytoSend callback, 
         p.registerIce(callback, user_data, tag);
         return ZUWEBRTC_OK;
     });
+}
+
+int RegisterOnRemoteSoundReady(int pc, OnRemoteSoundReady callback, void *user_data, int tag) {
+    return withPeer(pc, [&](Peer &p) {
+        p.registerSound(callback, user_data, tag);
+        return ZUWEBRTC_OK;
+    });
+}
+
+int SetShareSound(int source) {
+    if (source < ZUWEBRTC_SOUND_NONE || source > ZUWEBRTC_SOUND_TONE)
+        return ZUWEBRTC_EARG;
+    Engine::instance().sound().setSource(static_cast<zuengine::SoundHub::Source>(source));
+    return ZUWEBRTC_OK;
+}
+
+int MuteShareSound(int muted) {
+    Engine::instance().sound().setMuted(muted != 0);
+    return ZUWEBRTC_OK;
 }
 
 int RegisterOnRemoteI420FrameReady(int pc, OnRemoteI420FrameReady callback, void *user_data, int tag) {

@@ -1,0 +1,64 @@
+#pragma once
+
+// The shared sound of a share: what the speakers play (the default output's monitor) or a test
+// tone, encoded once with Opus and fanned out to every sending peer that answered an audio section.
+// It runs while at least one peer takes it; without a sound server the share goes on without it.
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "rtc/gst/gstref.h"
+
+namespace zuengine {
+
+class Peer;
+
+class SoundHub {
+public:
+    enum class Source { None = 0, Speakers = 1, Tone = 2 };
+    static constexpr int kToneHz = 440;
+
+    ~SoundHub();
+
+    // Any thread.
+    void setSource(Source source);
+    Source source() const { return source_.load(); }
+    // Silence at the source: every peer keeps its stream, so nothing is negotiated again.
+    void setMuted(bool muted);
+    bool muted() const { return muted_.load(); }
+
+    // Engine thread.
+    bool attach(const std::shared_ptr<Peer> &peer);
+    void detach(Peer *peer);
+    void shutdown();
+
+    // Testing.
+    uint64_t packetsOut() const { return packetsOut_.load(); }
+
+private:
+    bool listened();
+    bool start(Source source);
+    void stop();
+    static GstFlowReturn onNewSample(GstElement *sink, gpointer self);
+    static gboolean onBusMessage(GstBus *, GstMessage *message, gpointer self);
+
+    std::atomic<Source> source_{Source::None};
+    std::atomic<bool> muted_{false};
+    std::atomic<uint64_t> packetsOut_{0};
+
+    // Engine thread: the pipeline's state changes never run under mutex_, which its streaming
+    // thread takes for every packet.
+    GstRef<GstElement> pipeline_;
+    GstRef<GstElement> volume_;
+    GSource *busWatch_ = nullptr;
+    Source running_ = Source::None;
+
+    std::mutex mutex_;  // subscribers_
+    std::vector<std::shared_ptr<Peer>> subscribers_;
+};
+
+}  // namespace zuengine
