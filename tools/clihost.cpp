@@ -103,7 +103,7 @@ bool CliHost::start() {
     connect(m_manager->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             &CliHost::onMembers);
     m_host->setAskBeforeWatching(m_options.askAdmission);
-    SetShareSound(m_options.sound);
+    m_host->setShareSound(m_options.sound, false);
     if (m_options.askAdmission) {
         connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
     }
@@ -195,7 +195,7 @@ void CliHost::askNextWaiting() {
 
 void CliHost::onAnswerLine(const QByteArray &line) {
     if (line == "mute" || line == "unmute") {
-        MuteShareSound(line == "mute");
+        m_host->setShareSound(m_options.sound, line == "mute");
         say(QStringLiteral("sound %1").arg(line == "mute" ? "muted" : "on"));
         return;
     }

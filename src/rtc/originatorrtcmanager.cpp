@@ -134,8 +134,14 @@ void OriginatorRtcManager::onSignalingServerClosed() {
     }
 }
 
+void OriginatorRtcManager::setShareSound(int source, bool muted) {
+    MuteShareSound(muted ? 1 : 0);
+    SetShareSound(source);
+}
+
 void OriginatorRtcManager::stop() {
     RtcManager::stop();
+    SetShareSound(ZUWEBRTC_SOUND_NONE);
     if (m_server) {
         m_server->postCloseConnect();
     }

@@ -52,6 +52,11 @@ public:
     // Cuts the waiting member off.
     void refuse(const QString &member);
 
+    // The share's sound (ZUWEBRTC_SOUND_*) for members whose offers ask for it. Every such member
+    // keeps its sound stream whatever the source, muted or not, so changing either during the
+    // share needs no negotiation.
+    void setShareSound(int source, bool muted);
+
     // For tests and tools: the members with a peer, with a transferor, and projecting now.
     QList<QString> attendeeIds() const { return m_peers.keys(); }
     QList<QString> transferorIds() const { return m_transferors.keys(); }

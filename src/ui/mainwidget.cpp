@@ -11,12 +11,12 @@
 #include <QVBoxLayout>
 
 #include "scan/scanclient.h"
-#include "ui/askbeforewatchingbox.h"
 #include "ui/createsharebutton.h"
 #include "ui/hostwidget.h"
 #include "ui/inputipdialog.h"
 #include "ui/messagedialog.h"
 #include "ui/selecthost_line.h"
+#include "ui/settingcheckbox.h"
 #include "ui/uistyle.h"
 
 MainWidget::MainWidget(QWidget *parent) : QWidget(parent) {
@@ -129,10 +129,12 @@ MainWidget::MainWidget(QWidget *parent) : QWidget(parent) {
     column->setSpacing(8);
     column->addWidget(main_img);
     column->addWidget(widget_createshare, 0, Qt::AlignRight);
-    // Seen before the share starts; the host page has the same switch during the share.
-    auto *askFirst = new AskBeforeWatchingBox(right);
-    askFirst->setStyleSheet(QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}"));
-    column->addWidget(askFirst, 0, Qt::AlignRight);
+    // Seen before the share starts; the host page has the same switches during the share.
+    for (SettingCheckBox *box :
+         {SettingCheckBox::askBeforeWatching(right), SettingCheckBox::shareSound(right)}) {
+        box->setStyleSheet(QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}"));
+        column->addWidget(box, 0, Qt::AlignRight);
+    }
     auto *centring = new QHBoxLayout;
     centring->addStretch(1);
     centring->addLayout(column);

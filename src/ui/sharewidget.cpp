@@ -12,10 +12,10 @@
 #include "core/logger.h"
 #include "rtc/originatorrtcmanager.h"
 #include "rtc/rtcmanager.h"
+#include "rtc/zuwebrtc.h"
 #include "scan/scanserver.h"
 #include "signaling/signalingclient.h"
 #include "ui/admitmemberdialog.h"
-#include "ui/askbeforewatchingbox.h"
 #include "ui/memberlistwidget.h"
 #include "ui/messagedialog.h"
 #include "ui/mobilephonescreenwidget.h"
@@ -23,6 +23,7 @@
 #include "ui/pagestyle.h"
 #include "ui/quitsharedialog.h"
 #include "ui/requestsharescreendialog.h"
+#include "ui/settingcheckbox.h"
 #include "ui/singletransfileprogressdialog.h"
 #include "web/attendeepageqr.h"
 #include "web/attendeepageserver.h"
@@ -121,12 +122,16 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     btn_transfer->setStyleSheet(pagestyle::lightButton());
     btn_switch->setStyleSheet(pagestyle::lightButton());
     btn_quit->setStyleSheet(pagestyle::redButton());
-    check_admit = new AskBeforeWatchingBox(widget_tools);
-    check_admit->setStyleSheet(pagestyle::lightCheckBox());
+    check_admit = SettingCheckBox::askBeforeWatching(widget_tools);
+    check_sound = SettingCheckBox::shareSound(widget_tools);
+    for (SettingCheckBox *box : {check_admit, check_sound})
+        box->setStyleSheet(pagestyle::lightCheckBox());
     connect(check_admit, &QCheckBox::clicked, this, &ShareWidget::onAskBeforeWatchingClicked);
+    connect(check_sound, &QCheckBox::clicked, this, &ShareWidget::onShareSoundClicked);
     tools->addWidget(label_ip);
     tools->addSpacing(12);
     tools->addWidget(check_admit);
+    tools->addWidget(check_sound);
     tools->addStretch(1);
     pagestyle::addToolButtons(tools, {btn_transfer, btn_switch, btn_quit});
     column->addWidget(widget_tools);
@@ -205,7 +210,11 @@ void ShareWidget::createShare() {
     connect(m, &RtcManager::sigRequestShareScreen, this, &ShareWidget::onRequestShareScreen);
     connect(m, &RtcManager::sigShareScreenClosed, this, &ShareWidget::onShareScreenClosed);
     if (OriginatorRtcManager *h = host()) {
-        h->setAskBeforeWatching(AskBeforeWatchingBox::stored());
+        h->setAskBeforeWatching(SettingCheckBox::stored(SettingCheckBox::kAskBeforeWatching));
+        // Off, nothing is captured at all; turned on, every member that asked for sound hears it.
+        h->setShareSound(SettingCheckBox::stored(SettingCheckBox::kShareSound) ? ZUWEBRTC_SOUND_SPEAKERS
+                                                                               : ZUWEBRTC_SOUND_NONE,
+                         false);
         connect(h, &OriginatorRtcManager::sigAdmissionQueueChanged, this,
                 &ShareWidget::onAdmissionQueueChanged);
     }
@@ -548,6 +557,12 @@ void ShareWidget::onAskBeforeWatchingClicked(bool ask) {
     // Turned off during a share, it lets in everyone who waits.
     if (OriginatorRtcManager *h = host())
         h->setAskBeforeWatching(ask);
+}
+
+void ShareWidget::onShareSoundClicked(bool on) {
+    g_logger->info("ShareWidget, share sound: {}", on ? "on" : "off");
+    if (OriginatorRtcManager *h = host())
+        h->setShareSound(on ? ZUWEBRTC_SOUND_SPEAKERS : ZUWEBRTC_SOUND_NONE, false);
 }
 
 void ShareWidget::onAdmissionQueueChanged() {

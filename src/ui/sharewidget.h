@@ -7,7 +7,6 @@
 #include <memory>
 
 class AdmitMemberDialog;
-class AskBeforeWatchingBox;
 class AttendeePageServer;
 class OriginatorRtcManager;
 class QLabel;
@@ -18,6 +17,7 @@ class MultiTransFileProgressDialog;
 class RtcManager;
 class ScanServer;
 class SignalingClient;
+class SettingCheckBox;
 class SingleTransFileProgressDialog;
 
 // The host's page while a share runs: the host's address, the members, file transfers, projected
@@ -80,6 +80,7 @@ private slots:
     void onShareScreenClosed(QString id);
     void on_btn_ctrl_memlist_clicked();
     void onAskBeforeWatchingClicked(bool ask);
+    void onShareSoundClicked(bool on);
     void onAdmissionQueueChanged();
     void onAdmitAnswered(int answer);
     void onAdmitClicked(QString id);
@@ -108,7 +109,8 @@ private:
     QPushButton *btn_ctrl_memlist;
     QWidget *widget_tools;
     QLabel *label_ip;
-    AskBeforeWatchingBox *check_admit;
+    SettingCheckBox *check_admit;
+    SettingCheckBox *check_sound;
     QPushButton *btn_transfer;
     QPushButton *btn_switch;
     QPushButton *btn_quit;

@@ -22,10 +22,10 @@
 #include "support/testlan.h"
 #include "support/testsupport.h"
 #include "ui/admitmemberdialog.h"
-#include "ui/askbeforewatchingbox.h"
 #include "ui/memberitemwidget.h"
 #include "ui/memberlistwidget.h"
 #include "ui/quitsharedialog.h"
+#include "ui/settingcheckbox.h"
 #include "ui/sharewidget.h"
 #include "ui/watchwidget.h"
 #include "uiscript.h"
@@ -183,7 +183,7 @@ private slots:
         ZU_REQUIRE_TEST_NAMESPACE();
         TestLan::Enter in(*lan_, 1);
         QVERIFY(in.ok());
-        AskBeforeWatchingBox::store(true);
+        SettingCheckBox::store(SettingCheckBox::kAskBeforeWatching, true);
         ShareWidget page;
         page.setGeometry(40, 40, 900, 520);
         page.show();
@@ -240,7 +240,7 @@ private slots:
         // Switched off on the page during the share: the next one watches unasked.
         QTRY_VERIFY_WITH_TIMEOUT(!second.sessionManager(), 10000);
         QTest::mouseClick(child<QCheckBox>(&page, "check_admit"), Qt::LeftButton);
-        QVERIFY(!host->asksBeforeWatching() && !AskBeforeWatchingBox::stored());
+        QVERIFY(!host->asksBeforeWatching() && !SettingCheckBox::stored(SettingCheckBox::kAskBeforeWatching));
         second.joinShare(kHostIp, QStringLiteral("观众乙"));
         QTRY_COMPARE_WITH_TIMEOUT(host->attendeeIds().size(), 2, 20000);
         QVERIFY(!page.admitDialog() && !second.waitsForAdmission());

@@ -2,8 +2,8 @@
 // the host serves: it waits while the share is full, watches the synthetic picture, is listed as a
 // member, saves the file the host sends byte for byte, watches beside a desktop attendee, and says
 // that the share ended when the host quits; with a host that asks before someone watches, it says
-// that it waits and gets no picture until the host lets it in. Everything runs inside the test
-// namespace.
+// that it waits and gets no picture until the host lets it in, and then hears the host's tone once
+// tapped for sound. Everything runs inside the test namespace.
 
 #include <QDir>
 #include <QJsonArray>
@@ -86,7 +86,7 @@ class TestBrowserAttendee : public QObject {
 
 private slots:
     void phoneBrowserJoinsWatchesAndReceivesAFile();
-    void waitsUntilTheHostLetsItIn();
+    void waitsToBeLetInThenHearsTheHost();
 
 private:
     QString state() { return m_browser.evaluate("document.body.dataset.state").toString(); }
@@ -267,13 +267,13 @@ void TestBrowserAttendee::phoneBrowserJoinsWatchesAndReceivesAFile() {
     m_browser.close();
 }
 
-void TestBrowserAttendee::waitsUntilTheHostLetsItIn() {
+void TestBrowserAttendee::waitsToBeLetInThenHearsTheHost() {
     ZU_REQUIRE_TEST_NAMESPACE();
     if (CdpBrowser::chromiumPath().isEmpty())
         QSKIP("Debian's chromium package is not installed");
     Tool host;
     QVERIFY(host.start({"host", "--synthetic", "--size", "320x240", "--port", "0", "--web-port", "0",
-                        "--no-discovery", "--admit", "ask"}));
+                        "--no-discovery", "--admit", "ask", "--synthetic-sound"}));
     const QString signalingPort = host.waitFor("^share started on port (\\d+)$", 20000);
     const QString pageUrl = host.waitFor("^attendee page (http://\\S+/)$", 5000);
     QVERIFY2(!signalingPort.isEmpty() && !pageUrl.isEmpty(), qPrintable(host.report()));
@@ -299,6 +299,27 @@ void TestBrowserAttendee::waitsUntilTheHostLetsItIn() {
     QTRY_VERIFY2_WITH_TIMEOUT(state() == "watching", qPrintable(report(host)), 20000);
     QTRY_COMPARE_WITH_TIMEOUT(m_browser.evaluate("document.getElementById('screen').videoWidth").toInt(), 320,
                               10000);
+
+    // The sound waits for a tap; then its strongest frequency is the host's tone.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_browser.evaluate("document.getElementById('sound').hidden").toBool(), 10000);
+    QVERIFY(m_browser.evaluate("document.getElementById('hear').paused").toBool());
+    QVERIFY(m_browser.evaluate("document.getElementById('sound').click(), true").toBool());
+    QTRY_VERIFY(!m_browser.evaluate("document.getElementById('hear').paused").toBool());
+    const double peak = m_browser
+                            .evaluate(R"((async () => {
+        const ctx = new AudioContext();
+        const analyser = ctx.createAnalyser();
+        analyser.fftSize = 8192;
+        ctx.createMediaStreamSource(document.getElementById('hear').srcObject).connect(analyser);
+        await new Promise((done) => setTimeout(done, 1500));
+        const level = new Float32Array(analyser.frequencyBinCount);
+        analyser.getFloatFrequencyData(level);
+        let best = 1;
+        for (let i = 2; i < level.length; ++i) if (level[i] > level[best]) best = i;
+        return best * ctx.sampleRate / analyser.fftSize;
+    })())")
+                            .toDouble();
+    QVERIFY2(std::abs(peak - 440) < 15, qPrintable(QString("strongest frequency %1 Hz").arg(peak)));
     m_browser.close();
 }
 

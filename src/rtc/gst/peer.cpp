@@ -361,8 +361,9 @@ int Peer::setRemoteDescription(const std::string &type, const std::string &sdp) 
             self->addReceiveTransceiver(&summary.media[vi]);
         // An offer without an audio section is answered as it always was.
         const int ai = summary.audioIndex();
-        if (offer && !self->receiveOnly_ && self->wantSound_ && !self->soundBranchBuilt_ && ai >= 0 &&
-            Engine::instance().sound().source() != SoundHub::Source::None)
+        // A section asked for is always answered by a sending transceiver, sound or none: 1.22 left
+        // a browser's picture stalled when its audio section had no transceiver to meet.
+        if (offer && !self->receiveOnly_ && self->wantSound_ && !self->soundBranchBuilt_ && ai >= 0)
             self->buildSoundBranch(summary.media[ai].opusPayloadType);
         GstWebRTCSessionDescription *desc = gst_webrtc_session_description_new(
             offer ? GST_WEBRTC_SDP_TYPE_OFFER : GST_WEBRTC_SDP_TYPE_ANSWER, message);
@@ -628,11 +629,10 @@ void Peer::buildSoundBranch(int payloadType) {
         soundSrc_ = src;
     }
     soundBranchBuilt_ = true;
-    if (Engine::instance().sound().attach(shared_from_this())) {
-        soundSent_ = true;
-        g_logger->info("media engine: peer {} sends the sound as Opus (payload type {})", handle_,
-                       payloadType);
-    }
+    Engine::instance().sound().attach(shared_from_this());
+    g_logger->info(
+        "media engine: peer {} sends the share's sound, when it has one, as Opus (payload type {})", handle_,
+        payloadType);
 }
 
 void Peer::pushSound(GstSample *sample) {

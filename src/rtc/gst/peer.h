@@ -75,7 +75,6 @@ public:
     // The time data channel messages waited in all for the receiver's thread.
     int64_t deliveryWaitNs() const { return deliveryWaitNs_.load(); }
     VideoCodec sendCodec() const { return sendCodec_; }
-    bool sendsSound() const { return soundSent_.load(); }
 
 private:
     // A callback with the user data and tag it was registered with; calls it with them, if set.
@@ -190,7 +189,6 @@ private:
     std::atomic<VideoCodec> sendCodec_{VideoCodec::None};
     uint64_t droppedUnits_ = 0;
     GstElement *soundSrc_ = nullptr;  // owned by pipeline_; under mediaMutex_
-    std::atomic<bool> soundSent_{false};
 
     // Receiving branch.
     std::vector<uint8_t> packed_;

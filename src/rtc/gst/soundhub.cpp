@@ -55,17 +55,14 @@ bool SoundHub::listened() {
     return !subscribers_.empty();
 }
 
-bool SoundHub::attach(const std::shared_ptr<Peer> &peer) {
-    if (source_.load() == Source::None)
-        return false;
+void SoundHub::attach(const std::shared_ptr<Peer> &peer) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (std::find(subscribers_.begin(), subscribers_.end(), peer) == subscribers_.end())
             subscribers_.push_back(peer);
     }
-    if (running_ == Source::None)
+    if (running_ == Source::None && source_.load() != Source::None)
         start(source_.load());
-    return true;
 }
 
 void SoundHub::detach(Peer *peer) {

@@ -2,7 +2,8 @@
 
 // The shared sound of a share: what the speakers play (the default output's monitor) or a test
 // tone, encoded once with Opus and fanned out to every sending peer that answered an audio section.
-// It runs while at least one peer takes it; without a sound server the share goes on without it.
+// It runs while it has a source and at least one peer takes it; without a sound server the share
+// goes on without it.
 
 #include <gst/gst.h>
 
@@ -31,8 +32,8 @@ public:
     void setMuted(bool muted);
     bool muted() const { return muted_.load(); }
 
-    // Engine thread.
-    bool attach(const std::shared_ptr<Peer> &peer);
+    // Engine thread. A peer attached while there is no source hears it once there is one.
+    void attach(const std::shared_ptr<Peer> &peer);
     void detach(Peer *peer);
     void shutdown();
 

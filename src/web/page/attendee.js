@@ -168,6 +168,7 @@
       this.remoteSet = false;
       this.pendingCandidates = [];
       pc.addTransceiver('video', { direction: 'recvonly' });
+      pc.addTransceiver('audio', { direction: 'recvonly' });
       const dc = pc.createDataChannel('zushare', { ordered: true });
       dc.binaryType = 'arraybuffer';
       this.dc = dc;
@@ -183,8 +184,16 @@
           candidate: e.candidate.candidate, sdp_mid: e.candidate.sdpMid || '',
           sdp_mline_index: e.candidate.sdpMLineIndex || 0 })));
       };
+      // The sound has an element of its own: a stream whose audio track gets nothing (a host that
+      // shares no sound) would hold the picture back. Browsers play sound only after a tap.
       pc.ontrack = (e) => {
         if (e.receiver.jitterBufferTarget !== undefined) e.receiver.jitterBufferTarget = 0;
+        if (e.track.kind === 'audio') {
+          $('hear').srcObject = new MediaStream([e.track]);
+          if (soundTapped) $('hear').play().catch(() => {});
+          else $('sound').hidden = false;
+          return;
+        }
         const video = $('screen');
         video.srcObject = new MediaStream([e.track]);
         video.play().catch(() => {});
@@ -242,6 +251,8 @@
       this.pc = this.dc = this.receiver = null;
       const video = $('screen');
       video.srcObject = null;
+      $('hear').srcObject = null;
+      $('sound').hidden = true;
     }
 
     onClosed(ws, code) {
@@ -370,6 +381,13 @@
   });
   $('screen').addEventListener('resize', () => {
     if (document.body.dataset.state === 'waiting' && $('screen').videoWidth > 0) setState('watching');
+  });
+
+  let soundTapped = false;
+  $('sound').addEventListener('click', () => {
+    soundTapped = true;
+    $('hear').play().catch(() => {});
+    $('sound').hidden = true;
   });
 
   // ---- joining ----

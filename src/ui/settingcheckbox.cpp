@@ -1,0 +1,53 @@
+#include "ui/settingcheckbox.h"
+
+#include <QSettings>
+
+namespace {
+
+QSettings settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zushare"),
+                     QStringLiteral("zushare"));
+}
+
+}  // namespace
+
+const char *const SettingCheckBox::kAskBeforeWatching = "share/askBeforeWatching";
+const char *const SettingCheckBox::kShareSound = "share/shareSound";
+
+SettingCheckBox::SettingCheckBox(const char *key, const QString &text, QWidget *parent)
+    : QCheckBox(text, parent), m_key(key) {
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setChecked(stored(key));
+    connect(this, &QCheckBox::clicked, this, [this](bool on) { store(m_key, on); });
+}
+
+SettingCheckBox *SettingCheckBox::askBeforeWatching(QWidget *parent) {
+    auto *box = new SettingCheckBox(kAskBeforeWatching, QStringLiteral("观看前先询问我"), parent);
+    box->setObjectName(QStringLiteral("check_admit"));
+    box->setToolTip(
+        QStringLiteral("开启后，每位观众要经你允许才能看到屏幕和收到文件；\n"
+                       "关闭时，局域网内找到此共享的任何人都能观看。"));
+    return box;
+}
+
+SettingCheckBox *SettingCheckBox::shareSound(QWidget *parent) {
+    auto *box = new SettingCheckBox(kShareSound, QStringLiteral("共享声音"), parent);
+    box->setObjectName(QStringLiteral("check_sound"));
+    box->setToolTip(QStringLiteral("把电脑正在播放的声音一起共享给观众；共享中可随时开关。"));
+    return box;
+}
+
+bool SettingCheckBox::stored(const char *key) {
+    return settings().value(key, false).toBool();
+}
+
+void SettingCheckBox::store(const char *key, bool on) {
+    settings().setValue(key, on);
+}
+
+void SettingCheckBox::showEvent(QShowEvent *event) {
+    // Another page's box may have changed the choice while this one was hidden.
+    setChecked(stored(m_key));
+    QCheckBox::showEvent(event);
+}
