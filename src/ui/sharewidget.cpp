@@ -597,23 +597,26 @@ void ShareWidget::askNextWaiting() {
     admitDialog_->open();
 }
 
-void ShareWidget::closeAdmitDialog() {
-    if (!admitDialog_)
-        return;
+AdmitMemberDialog *ShareWidget::releaseAdmitDialog() {
     AdmitMemberDialog *dialog = admitDialog_.release();
-    disconnect(dialog, nullptr, this, nullptr);
-    dialog->withdraw();
-    dialog->deleteLater();
+    if (dialog) {
+        disconnect(dialog, nullptr, this, nullptr);
+        // Deleted once the slot that answers its finished signal has returned.
+        dialog->deleteLater();
+    }
+    return dialog;
+}
+
+void ShareWidget::closeAdmitDialog() {
+    if (AdmitMemberDialog *dialog = releaseAdmitDialog())
+        dialog->withdraw();
 }
 
 void ShareWidget::onAdmitAnswered(int answer) {
-    if (!admitDialog_)
+    AdmitMemberDialog *dialog = releaseAdmitDialog();
+    if (!dialog)
         return;
-    const QString id = admitDialog_->memberId();
-    AdmitMemberDialog *dialog = admitDialog_.release();
-    disconnect(dialog, nullptr, this, nullptr);
-    // Deleted once its own finished signal has returned.
-    dialog->deleteLater();
+    const QString id = dialog->memberId();
     OriginatorRtcManager *h = host();
     if (!h)
         return;

@@ -102,6 +102,8 @@ private:
     OriginatorRtcManager *host() const;
     // Asks about the first waiting member, one question at a time, in the order they came.
     void askNextWaiting();
+    // Lets the open question go (deleted later, no more answers from it); null when none is open.
+    AdmitMemberDialog *releaseAdmitDialog();
     void closeAdmitDialog();
 
     QWidget *widget_main;

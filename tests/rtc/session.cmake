@@ -35,37 +35,25 @@ if(TEST tst_session_e2e)
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endif()
 
-# A stranger on the LAN against a command-line host and attendee; heavy as well, so alone too.
-if(TARGET zushare_rtc AND TARGET zushare-cli)
-    zushare_test(tst_hostilelan
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_hostilelan.cpp ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
-        LIBS zushare_rtc zushare_scan zushare_testsupport
-        TIMEOUT 400 LABELS rtc session)
-    add_dependencies(tst_hostilelan zushare-cli)
-    target_compile_definitions(tst_hostilelan PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
-    set_tests_properties(tst_hostilelan PROPERTIES RUN_SERIAL TRUE)
-    set_property(TEST tst_hostilelan APPEND PROPERTY ENVIRONMENT
+# Tests that run zushare-cli processes on the namespace LAN: heavy, so each runs alone, and their
+# tools' traces are left out of the output.
+function(zushare_cli_lan_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    zushare_test(${name} SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}.cpp ${ARG_SOURCES}
+                 LIBS ${ARG_LIBS} zushare_testsupport TIMEOUT ${ARG_TIMEOUT} LABELS rtc session)
+    add_dependencies(${name} zushare-cli)
+    target_compile_definitions(${name} PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
-endif()
+endfunction()
 
-# The host's question before each member watches, with attendees on two hosts.
 if(TARGET zushare_rtc AND TARGET zushare-cli)
-    zushare_test(tst_admission SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_admission.cpp LIBS zushare_testsupport
-                 TIMEOUT 300 LABELS rtc session)
-    add_dependencies(tst_admission zushare-cli)
-    target_compile_definitions(tst_admission PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
-    set_tests_properties(tst_admission PROPERTIES RUN_SERIAL TRUE)
-    set_property(TEST tst_admission APPEND PROPERTY ENVIRONMENT
-                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
-endif()
-
-# The host's sound: a tone reaches the attendee that asks for it, and muting silences it.
-if(TARGET zushare_rtc AND TARGET zushare-cli)
-    zushare_test(tst_sound SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_sound.cpp LIBS zushare_testsupport
-                 TIMEOUT 180 LABELS rtc session)
-    add_dependencies(tst_sound zushare-cli)
-    target_compile_definitions(tst_sound PRIVATE ZUSHARE_CLI="$<TARGET_FILE:zushare-cli>")
-    set_tests_properties(tst_sound PROPERTIES RUN_SERIAL TRUE)
-    set_property(TEST tst_sound APPEND PROPERTY ENVIRONMENT
-                 "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false")
+    # A stranger on the LAN against a command-line host and attendee.
+    zushare_cli_lan_test(tst_hostilelan SOURCES ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
+                         LIBS zushare_rtc zushare_scan TIMEOUT 400)
+    # The host's question before each member watches, with attendees on two hosts.
+    zushare_cli_lan_test(tst_admission TIMEOUT 300)
+    # The host's sound: a tone reaches the attendee that asks for it, and muting silences it.
+    zushare_cli_lan_test(tst_sound TIMEOUT 180)
 endif()

@@ -109,6 +109,25 @@ Engine::~Engine() {
     g_main_context_unref(context_);
 }
 
+GSource *Engine::watchBus(GstElement *pipeline, gboolean (*fn)(GstBus *, GstMessage *, gpointer),
+                          gpointer data) {
+    GstBus *bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline));
+    GSource *watch = gst_bus_create_watch(bus);
+    g_source_set_callback(watch, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(fn)), data,
+                          nullptr);
+    g_source_attach(watch, context_);
+    gst_object_unref(bus);
+    return watch;
+}
+
+void Engine::dropSource(GSource *&source) {
+    if (!source)
+        return;
+    g_source_destroy(source);
+    g_source_unref(source);
+    source = nullptr;
+}
+
 void Engine::run() {
     g_main_context_push_thread_default(context_);
     g_main_loop_run(loop_);

@@ -4,6 +4,7 @@
 // engine's GLib work runs, and the registry of peer handles.
 
 #include <glib.h>
+#include <gst/gst.h>
 
 #include <condition_variable>
 #include <functional>
@@ -28,6 +29,10 @@ public:
     void invoke(const std::function<void()> &fn);
     bool onEngineThread() const;
     GMainContext *context() const { return context_; }
+    // A watch of the pipeline's bus that calls fn on the engine thread; destroyed with dropSource.
+    GSource *watchBus(GstElement *pipeline, gboolean (*fn)(GstBus *, GstMessage *, gpointer), gpointer data);
+    // Destroys and releases a source of the engine's context and clears the pointer; null is fine.
+    static void dropSource(GSource *&source);
 
     int addPeer(std::shared_ptr<Peer> peer);
     std::shared_ptr<Peer> findPeer(int handle);

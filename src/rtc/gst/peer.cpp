@@ -132,12 +132,7 @@ bool Peer::build() {
     g_signal_connect(webrtc_, "on-data-channel", G_CALLBACK(onDataChannelCb), this);
     g_signal_connect(pipeline_, "deep-element-added", G_CALLBACK(onDeepElementAddedCb), this);
 
-    GstBus *bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline_));
-    busWatch_ = gst_bus_create_watch(bus);
-    g_source_set_callback(
-        busWatch_, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(onBusMessage)), this, nullptr);
-    g_source_attach(busWatch_, Engine::instance().context());
-    gst_object_unref(bus);
+    busWatch_ = Engine::instance().watchBus(pipeline_, onBusMessage, this);
 
     livenessTimer_ = g_timeout_source_new(kLivenessPeriodMs);
     g_source_set_callback(livenessTimer_, onLivenessTimer, this, nullptr);
@@ -165,17 +160,10 @@ void Peer::teardown() {
         appsrc_ = nullptr;
         soundSrc_ = nullptr;
         gst_caps_replace(&sentCaps_, nullptr);
+        gst_caps_replace(&soundCaps_, nullptr);
     }
-    if (livenessTimer_) {
-        g_source_destroy(livenessTimer_);
-        g_source_unref(livenessTimer_);
-        livenessTimer_ = nullptr;
-    }
-    if (busWatch_) {
-        g_source_destroy(busWatch_);
-        g_source_unref(busWatch_);
-        busWatch_ = nullptr;
-    }
+    Engine::dropSource(livenessTimer_);
+    Engine::dropSource(busWatch_);
     channelOpen_ = false;
     if (pipeline_) {
         // Stopping happens here, on the engine thread, never inside webrtcbin's own signals.
@@ -472,37 +460,23 @@ void Peer::registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *us
 
 // ---------------------------------------------------------------- sending branch
 
-void Peer::buildSendBranch(VideoCodec codec, int payloadType) {
+GstElement *Peer::addSendingBranch(const char *payloader, GstCaps *rtpCaps, GstCaps *preferences,
+                                   const std::function<void(GstElement *src, GstElement *pay)> &configure) {
     GstElement *src = gst_element_factory_make("appsrc", nullptr);
-    GstElement *pay =
-        gst_element_factory_make(codec == VideoCodec::H264 ? "rtph264pay" : "rtpvp8pay", nullptr);
+    GstElement *pay = gst_element_factory_make(payloader, nullptr);
     GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
     if (!src || !pay || !filter) {
-        g_logger->error("media engine: no RTP payloader for {}; install gstreamer1.0-plugins-good",
-                        codecName(codec));
+        g_logger->error("media engine: no {} element; install gstreamer1.0-plugins-good", payloader);
         for (GstElement *e : {src, pay, filter})
             if (e)
                 gst_object_unref(gst_object_ref_sink(e));
-        return;
+        return nullptr;
     }
     g_object_set(src, "format", GST_FORMAT_TIME, "is-live", TRUE, "do-timestamp", TRUE, nullptr);
-    g_object_set(pay, "mtu", 1200u, "pt", static_cast<guint>(payloadType), nullptr);
-    if (codec == VideoCodec::H264) {
-        g_object_set(pay, "config-interval", -1, nullptr);
-        gst_util_set_object_arg(G_OBJECT(pay), "aggregate-mode", "zero-latency");
-    } else {
-        gst_util_set_object_arg(G_OBJECT(pay), "picture-id-mode", "15-bit");
-    }
-    GstCaps *rtpCaps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "video",
-                                           "encoding-name", G_TYPE_STRING, codecName(codec), "payload",
-                                           G_TYPE_INT, payloadType, "clock-rate", G_TYPE_INT, 90000, nullptr);
+    configure(src, pay);
     g_object_set(filter, "caps", rtpCaps, nullptr);
     gst_bin_add_many(GST_BIN(pipeline_), src, pay, filter, nullptr);
     gst_element_link_many(src, pay, filter, nullptr);
-
-    GstPad *srcPad = gst_element_get_static_pad(src, "src");
-    gst_pad_add_probe(srcPad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, onUpstreamEventProbe, this, nullptr);
-    gst_object_unref(srcPad);
 
     GstPad *sink = gst_element_request_pad_simple(webrtc_, "sink_%u");
     GstPad *out = gst_element_get_static_pad(filter, "src");
@@ -511,20 +485,55 @@ void Peer::buildSendBranch(VideoCodec codec, int payloadType) {
     GstWebRTCRTPTransceiver *transceiver = nullptr;
     g_object_get(sink, "transceiver", &transceiver, nullptr);
     if (transceiver) {
-        // Only media, name, payload and clock rate are pinned: a pinned profile-level-id that differs
-        // from the encoder's output makes 1.22 refuse the caps.
-        GstCaps *prefs = gst_caps_copy(rtpCaps);
-        if (codec == VideoCodec::H264)
-            gst_caps_set_simple(prefs, "packetization-mode", G_TYPE_STRING, "1", nullptr);
         g_object_set(transceiver, "direction", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_SENDONLY,
-                     "codec-preferences", prefs, nullptr);
-        gst_caps_unref(prefs);
+                     "codec-preferences", preferences, nullptr);
         gst_object_unref(transceiver);
     }
     gst_object_unref(sink);
-    gst_caps_unref(rtpCaps);
     for (GstElement *e : {filter, pay, src})
         gst_element_sync_state_with_parent(e);
+    return src;
+}
+
+void Peer::pushToSource(GstElement *src, GstCaps *&sentCaps, GstBuffer *buffer, GstCaps *caps) {
+    if (caps && (!sentCaps || !gst_caps_is_equal(sentCaps, caps))) {
+        gst_caps_replace(&sentCaps, caps);
+        gst_app_src_set_caps(GST_APP_SRC(src), caps);
+    }
+    // The source stamps it on arrival, in this peer's own clock.
+    GstBuffer *copy = gst_buffer_copy(buffer);
+    GST_BUFFER_PTS(copy) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DTS(copy) = GST_CLOCK_TIME_NONE;
+    gst_app_src_push_buffer(GST_APP_SRC(src), copy);
+}
+
+void Peer::buildSendBranch(VideoCodec codec, int payloadType) {
+    GstCaps *rtpCaps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "video",
+                                           "encoding-name", G_TYPE_STRING, codecName(codec), "payload",
+                                           G_TYPE_INT, payloadType, "clock-rate", G_TYPE_INT, 90000, nullptr);
+    // Only media, name, payload and clock rate are pinned: a pinned profile-level-id that differs
+    // from the encoder's output makes 1.22 refuse the caps.
+    GstCaps *prefs = gst_caps_copy(rtpCaps);
+    if (codec == VideoCodec::H264)
+        gst_caps_set_simple(prefs, "packetization-mode", G_TYPE_STRING, "1", nullptr);
+    GstElement *src =
+        addSendingBranch(codec == VideoCodec::H264 ? "rtph264pay" : "rtpvp8pay", rtpCaps, prefs,
+                         [&](GstElement *, GstElement *pay) {
+                             g_object_set(pay, "mtu", 1200u, "pt", static_cast<guint>(payloadType), nullptr);
+                             if (codec == VideoCodec::H264) {
+                                 g_object_set(pay, "config-interval", -1, nullptr);
+                                 gst_util_set_object_arg(G_OBJECT(pay), "aggregate-mode", "zero-latency");
+                             } else {
+                                 gst_util_set_object_arg(G_OBJECT(pay), "picture-id-mode", "15-bit");
+                             }
+                         });
+    gst_caps_unref(prefs);
+    gst_caps_unref(rtpCaps);
+    if (!src)
+        return;
+    GstPad *srcPad = gst_element_get_static_pad(src, "src");
+    gst_pad_add_probe(srcPad, GST_PAD_PROBE_TYPE_EVENT_UPSTREAM, onUpstreamEventProbe, this, nullptr);
+    gst_object_unref(srcPad);
 
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
@@ -575,55 +584,25 @@ void Peer::pushEncoded(GstSample *sample) {
         }
         return;
     }
-    if (!sentCaps_ || !gst_caps_is_equal(sentCaps_, caps)) {
-        gst_caps_replace(&sentCaps_, caps);
-        gst_app_src_set_caps(GST_APP_SRC(appsrc_), caps);
-    }
-    GstBuffer *copy = gst_buffer_copy(buffer);
-    GST_BUFFER_PTS(copy) = GST_CLOCK_TIME_NONE;
-    GST_BUFFER_DTS(copy) = GST_CLOCK_TIME_NONE;
-    gst_app_src_push_buffer(GST_APP_SRC(appsrc_), copy);
+    pushToSource(appsrc_, sentCaps_, buffer, caps);
     if (!mediaStarted_.exchange(true))
         onInbound();  // the remote's reports start with our stream
 }
 
 void Peer::buildSoundBranch(int payloadType) {
-    GstElement *src = gst_element_factory_make("appsrc", nullptr);
-    GstElement *pay = gst_element_factory_make("rtpopuspay", nullptr);
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
-    if (!src || !pay || !filter) {
-        g_logger->error("media engine: no Opus payloader; install gstreamer1.0-plugins-good");
-        for (GstElement *e : {src, pay, filter})
-            if (e)
-                gst_object_unref(gst_object_ref_sink(e));
-        return;
-    }
-    // A slow peer loses its oldest sound, never holds up the hub for the others.
-    g_object_set(src, "format", GST_FORMAT_TIME, "is-live", TRUE, "do-timestamp", TRUE, "max-time",
-                 kMaxQueuedSoundNs, nullptr);
-    gst_util_set_object_arg(G_OBJECT(src), "leaky-type", "downstream");
-    g_object_set(pay, "pt", static_cast<guint>(payloadType), nullptr);
     GstCaps *rtpCaps = gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio",
                                            "encoding-name", G_TYPE_STRING, "OPUS", "payload", G_TYPE_INT,
                                            payloadType, "clock-rate", G_TYPE_INT, 48000, nullptr);
-    g_object_set(filter, "caps", rtpCaps, nullptr);
-    gst_bin_add_many(GST_BIN(pipeline_), src, pay, filter, nullptr);
-    gst_element_link_many(src, pay, filter, nullptr);
-    GstPad *sink = gst_element_request_pad_simple(webrtc_, "sink_%u");
-    GstPad *out = gst_element_get_static_pad(filter, "src");
-    gst_pad_link(out, sink);
-    gst_object_unref(out);
-    GstWebRTCRTPTransceiver *transceiver = nullptr;
-    g_object_get(sink, "transceiver", &transceiver, nullptr);
-    if (transceiver) {
-        g_object_set(transceiver, "direction", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_SENDONLY,
-                     "codec-preferences", rtpCaps, nullptr);
-        gst_object_unref(transceiver);
-    }
-    gst_object_unref(sink);
+    GstElement *src =
+        addSendingBranch("rtpopuspay", rtpCaps, rtpCaps, [&](GstElement *appsrc, GstElement *pay) {
+            // A slow peer loses its oldest sound, never holds up the hub for the others.
+            g_object_set(appsrc, "max-time", kMaxQueuedSoundNs, nullptr);
+            gst_util_set_object_arg(G_OBJECT(appsrc), "leaky-type", "downstream");
+            g_object_set(pay, "pt", static_cast<guint>(payloadType), nullptr);
+        });
     gst_caps_unref(rtpCaps);
-    for (GstElement *e : {filter, pay, src})
-        gst_element_sync_state_with_parent(e);
+    if (!src)
+        return;
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
         soundSrc_ = src;
@@ -640,19 +619,8 @@ void Peer::pushSound(GstSample *sample) {
         return;
     std::lock_guard<std::mutex> lock(mediaMutex_);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    if (!soundSrc_ || !buffer)
-        return;
-    if (GstCaps *caps = gst_sample_get_caps(sample)) {
-        GstCaps *current = gst_app_src_get_caps(GST_APP_SRC(soundSrc_));
-        if (!current || !gst_caps_is_equal(current, caps))
-            gst_app_src_set_caps(GST_APP_SRC(soundSrc_), caps);
-        if (current)
-            gst_caps_unref(current);
-    }
-    GstBuffer *copy = gst_buffer_copy(buffer);
-    GST_BUFFER_PTS(copy) = GST_CLOCK_TIME_NONE;
-    GST_BUFFER_DTS(copy) = GST_CLOCK_TIME_NONE;
-    gst_app_src_push_buffer(GST_APP_SRC(soundSrc_), copy);
+    if (soundSrc_ && buffer)
+        pushToSource(soundSrc_, soundCaps_, buffer, gst_sample_get_caps(sample));
 }
 
 void Peer::addSoundReceiver() {

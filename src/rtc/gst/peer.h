@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -100,6 +101,12 @@ private:
     };
 
     // Engine thread.
+    // appsrc ! payloader ! capsfilter(rtpCaps) into a new sending transceiver of webrtcbin; the
+    // appsrc, or null (logged) when an element is missing. configure sets what differs per stream.
+    GstElement *addSendingBranch(const char *payloader, GstCaps *rtpCaps, GstCaps *preferences,
+                                 const std::function<void(GstElement *src, GstElement *pay)> &configure);
+    // Under mediaMutex_: a copy of buffer into a sending branch, with caps when they changed.
+    static void pushToSource(GstElement *src, GstCaps *&sentCaps, GstBuffer *buffer, GstCaps *caps);
     void buildSendBranch(VideoCodec codec, int payloadType);
     void addReceiveTransceiver(const SdpMedia *media);
     void buildSoundBranch(int payloadType);
@@ -189,6 +196,7 @@ private:
     std::atomic<VideoCodec> sendCodec_{VideoCodec::None};
     uint64_t droppedUnits_ = 0;
     GstElement *soundSrc_ = nullptr;  // owned by pipeline_; under mediaMutex_
+    GstCaps *soundCaps_ = nullptr;    // under mediaMutex_
 
     // Receiving branch.
     std::vector<uint8_t> packed_;

@@ -85,7 +85,7 @@ void SoundHub::shutdown() {
     stop();
 }
 
-bool SoundHub::start(Source source) {
+void SoundHub::start(Source source) {
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(description(source).c_str(), &error);
     if (!pipeline || error) {
@@ -94,7 +94,7 @@ bool SoundHub::start(Source source) {
         g_clear_error(&error);
         if (pipeline)
             gst_object_unref(gst_object_ref_sink(pipeline));
-        return false;
+        return;
     }
     pipeline_ = GstRef<GstElement>(GST_ELEMENT(gst_object_ref_sink(pipeline)));
     volume_ = GstRef<GstElement>(gst_bin_get_by_name(GST_BIN(pipeline), "mute"));
@@ -103,12 +103,7 @@ bool SoundHub::start(Source source) {
     g_object_set(sink, "emit-signals", TRUE, nullptr);
     g_signal_connect(sink, "new-sample", G_CALLBACK(onNewSample), this);
     gst_object_unref(sink);
-    GstBus *bus = gst_pipeline_get_bus(GST_PIPELINE(pipeline));
-    busWatch_ = gst_bus_create_watch(bus);
-    g_source_set_callback(
-        busWatch_, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(onBusMessage)), this, nullptr);
-    g_source_attach(busWatch_, Engine::instance().context());
-    gst_object_unref(bus);
+    busWatch_ = Engine::instance().watchBus(pipeline, onBusMessage, this);
     running_ = source;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         g_logger->warn(
@@ -116,19 +111,14 @@ bool SoundHub::start(Source source) {
             "share goes on with the picture only",
             source == Source::Tone ? "the test tone" : "the speakers' monitor");
         stop();
-        return false;
+        return;
     }
     g_logger->info("media engine: sharing {}",
                    source == Source::Tone ? "a 440 Hz test tone" : "what the speakers play");
-    return true;
 }
 
 void SoundHub::stop() {
-    if (busWatch_) {
-        g_source_destroy(busWatch_);
-        g_source_unref(busWatch_);
-        busWatch_ = nullptr;
-    }
+    Engine::dropSource(busWatch_);
     if (pipeline_) {
         GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline_.get()), "out");
         if (sink) {
@@ -168,7 +158,6 @@ GstFlowReturn SoundHub::onNewSample(GstElement *sink, gpointer data) {
     }
     for (const auto &peer : peers)
         peer->pushSound(sample);
-    self->packetsOut_++;
     gst_sample_unref(sample);
     return GST_FLOW_OK;
 }

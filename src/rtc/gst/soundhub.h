@@ -27,29 +27,23 @@ public:
 
     // Any thread.
     void setSource(Source source);
-    Source source() const { return source_.load(); }
     // Silence at the source: every peer keeps its stream, so nothing is negotiated again.
     void setMuted(bool muted);
-    bool muted() const { return muted_.load(); }
 
     // Engine thread. A peer attached while there is no source hears it once there is one.
     void attach(const std::shared_ptr<Peer> &peer);
     void detach(Peer *peer);
     void shutdown();
 
-    // Testing.
-    uint64_t packetsOut() const { return packetsOut_.load(); }
-
 private:
     bool listened();
-    bool start(Source source);
+    void start(Source source);
     void stop();
     static GstFlowReturn onNewSample(GstElement *sink, gpointer self);
     static gboolean onBusMessage(GstBus *, GstMessage *message, gpointer self);
 
     std::atomic<Source> source_{Source::None};
     std::atomic<bool> muted_{false};
-    std::atomic<uint64_t> packetsOut_{0};
 
     // Engine thread: the pipeline's state changes never run under mutex_, which its streaming
     // thread takes for every packet.
