@@ -82,6 +82,109 @@ double hostCpuShare(qint64 pid, int windowMs) {
     return (after - before) / (double(t.elapsed()) / 1000.0);
 }
 
+struct Figures {
+    std::vector<std::unique_ptr<Watcher>> watchers;
+    QVector<int> firstFrames, threeFps, fps;
+    double idleCpu = 0, oneCpu = 0, threeCpu = 0, fiveCpu = 0;
+    int oneFps = 0, oneP50 = 0, oneP99 = 0, fiveP50 = 0, fiveP99 = 0, startupMax = 0;
+    int offsetP50 = -1, offsetAbsP99 = -1, offsetCount = 0;
+};
+
+// One share of the stamped picture to 1, 3 and then 5 attendees; withSound, the host beeps and
+// the attendees ask for its sound, each writing it into scratch.
+bool share(testsupport::TestLan &lan, const QString &display, int windowMs, const QString &scratch,
+           bool withSound, Figures &out) {
+    QStringList hostArgs{"host", "--no-discovery"};
+    if (withSound) {
+        hostArgs << "--beeping-sound";
+    }
+    QProcess *host = lan.start(1, ZUSHARE_CLI, hostArgs, {"DISPLAY=" + display});
+    QByteArray hostOutput;
+    if (!testsupport::waitUntil(
+            [&] {
+                hostOutput += host->readAll();
+                return hostOutput.contains("share started");
+            },
+            20000)) {
+        std::fprintf(stderr, "the host did not start:\n%s\n", hostOutput.constData());
+        return false;
+    }
+    const qint64 hostPid = host->processId();
+    out.idleCpu = hostCpuShare(hostPid, 3000);
+
+    std::vector<std::unique_ptr<Watcher>> &watchers = out.watchers;
+    auto addWatcher = [&](int lanHost, int n) {
+        auto w = std::make_unique<Watcher>();
+        QStringList args{"watch", lan.address(1), "--nickname", QStringLiteral("bench%1").arg(n), "--stamps"};
+        if (withSound) {
+            args << "--sound" << QDir(scratch).filePath(QStringLiteral("sound%1.wav").arg(n));
+        }
+        w->process = lan.start(lanHost, ZUSHARE_CLI, args);
+        watchers.push_back(std::move(w));
+    };
+    addWatcher(2, 0);
+    if (!testsupport::waitUntil([&] { return watchers[0]->field("total") > 30; }, 60000)) {
+        std::fprintf(stderr, "no frames reached the attendee:\n%s\n", watchers[0]->output.constData());
+        return false;
+    }
+    out.oneCpu = hostCpuShare(hostPid, windowMs);
+    out.oneFps = watchers[0]->field("fps");
+    out.oneP50 = watchers[0]->field("latency_p50");
+    out.oneP99 = watchers[0]->field("latency_p99");
+    out.startupMax = watchers[0]->field("latency_startup_max");
+
+    auto allReceiving = [&] {
+        for (auto &w : watchers) {
+            if (w->field("total") <= 30) {
+                return false;
+            }
+        }
+        return true;
+    };
+    auto fpsNow = [&] {
+        QVector<int> fps;
+        for (auto &w : watchers) {
+            fps.append(w->field("fps"));
+        }
+        return fps;
+    };
+    const int hosts[4] = {3, 4, 2, 3};
+    addWatcher(hosts[0], 1);
+    addWatcher(hosts[1], 2);
+    if (!testsupport::waitUntil(allReceiving, 120000)) {
+        std::fprintf(stderr, "not every one of three attendees received frames\n");
+        return false;
+    }
+    out.threeCpu = hostCpuShare(hostPid, windowMs);
+    out.threeFps = fpsNow();
+    addWatcher(hosts[2], 3);
+    addWatcher(hosts[3], 4);
+    if (!testsupport::waitUntil(allReceiving, 120000)) {
+        std::fprintf(stderr, "not every attendee received frames\n");
+        return false;
+    }
+    out.fiveCpu = hostCpuShare(hostPid, windowMs);
+    out.fps = fpsNow();
+    for (auto &w : watchers) {
+        out.firstFrames.append(w->firstFrameMs());
+    }
+    std::sort(out.firstFrames.begin(), out.firstFrames.end());
+    out.offsetP50 = watchers[0]->field("av_offset_p50");
+    out.offsetAbsP99 = watchers[0]->field("av_offset_abs_p99");
+    out.offsetCount = watchers[0]->field("av_offset_n");
+    out.fiveP50 = watchers[0]->field("latency_p50");
+    out.fiveP99 = watchers[0]->field("latency_p99");
+    for (auto &w : watchers) {
+        w->process->terminate();
+    }
+    for (auto &w : watchers) {
+        w->process->waitForFinished(5000);
+    }
+    host->terminate();
+    host->waitForFinished(5000);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[]) {
@@ -113,86 +216,20 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     spin(1000);
-    QProcess *host = lan.start(1, ZUSHARE_CLI, {"host", "--no-discovery"}, {"DISPLAY=" + display});
-    QByteArray hostOutput;
-    if (!testsupport::waitUntil(
-            [&] {
-                hostOutput += host->readAll();
-                return hostOutput.contains("share started");
-            },
-            20000)) {
-        std::fprintf(stderr, "the host did not start:\n%s\n", hostOutput.constData());
-        return 2;
-    }
-    const qint64 hostPid = host->processId();
-    const double idleCpu = hostCpuShare(hostPid, 3000);
-
-    std::vector<std::unique_ptr<Watcher>> watchers;
-    auto addWatcher = [&](int lanHost, int n) {
-        auto w = std::make_unique<Watcher>();
-        w->process =
-            lan.start(lanHost, ZUSHARE_CLI,
-                      {"watch", lan.address(1), "--nickname", QStringLiteral("bench%1").arg(n), "--stamps"});
-        watchers.push_back(std::move(w));
-    };
-    addWatcher(2, 0);
-    if (!testsupport::waitUntil([&] { return watchers[0]->field("total") > 30; }, 60000)) {
-        std::fprintf(stderr, "no frames reached the attendee:\n%s\n", watchers[0]->output.constData());
+    Figures plain;
+    Figures sound;
+    if (!share(lan, display, windowMs, dir.path(), false, plain) ||
+        !share(lan, display, windowMs, dir.path(), true, sound)) {
         return 1;
     }
-    const double oneCpu = hostCpuShare(hostPid, windowMs);
-    const int oneFps = watchers[0]->field("fps");
-    const int oneP50 = watchers[0]->field("latency_p50");
-    const int oneP99 = watchers[0]->field("latency_p99");
-    const int startupMax = watchers[0]->field("latency_startup_max");
-
-    auto allReceiving = [&] {
-        for (auto &w : watchers) {
-            if (w->field("total") <= 30) {
-                return false;
-            }
-        }
-        return true;
-    };
-    auto fpsNow = [&] {
-        QVector<int> fps;
-        for (auto &w : watchers) {
-            fps.append(w->field("fps"));
-        }
-        return fps;
-    };
-    const int hosts[4] = {3, 4, 2, 3};
-    addWatcher(hosts[0], 1);
-    addWatcher(hosts[1], 2);
-    if (!testsupport::waitUntil(allReceiving, 120000)) {
-        std::fprintf(stderr, "not every one of three attendees received frames\n");
-        return 1;
-    }
-    const double threeCpu = hostCpuShare(hostPid, windowMs);
-    const QVector<int> threeFps = fpsNow();
-    addWatcher(hosts[2], 3);
-    addWatcher(hosts[3], 4);
-    if (!testsupport::waitUntil(allReceiving, 120000)) {
-        std::fprintf(stderr, "not every attendee received frames\n");
-        return 1;
-    }
-    const double fiveCpu = hostCpuShare(hostPid, windowMs);
-    const QVector<int> fps = fpsNow();
-    QVector<int> firstFrames;
-    for (auto &w : watchers) {
-        firstFrames.append(w->firstFrameMs());
-    }
-    std::sort(firstFrames.begin(), firstFrames.end());
-    const int fiveP50 = watchers[0]->field("latency_p50");
-    const int fiveP99 = watchers[0]->field("latency_p99");
-    for (auto &w : watchers) {
-        w->process->terminate();
-    }
-    for (auto &w : watchers) {
-        w->process->waitForFinished(5000);
-    }
-    host->terminate();
-    host->waitForFinished(5000);
+    const std::vector<std::unique_ptr<Watcher>> &watchers = plain.watchers;
+    const QVector<int> &firstFrames = plain.firstFrames;
+    const double idleCpu = plain.idleCpu, oneCpu = plain.oneCpu, threeCpu = plain.threeCpu,
+                 fiveCpu = plain.fiveCpu;
+    const int oneFps = plain.oneFps, oneP50 = plain.oneP50, oneP99 = plain.oneP99, fiveP50 = plain.fiveP50,
+              fiveP99 = plain.fiveP99, startupMax = plain.startupMax;
+    const QVector<int> &threeFps = plain.threeFps;
+    const QVector<int> &fps = plain.fps;
 
     // File throughput: a second share of a small synthetic picture sends one file to one member;
     // the time runs from the member's "receive begin" to its "file saved".
@@ -277,6 +314,15 @@ int main(int argc, char *argv[]) {
         "%.2f, "
         "ratio 5/1 = %.2f (aim: at most 1.3)\n",
         idleCpu, oneCpu, threeCpu, fiveCpu, oneCpu > 0 ? fiveCpu / oneCpu : 0.0);
+    std::printf(
+        "  with the share's sound (a beep every second, Opus, asked for by every attendee): host CPU 1 "
+        "attendee %.2f (%.2f without sound, ratio %.2f), 5 attendees %.2f (%.2f without, ratio %.2f)\n",
+        sound.oneCpu, oneCpu, oneCpu > 0 ? sound.oneCpu / oneCpu : 0.0, sound.fiveCpu, fiveCpu,
+        fiveCpu > 0 ? sound.fiveCpu / fiveCpu : 0.0);
+    std::printf(
+        "  sound behind the picture at the first attendee (beeps against the stamped picture of the same "
+        "second, %d beeps): p50 %d ms, p99 of the distance %d ms; picture latency with sound p50 %d ms\n",
+        sound.offsetCount, sound.offsetP50, sound.offsetAbsP99, sound.oneP50);
     if (saved) {
         std::printf("  file to one attendee over the data channel: %d MiB in %lld ms = %.1f MiB/s, intact\n",
                     fileMb, transferMs, fileMb * 1000.0 / double(std::max<qint64>(1, transferMs)));

@@ -40,7 +40,7 @@ endif()
 # named here and the packages that hold them are looked up on this machine.
 set(ZUSHARE_GST_PLUGINS
     coreelements app videoconvertscale videorate rtp rtpmanager vpx x264 libav webrtc dtls srtp sctp nice
-    videoparsersbad
+    videoparsersbad opus audioconvert audioresample audiotestsrc volume pulseaudio
     CACHE STRING "GStreamer plugin files (libgst<name>.so) the media engine loads")
 set(ZUSHARE_GST_PLUGIN_PACKAGES)
 find_package(PkgConfig QUIET)

@@ -103,7 +103,9 @@ bool CliHost::start() {
     connect(m_manager->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             &CliHost::onMembers);
     m_host->setAskBeforeWatching(m_options.askAdmission);
-    m_host->setShareSound(m_options.sound, false);
+    if (!m_host->setShareSound(m_options.sound, false))
+        say(QStringLiteral(
+            "no sound to share: no sound server answers; the share goes on with the picture only"));
     if (m_options.askAdmission) {
         connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
     }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cliframesink.h"
 #include "rtc/attendeertcmanager.h"
@@ -59,6 +60,9 @@ void CliWatcher::start() {
         }
         m_attendee->setSoundSink([this](const int16_t *samples, int frames, int channels, int rate) {
             m_sound.write(samples, frames, channels, rate);
+            // The sink keeps to the clock: the first sample plays now.
+            if (m_options.stamps)
+                m_beeps.feed(samples, frames, channels, rate, CliFrameSink::monotonicNs());
         });
     }
     connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
@@ -168,6 +172,22 @@ void CliWatcher::report() {
                         .arg(percentile(m_latencies, 0.99))
                         .arg(m_latencies.size())
                         .arg(r.startupLatencyMaxMs);
+            // Each beep set beside the picture of the same second: positive, the sound comes later.
+            const QVector<int> beeps = m_beeps.takeLatenciesMs();
+            if (!beeps.isEmpty() && !r.latenciesMs.isEmpty()) {
+                const int picture = percentile(r.latenciesMs, 0.5);
+                for (int beep : beeps)
+                    m_avOffsets.append(beep - picture);
+            }
+            if (!m_avOffsets.isEmpty()) {
+                QVector<int> spread;
+                for (int offset : m_avOffsets)
+                    spread.append(std::abs(offset));
+                line += QStringLiteral(" av_offset_p50=%1 av_offset_abs_p99=%2 av_offset_n=%3")
+                            .arg(percentile(m_avOffsets, 0.5))
+                            .arg(percentile(spread, 0.99))
+                            .arg(m_avOffsets.size());
+            }
         }
         say(line);
     }

@@ -6,6 +6,7 @@
 #include <QVector>
 #include <memory>
 
+#include "beepdetector.h"
 #include "wavwriter.h"
 
 class AttendeeRtcManager;
@@ -48,6 +49,8 @@ private:
     AttendeeRtcManager *m_attendee = nullptr;
     std::shared_ptr<CliFrameSink> m_sink;
     WavWriter m_sound;
+    BeepDetector m_beeps;
+    QVector<int> m_avOffsets;
     qint64 m_soundReported = 0;
     QTimer m_reportTimer;
     QTimer m_joinTimer;

@@ -35,7 +35,7 @@ int usage() {
         stderr,
         "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P] "
         "[--no-discovery]\n"
-        "                        [--admit ask|all] [--sound | --synthetic-sound]\n"
+        "                        [--admit ask|all] [--sound | --synthetic-sound | --beeping-sound]\n"
         "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
         "                         [--port P] [--stamps] [--sound FILE.wav]\n"
@@ -48,9 +48,12 @@ int usage() {
         "\"frames\"\n"
         "line once a second, \"saved frame PATH\", \"receive begin\", \"file saved PATH\" or\n"
         "\"receive failed\", and \"stopped\" when the share ends; scan prints \"host IP\" per host found.\n"
-        "host --sound shares what the speakers play (--synthetic-sound: a 440 Hz tone) with members\n"
-        "that ask for sound, and reads \"mute\" and \"unmute\" lines on standard input; watch --sound\n"
-        "asks for it, writes it to FILE.wav and prints \"sound frames=N\" once a second while it comes.\n");
+        "host --sound shares what the speakers play (--synthetic-sound: a 440 Hz tone; --beeping-sound:\n"
+        "the tone in the first 100 ms of every second) with members that ask for sound, and reads\n"
+        "\"mute\" and \"unmute\" lines on standard input; watch --sound asks for it, writes it to\n"
+        "FILE.wav and prints \"sound frames=N\" once a second while it comes; with --stamps and a\n"
+        "beeping host, the \"frames\" line adds how far the sound is behind the picture (av_offset_*, "
+        "ms).\n");
     return 64;
 }
 
@@ -145,6 +148,8 @@ int main(int argc, char *argv[]) {
                 options.sound = ZUWEBRTC_SOUND_SPEAKERS;
             } else if (args[i] == "--synthetic-sound") {
                 options.sound = ZUWEBRTC_SOUND_TONE;
+            } else if (args[i] == "--beeping-sound") {
+                options.sound = ZUWEBRTC_SOUND_BEEPS;
             } else if (args[i] == "--admit" && takeValue(args, i, value) &&
                        (value == "ask" || value == "all")) {
                 options.askAdmission = value == "ask";

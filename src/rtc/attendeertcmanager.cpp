@@ -1,6 +1,7 @@
 #include "rtc/attendeertcmanager.h"
 
 #include <QDebug>
+#include <algorithm>
 
 #include "core/refusallog.h"
 #include "rtc/zuwebrtc.h"
@@ -111,12 +112,21 @@ void AttendeeRtcManager::callStart() {
     RegisterOnRemoteI420FrameReady(pc, &AttendeeRtcManager::onRemoteFrame, this, pc);
     RegisterOnLocalDataChannelReady(pc, &AttendeeRtcManager::onDataChannelReady, this, pc);
     RegisterOnPeerClosed(pc, &AttendeeRtcManager::onPeerClosed, this, pc);
-    if (m_soundSink) {
+    if (m_soundSink)
         RegisterOnRemoteSoundReady(pc, &AttendeeRtcManager::onRemoteSound, this, pc);
+    if (m_soundSink || m_playsSound) {
+        SetRemoteSoundVolume(pc, m_soundVolume, m_soundMuted ? 1 : 0);
         AddStream(pc, 0, 1);
     }
     AddDataChannel(pc);
     CreateOffer(pc);
+}
+
+void AttendeeRtcManager::setSoundVolume(double volume, bool muted) {
+    m_soundVolume = std::clamp(volume, 0.0, 1.0);
+    m_soundMuted = muted;
+    if (m_pc != 0)
+        SetRemoteSoundVolume(m_pc, m_soundVolume, m_soundMuted ? 1 : 0);
 }
 
 void AttendeeRtcManager::onClientDisConnected() {

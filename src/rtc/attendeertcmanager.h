@@ -37,6 +37,10 @@ public:
     using SoundSink = std::function<void(const int16_t *samples, int frames, int channels, int rate)>;
     // Set before start(): the offer then asks for the host's sound, which goes to the sink.
     void setSoundSink(SoundSink sink) { m_soundSink = std::move(sink); }
+    // Set before start(): the offer asks for the host's sound, which plays on the default output.
+    void setPlaysSound(bool plays) { m_playsSound = plays; }
+    // The played sound's level, 0 to 1, and whether it is muted; kept for later peers.
+    void setSoundVolume(double volume, bool muted);
     // The steps of joining so far, in ms after start(): where a slow join spends its time.
     QString joinSteps() const;
 
@@ -79,6 +83,9 @@ private:
 
     int m_pc = 0;
     SoundSink m_soundSink;
+    bool m_playsSound = false;
+    double m_soundVolume = 1.0;
+    bool m_soundMuted = false;
     std::shared_ptr<FileTransferor> m_transferor;
     std::shared_ptr<QThread> m_fileThread;
     FramePair m_frames;  // under m_frameLock

@@ -134,9 +134,11 @@ void OriginatorRtcManager::onSignalingServerClosed() {
     }
 }
 
-void OriginatorRtcManager::setShareSound(int source, bool muted) {
+bool OriginatorRtcManager::setShareSound(int source, bool muted) {
     MuteShareSound(muted ? 1 : 0);
     SetShareSound(source);
+    return source == ZUWEBRTC_SOUND_NONE || source == ZUWEBRTC_SOUND_TONE || source == ZUWEBRTC_SOUND_BEEPS ||
+           ShareSoundAvailable() == 1;
 }
 
 void OriginatorRtcManager::stop() {

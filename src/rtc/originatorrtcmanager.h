@@ -54,8 +54,9 @@ public:
 
     // The share's sound (ZUWEBRTC_SOUND_*) for members whose offers ask for it. Every such member
     // keeps its sound stream whatever the source, muted or not, so changing either during the
-    // share needs no negotiation.
-    void setShareSound(int source, bool muted);
+    // share needs no negotiation. False when the speakers cannot be heard (no sound server): the
+    // share then goes on with the picture only.
+    bool setShareSound(int source, bool muted);
 
     // For tests and tools: the members with a peer, with a transferor, and projecting now.
     QList<QString> attendeeIds() const { return m_peers.keys(); }

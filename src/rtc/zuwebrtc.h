@@ -60,6 +60,11 @@ int CreatePeerConnection(int reserved1, int reserved2, int reserved3, int reserv
  * is answered as without it. audio 1 on a receiving peer: its offer asks for sound (Opus, receive
  * only), delivered to RegisterOnRemoteSoundReady. */
 int AddStream(int pc, int video, int audio);
+/* The received sound of a receiving peer that asked for it and has no OnRemoteSoundReady plays on
+ * the default output of the sound server, in step with the picture (none there: logged, and the
+ * picture goes on). volume from 0 (silent) to 1 (as sent), muted 1: silent. May be called at any
+ * time, also before the sound comes. */
+int SetRemoteSoundVolume(int pc, double volume, int muted);
 int AddDataChannel(int pc);
 int CreateOffer(int pc);
 int CreateAnswer(int pc);
@@ -82,9 +87,15 @@ int RegisterOnRemoteSoundReady(int pc, OnRemoteSoundReady callback, void *user_d
 #define ZUWEBRTC_SOUND_NONE 0
 #define ZUWEBRTC_SOUND_SPEAKERS 1
 #define ZUWEBRTC_SOUND_TONE 2
+/* 3: the test tone for the first 100 ms of every second of CLOCK_MONOTONIC and silence between,
+ * so that a receiver can tell how far the sound is from a picture stamped with the same clock. */
+#define ZUWEBRTC_SOUND_BEEPS 3
 int SetShareSound(int source);
 /* muted 1: silence at the source, for every peer at once, with no new negotiation. */
 int MuteShareSound(int muted);
+/* 1 when the shared sound has a source: a sound server answers and its monitor can be opened; 0
+ * when the share would go on without sound. Asks the sound server, so it takes a few ms. */
+int ShareSoundAvailable(void);
 /* buffer must hold ZUWEBRTC_RECEIVE_BUFFER bytes. A null callback, buffer and user data with tag 0
  * unregister; that takes effect before the call returns. */
 int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer,

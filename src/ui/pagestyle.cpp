@@ -48,6 +48,13 @@ QString lightCheckBox() {
         "QCheckBox::indicator:checked{background: white; image: url(:/img/check_blue.png);}");
 }
 
+QString volumeSlider() {
+    return QStringLiteral(
+        "QSlider::groove:horizontal{height: 4px; background: rgba(255, 255, 255, 90); border-radius: 2px;}"
+        "QSlider::sub-page:horizontal{background: white; border-radius: 2px;}"
+        "QSlider::handle:horizontal{width: 12px; margin: -5px 0; background: white; border-radius: 6px;}");
+}
+
 QWidget *memberPanel(QWidget *page, QWidget *list) {
     auto *panel = new QWidget(page);
     panel->setObjectName(QStringLiteral("memwidget"));

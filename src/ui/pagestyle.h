@@ -25,6 +25,8 @@ QString blueButton();
 QString redButton();
 // A check box in white on the blue tool row.
 QString lightCheckBox();
+// The watch bar's volume: white on the bar's blue.
+QString volumeSlider();
 
 // The panel at the page's right side that holds the member list (reparented into it).
 QWidget *memberPanel(QWidget *page, QWidget *list);

@@ -1,15 +1,6 @@
 #include "ui/settingcheckbox.h"
 
-#include <QSettings>
-
-namespace {
-
-QSettings settings() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zushare"),
-                     QStringLiteral("zushare"));
-}
-
-}  // namespace
+#include "ui/usersettings.h"
 
 const char *const SettingCheckBox::kAskBeforeWatching = "share/askBeforeWatching";
 const char *const SettingCheckBox::kShareSound = "share/shareSound";
@@ -39,11 +30,11 @@ SettingCheckBox *SettingCheckBox::shareSound(QWidget *parent) {
 }
 
 bool SettingCheckBox::stored(const char *key) {
-    return settings().value(key, false).toBool();
+    return userSettings().value(key, false).toBool();
 }
 
 void SettingCheckBox::store(const char *key, bool on) {
-    settings().setValue(key, on);
+    userSettings().setValue(key, on);
 }
 
 void SettingCheckBox::showEvent(QShowEvent *event) {

@@ -132,6 +132,12 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     tools->addSpacing(12);
     tools->addWidget(check_admit);
     tools->addWidget(check_sound);
+    label_sound = new QLabel(QStringLiteral("没有可共享的声音"), widget_tools);
+    label_sound->setObjectName(QStringLiteral("label_sound"));
+    label_sound->setToolTip(QStringLiteral("这台电脑上没有声音服务在运行，观众只能看到画面。"));
+    label_sound->setStyleSheet(QStringLiteral("color: #FFE08A; font-size: 13px;"));
+    label_sound->hide();
+    tools->addWidget(label_sound);
     tools->addStretch(1);
     pagestyle::addToolButtons(tools, {btn_transfer, btn_switch, btn_quit});
     column->addWidget(widget_tools);
@@ -212,9 +218,7 @@ void ShareWidget::createShare() {
     if (OriginatorRtcManager *h = host()) {
         h->setAskBeforeWatching(SettingCheckBox::stored(SettingCheckBox::kAskBeforeWatching));
         // Off, nothing is captured at all; turned on, every member that asked for sound hears it.
-        h->setShareSound(SettingCheckBox::stored(SettingCheckBox::kShareSound) ? ZUWEBRTC_SOUND_SPEAKERS
-                                                                               : ZUWEBRTC_SOUND_NONE,
-                         false);
+        onShareSoundClicked(SettingCheckBox::stored(SettingCheckBox::kShareSound));
         connect(h, &OriginatorRtcManager::sigAdmissionQueueChanged, this,
                 &ShareWidget::onAdmissionQueueChanged);
     }
@@ -561,8 +565,13 @@ void ShareWidget::onAskBeforeWatchingClicked(bool ask) {
 
 void ShareWidget::onShareSoundClicked(bool on) {
     g_logger->info("ShareWidget, share sound: {}", on ? "on" : "off");
-    if (OriginatorRtcManager *h = host())
-        h->setShareSound(on ? ZUWEBRTC_SOUND_SPEAKERS : ZUWEBRTC_SOUND_NONE, false);
+    OriginatorRtcManager *h = host();
+    if (!h)
+        return;
+    const bool heard = h->setShareSound(on ? ZUWEBRTC_SOUND_SPEAKERS : ZUWEBRTC_SOUND_NONE, false);
+    if (!heard)
+        g_logger->warn("ShareWidget, no sound to share: no sound server answers; the picture goes on alone");
+    label_sound->setVisible(!heard);
 }
 
 void ShareWidget::onAdmissionQueueChanged() {

@@ -113,6 +113,7 @@ private:
     QLabel *label_ip;
     SettingCheckBox *check_admit;
     SettingCheckBox *check_sound;
+    QLabel *label_sound;  // the switch is on, but there is no sound to share
     QPushButton *btn_transfer;
     QPushButton *btn_switch;
     QPushButton *btn_quit;

@@ -11,12 +11,14 @@
 #include <QVBoxLayout>
 
 #include "core/logger.h"
+#include "rtc/attendeertcmanager.h"
 #include "rtc/rtcmanager.h"
 #include "signaling/signalingclient.h"
 #include "ui/memberlistwidget.h"
 #include "ui/messagedialog.h"
 #include "ui/pagestyle.h"
 #include "ui/receivefiledialog.h"
+#include "ui/soundcontrol.h"
 #include "ui/watchtoolwidget.h"
 #include "video/openglhelper.h"
 #include "video/openglwidget.h"
@@ -52,6 +54,9 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     label_admission->hide();
     tools->addWidget(label_admission);
     tools->addStretch(1);
+    sound_ = new SoundControl(toolsWidget);
+    sound_->setObjectName(QStringLiteral("sound_control"));
+    tools->addWidget(sound_);
     pushButton = new QPushButton(QStringLiteral("文件路径"), toolsWidget);
     pushButton->setObjectName(QStringLiteral("pushButton"));
     pushButton->setStyleSheet(pagestyle::blueButton());
@@ -94,6 +99,10 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     connect(tool_, &WatchToolWidget::sigCtrlMemListBtnClicked, this, &WatchWidget::onCtrlMemlistBtnClicked);
     connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
             &WatchWidget::onRefreshUsersBtnClicked);
+    connect(sound_, &SoundControl::sigChanged, this, [this](double volume, bool muted) {
+        if (auto *attendee = qobject_cast<AttendeeRtcManager *>(manager_.get()))
+            attendee->setSoundVolume(volume, muted);
+    });
     admissionTimer_.setSingleShot(true);
     admissionTimer_.setInterval(kAdmissionWaitMs);
     connect(&admissionTimer_, &QTimer::timeout, this, &WatchWidget::onAdmissionTimeout);
@@ -142,6 +151,10 @@ void WatchWidget::joinShare(const QString &ip, const QString &nickName) {
     manager_ = RtcManager::create(0);
     if (!manager_)
         return;
+    if (auto *attendee = qobject_cast<AttendeeRtcManager *>(manager_.get())) {
+        attendee->setPlaysSound(true);
+        attendee->setSoundVolume(sound_->volume(), sound_->muted());
+    }
     client_ = manager_->signalingClient();
     if (client_) {
         client_->setNickName(nickName);

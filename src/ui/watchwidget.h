@@ -11,6 +11,7 @@ class MemberListWidget;
 class ReceiveFileDialog;
 class RtcManager;
 class SignalingClient;
+class SoundControl;
 class VideoWidgetInterface;
 class WatchToolWidget;
 
@@ -38,6 +39,7 @@ public:
     WatchToolWidget *toolWidget() const { return tool_; }
     std::shared_ptr<VideoWidgetInterface> videoView() const { return view_; }
     MemberListWidget *memberList() const { return memberList_; }
+    SoundControl *soundControl() const { return sound_; }
     // Whether the page says that the host has not let it in yet.
     bool waitsForAdmission() const { return admissionTimer_.isActive(); }
 
@@ -75,6 +77,7 @@ private:
     QWidget *viewWidget;
     QWidget *toolsWidget;
     QLabel *label_admission;
+    SoundControl *sound_;
     QPushButton *pushButton;
     QPushButton *btn_quit;
     QWidget *memwidget;

@@ -1,9 +1,11 @@
 // The host's sound on the namespace LAN: a zushare-cli host on host 1 shares a 440 Hz tone; an
 // attendee on host 2 that asks for sound hears the tone (its strongest frequency, not its bytes:
 // the sound goes through Opus) and silence once the host mutes, while one on host 3 that asks for
-// none watches as before.
+// none watches as before, and a third that stalls holds back nobody else's sound.
 
+#include <signal.h>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -107,6 +109,25 @@ void SoundTest::toneReachesWhoAsksAndMuteSilencesIt() {
     qInfo("silent %lld ms after mute", muted.elapsed());
     host->process->write("unmute\n");
     QTRY_VERIFY2_WITH_TIMEOUT(rms(newest(wav, 200)) > 1000, ear->tail(), 5000);
+
+    // An attendee that stops taking anything (stopped, then given up on by the host after its
+    // silence) holds back nobody else's sound.
+    Member *stalled = start(
+        3, "stalled",
+        {"watch", m_lan->address(1), "--nickname", "stalled", "--sound", m_dir.filePath("stalled.wav")});
+    QTRY_VERIFY2_WITH_TIMEOUT(stalled->has("sound frames="), stalled->tail(), kWaitMs);
+    QCOMPARE(::kill(pid_t(stalled->process->processId()), SIGSTOP), 0);
+    const qint64 before = QFileInfo(wav).size();
+    QElapsedTimer stalledFor;
+    stalledFor.start();
+    while (stalledFor.elapsed() < 6000) {
+        QTest::qWait(250);
+        QVERIFY2(rms(newest(wav, 200)) > 1000,
+                 qPrintable(QString("silent after %1 ms").arg(stalledFor.elapsed())));
+    }
+    const double heardMs = (QFileInfo(wav).size() - before) / 4.0 / kRate * 1000;
+    QVERIFY2(heardMs > 0.8 * stalledFor.elapsed(), qPrintable(QString("%1 ms heard").arg(heardMs)));
+    ::kill(pid_t(stalled->process->processId()), SIGKILL);
     QVERIFY2(!ear->has("stopped") && !deaf->has("stopped"), ear->tail() + deaf->tail());
 }
 

@@ -46,6 +46,24 @@ void freePromiseContext(gpointer data) {
     delete static_cast<PromiseContext *>(data);
 }
 
+// The default output of the sound server, or a sink that drops the sound when there is none, so
+// that the picture goes on. Held to the clock, as the picture is then.
+std::string soundOutput(int handle) {
+    bool reachable = false;
+    if (GstElement *probe = gst_element_factory_make("pulsesink", nullptr)) {
+        GstRef<GstElement> held(GST_ELEMENT(gst_object_ref_sink(probe)));
+        reachable = gst_element_set_state(probe, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
+        gst_element_set_state(probe, GST_STATE_NULL);
+    }
+    if (reachable)
+        return "pulsesink client-name=zushare sync=true";
+    g_logger->warn(
+        "media engine: peer {} cannot play the received sound: no sound server answers (or "
+        "gstreamer1.0-pulseaudio is missing); the picture goes on without it",
+        handle);
+    return "fakesink sync=true";
+}
+
 GstCaps *codecCaps(VideoCodec codec, int pt, const std::string &profileLevelId) {
     if (codec == VideoCodec::H264)
         return gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "video", "encoding-name",
@@ -637,6 +655,22 @@ void Peer::addSoundReceiver() {
     soundBranchBuilt_ = true;
 }
 
+void Peer::holdPictureToClock() {
+    // With sound, picture and sound are held to the clock, where the jitter buffers' lip-sync (from
+    // the sender reports) keeps them in step; a picture alone is shown as soon as it is decoded.
+    if (soundCame_ && frameSink_)
+        g_object_set(frameSink_.get(), "sync", TRUE, nullptr);
+}
+
+void Peer::setHearing(double volume, bool muted) {
+    hearVolume_ = std::clamp(volume, 0.0, 1.0);
+    hearMuted_ = muted;
+    std::lock_guard<std::mutex> lock(mediaMutex_);
+    if (hearLevel_)
+        g_object_set(hearLevel_.get(), "volume", hearVolume_.load(), "mute", hearMuted_.load() ? TRUE : FALSE,
+                     nullptr);
+}
+
 void Peer::requestKeyFrame() {
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
@@ -700,12 +734,14 @@ void Peer::onPadAdded(GstPad *pad) {
             tail;
     else if (encoding == "VP8")
         description = "rtpvp8depay request-keyframe=true wait-for-keyframe=true ! vp8dec" + tail;
-    else if (encoding == "OPUS")
-        description =
-            "rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample ! "
-            "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved ! "
-            "appsink name=sound sync=false max-buffers=50 drop=true";
-    else
+    else if (encoding == "OPUS") {
+        bool toCallback = false;
+        frames_.locked([&] { toCallback = sound_.fn != nullptr; });
+        description = "rtpopusdepay ! opusdec plc=true ! audioconvert ! audioresample ! ";
+        description += toCallback ? "audio/x-raw,format=S16LE,rate=48000,channels=2,layout=interleaved ! "
+                                    "appsink name=sound sync=true max-buffers=50 drop=true"
+                                  : "volume name=hear ! " + soundOutput(handle_);
+    } else
         description = "fakesink sync=false async=false";
     GError *error = nullptr;
     GstElement *bin = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
@@ -727,11 +763,22 @@ void Peer::onPadAdded(GstPad *pad) {
         }
         receiveBranchBuilt_ = true;
     }
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(bin), "frames");
-    if (sink) {
+    if (GstElement *sink = gst_bin_get_by_name(GST_BIN(bin), "frames")) {
         g_object_set(sink, "emit-signals", TRUE, nullptr);
         g_signal_connect(sink, "new-sample", G_CALLBACK(onDecodedSampleCb), this);
-        gst_object_unref(sink);
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        frameSink_ = GstRef<GstElement>(sink);
+        holdPictureToClock();
+    }
+    if (encoding == "OPUS") {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        soundCame_ = true;
+        holdPictureToClock();
+    }
+    if (GstElement *level = gst_bin_get_by_name(GST_BIN(bin), "hear")) {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        hearLevel_ = GstRef<GstElement>(level);
+        g_object_set(level, "volume", hearVolume_.load(), "mute", hearMuted_.load() ? TRUE : FALSE, nullptr);
     }
     if (GstElement *sound = gst_bin_get_by_name(GST_BIN(bin), "sound")) {
         g_object_set(sound, "emit-signals", TRUE, nullptr);

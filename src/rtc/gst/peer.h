@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "rtc/gst/callbackgate.h"
+#include "rtc/gst/gstref.h"
 #include "rtc/gst/sdpcheck.h"
 #include "rtc/zuwebrtc.h"
 
@@ -65,6 +66,8 @@ public:
     void registerClosed(OnPeerClosed cb, void *user, int tag) { keep(events_, closed_, cb, user, tag); }
     void registerData(OnDataFromDataChannelReady cb, uint8_t *buffer, void *user, int tag);
     void registerSound(OnRemoteSoundReady cb, void *user, int tag) { keep(frames_, sound_, cb, user, tag); }
+    // Any thread: the level of received sound that plays on the default output (no callback).
+    void setHearing(double volume, bool muted);
 
     // Encoder threads: one encoded access unit of the stream this peer sends.
     void pushEncoded(GstSample *sample);
@@ -121,6 +124,8 @@ private:
     void reportClosed(const char *reason);
     void fireReady();
     void requestKeyFrame();
+    // Under mediaMutex_, from streaming threads.
+    void holdPictureToClock();
 
     // Receive branch (streaming threads).
     void onPadAdded(GstPad *pad);
@@ -199,6 +204,11 @@ private:
     GstCaps *soundCaps_ = nullptr;    // under mediaMutex_
 
     // Receiving branch.
+    GstRef<GstElement> frameSink_;  // the decoded picture's sink; under mediaMutex_
+    bool soundCame_ = false;        // picture and sound keep to the clock from then on; under mediaMutex_
+    std::atomic<double> hearVolume_{1.0};
+    std::atomic<bool> hearMuted_{false};
+    GstRef<GstElement> hearLevel_;  // the played sound's volume element; under mediaMutex_
     std::vector<uint8_t> packed_;
     bool receiveBranchBuilt_ = false;  // under mediaMutex_
 

@@ -18,9 +18,12 @@ std::string description(SoundHub::Source source) {
     const std::string encode =
         " ! audioconvert ! audioresample ! audio/x-raw,rate=48000,channels=2 ! volume name=mute"
         " ! opusenc bitrate=96000 frame-size=20 ! appsink name=out sync=false max-buffers=50 drop=true";
+    const std::string tone =
+        "audiotestsrc name=tone is-live=true wave=sine volume=0.5 freq=" + std::to_string(SoundHub::kToneHz);
     if (source == SoundHub::Source::Tone)
-        return "audiotestsrc is-live=true wave=sine volume=0.5 freq=" + std::to_string(SoundHub::kToneHz) +
-               " samplesperbuffer=960" + encode;
+        return tone + " samplesperbuffer=960" + encode;
+    if (source == SoundHub::Source::Beeps)
+        return tone + " samplesperbuffer=240 ! audio/x-raw,format=S16LE,rate=48000,channels=2" + encode;
     // The monitor of the default output is what the speakers play, also under PipeWire's service.
     return "pulsesrc device=@DEFAULT_MONITOR@ client-name=zushare buffer-time=40000 latency-time=10000" +
            encode;
@@ -103,18 +106,26 @@ void SoundHub::start(Source source) {
     g_object_set(sink, "emit-signals", TRUE, nullptr);
     g_signal_connect(sink, "new-sample", G_CALLBACK(onNewSample), this);
     gst_object_unref(sink);
+    if (source == Source::Beeps) {
+        GstElement *tone = gst_bin_get_by_name(GST_BIN(pipeline), "tone");
+        GstPad *pad = gst_element_get_static_pad(tone, "src");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, onBeepProbe, nullptr, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(tone);
+    }
     busWatch_ = Engine::instance().watchBus(pipeline, onBusMessage, this);
     running_ = source;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         g_logger->warn(
             "media engine: no sound to share: {} does not start (no sound server?); the "
             "share goes on with the picture only",
-            source == Source::Tone ? "the test tone" : "the speakers' monitor");
+            source == Source::Speakers ? "the speakers' monitor" : "the test tone");
         stop();
         return;
     }
-    g_logger->info("media engine: sharing {}",
-                   source == Source::Tone ? "a 440 Hz test tone" : "what the speakers play");
+    g_logger->info("media engine: sharing {}", source == Source::Speakers ? "what the speakers play"
+                                               : source == Source::Tone   ? "a 440 Hz test tone"
+                                                                          : "a 440 Hz beep every second");
 }
 
 void SoundHub::stop() {
@@ -144,6 +155,41 @@ gboolean SoundHub::onBusMessage(GstBus *, GstMessage *message, gpointer data) {
         return G_SOURCE_REMOVE;
     }
     return G_SOURCE_CONTINUE;
+}
+
+bool SoundHub::available() {
+    GstElement *probe = gst_element_factory_make("pulsesrc", nullptr);
+    if (!probe)
+        return false;
+    GstRef<GstElement> held(GST_ELEMENT(gst_object_ref_sink(probe)));
+    g_object_set(probe, "device", "@DEFAULT_MONITOR@", "client-name", "zushare", nullptr);
+    const bool answers = gst_element_set_state(probe, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
+    gst_element_set_state(probe, GST_STATE_NULL);
+    return answers;
+}
+
+GstPadProbeReturn SoundHub::onBeepProbe(GstPad *pad, GstPadProbeInfo *info, gpointer) {
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstElement *tone = gst_pad_get_parent_element(pad);
+    const GstClockTime base = tone ? gst_element_get_base_time(tone) : 0;
+    if (tone)
+        gst_object_unref(tone);
+    GstMapInfo map;
+    if (!GST_BUFFER_PTS_IS_VALID(buffer) || !gst_buffer_map(buffer, &map, GST_MAP_READWRITE))
+        return GST_PAD_PROBE_OK;
+    // The pipeline runs on the system clock, which is CLOCK_MONOTONIC: sample i sounds at base + pts +
+    // i/rate.
+    auto *samples = reinterpret_cast<int16_t *>(map.data);
+    const size_t frames = map.size / (2 * sizeof(int16_t));
+    const int64_t start = int64_t(base + GST_BUFFER_PTS(buffer));
+    for (size_t i = 0; i < frames; ++i) {
+        const int64_t at = start + int64_t(i) * 1000000000 / 48000;
+        if (at % 1000000000 >= kBeepNs)
+            samples[2 * i] = samples[2 * i + 1] = 0;
+    }
+    gst_buffer_unmap(buffer, &map);
+    return GST_PAD_PROBE_OK;
 }
 
 GstFlowReturn SoundHub::onNewSample(GstElement *sink, gpointer data) {

@@ -20,8 +20,12 @@ class Peer;
 
 class SoundHub {
 public:
-    enum class Source { None = 0, Speakers = 1, Tone = 2 };
+    enum class Source { None = 0, Speakers = 1, Tone = 2, Beeps = 3 };
     static constexpr int kToneHz = 440;
+    static constexpr int64_t kBeepNs = 100LL * 1000 * 1000;  // at the start of every second
+
+    // Any thread, after GStreamer is up: whether a sound server answers.
+    static bool available();
 
     ~SoundHub();
 
@@ -40,6 +44,7 @@ private:
     void start(Source source);
     void stop();
     static GstFlowReturn onNewSample(GstElement *sink, gpointer self);
+    static GstPadProbeReturn onBeepProbe(GstPad *pad, GstPadProbeInfo *info, gpointer);
     static gboolean onBusMessage(GstBus *, GstMessage *message, gpointer self);
 
     std::atomic<Source> source_{Source::None};

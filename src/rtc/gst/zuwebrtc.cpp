@@ -117,8 +117,22 @@ int RegisterOnRemoteSoundReady(int pc, OnRemoteSoundReady callback, void *user_d
     });
 }
 
+int SetRemoteSoundVolume(int pc, double volume, int muted) {
+    if (!(volume >= 0.0 && volume <= 1.0))
+        return ZUWEBRTC_EARG;
+    return withPeer(pc, [&](Peer &p) {
+        p.setHearing(volume, muted != 0);
+        return ZUWEBRTC_OK;
+    });
+}
+
+int ShareSoundAvailable(void) {
+    Engine::instance();
+    return zuengine::SoundHub::available() ? 1 : 0;
+}
+
 int SetShareSound(int source) {
-    if (source < ZUWEBRTC_SOUND_NONE || source > ZUWEBRTC_SOUND_TONE)
+    if (source < ZUWEBRTC_SOUND_NONE || source > ZUWEBRTC_SOUND_BEEPS)
         return ZUWEBRTC_EARG;
     Engine::instance().sound().setSource(static_cast<zuengine::SoundHub::Source>(source));
     return ZUWEBRTC_OK;
