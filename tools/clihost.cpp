@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 
@@ -12,6 +11,7 @@
 #include "rtc/zuwebrtc.h"
 #include "scan/scanserver.h"
 #include "signaling/signalingclient.h"
+#include "stdinlines.h"
 
 namespace {
 
@@ -110,24 +110,8 @@ bool CliHost::start() {
         connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
     }
     if (m_options.askAdmission || m_options.sound != ZUWEBRTC_SOUND_NONE) {
-        m_answers = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
-        connect(m_answers.get(), &QSocketNotifier::activated, this, [this] {
-            char chunk[256];
-            const ssize_t got = ::read(0, chunk, sizeof chunk);
-            if (got <= 0) {
-                m_answers->setEnabled(false);  // no more answers: the waiting members wait on
-                return;
-            }
-            m_input.append(chunk, int(got));
-            for (int end = m_input.indexOf('\n'); end >= 0; end = m_input.indexOf('\n')) {
-                const QByteArray line = m_input.left(end).trimmed();
-                m_input.remove(0, end + 1);
-                onAnswerLine(line);
-            }
-            if (m_input.size() > 1024) {
-                m_input.clear();
-            }
-        });
+        m_answers = std::make_unique<StdinLines>();
+        connect(m_answers.get(), &StdinLines::line, this, &CliHost::onAnswerLine);
     }
     m_manager->start();
     return true;

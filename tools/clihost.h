@@ -12,7 +12,7 @@
 class RtcManager;
 class OriginatorRtcManager;
 class ScanServer;
-class QSocketNotifier;
+class StdinLines;
 
 // `zushare-cli host`: runs a share without a desktop, answers discovery, prints the members as
 // they come and go and sends a file to every member that joins.
@@ -62,8 +62,7 @@ private:
     QSet<QString> m_peers;
     QTimer m_sendTimer;
     QString m_asked;  // the waiting member the last question was about
-    QByteArray m_input;
-    std::unique_ptr<QSocketNotifier> m_answers;
+    std::unique_ptr<StdinLines> m_answers;
     bool m_started = false;
     bool m_stopping = false;
     int m_exitCode = 0;

@@ -8,6 +8,7 @@
 #include "cliframesink.h"
 #include "rtc/attendeertcmanager.h"
 #include "signaling/signalingclient.h"
+#include "stdinlines.h"
 #include "transfer/filetransferor.h"
 
 namespace {
@@ -65,6 +66,11 @@ void CliWatcher::start() {
                 m_beeps.feed(samples, frames, channels, rate, CliFrameSink::monotonicNs());
         });
     }
+    if (m_options.play) {
+        m_attendee->setPlaysSound(true);
+        m_lines = std::make_unique<StdinLines>();
+        connect(m_lines.get(), &StdinLines::line, this, &CliWatcher::onLine);
+    }
     connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
         m_started = true;
         m_joinTimer.stop();
@@ -107,6 +113,22 @@ void CliWatcher::start() {
     m_reportTimer.start();
     m_joinTimer.start();
     m_manager->start();
+}
+
+void CliWatcher::onLine(const QByteArray &line) {
+    bool ok = false;
+    if (line == "mute" || line == "unmute") {
+        m_muted = line == "mute";
+    } else if (line.startsWith("volume ") && line.mid(7).toInt(&ok) >= 0 && ok &&
+               line.mid(7).toInt() <= 100) {
+        m_volume = line.mid(7).toInt();
+    } else {
+        return;
+    }
+    if (m_attendee) {
+        m_attendee->setSoundVolume(m_volume / 100.0, m_muted);
+    }
+    say(QStringLiteral("sound %1 volume %2").arg(m_muted ? "muted" : "on").arg(m_volume));
 }
 
 void CliWatcher::stop() {

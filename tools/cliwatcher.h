@@ -12,6 +12,7 @@
 class AttendeeRtcManager;
 class CliFrameSink;
 class RtcManager;
+class StdinLines;
 
 // `zushare-cli watch`: joins a share, prints the frame rate and size once a second, saves every
 // Nth frame as PNG and receives files into the download folder.
@@ -28,6 +29,9 @@ public:
         int joinTimeoutMs = 5000;
         // Where the host's sound goes (a WAV file); empty: the offer asks for none.
         QString soundPath;
+        // The host's sound plays on the default output; "mute", "unmute" and "volume N" (0 to
+        // 100) lines on standard input set it.
+        bool play = false;
     };
 
     explicit CliWatcher(const Options &options);
@@ -48,7 +52,12 @@ private:
     std::unique_ptr<RtcManager> m_manager;
     AttendeeRtcManager *m_attendee = nullptr;
     std::shared_ptr<CliFrameSink> m_sink;
+    void onLine(const QByteArray &line);
+
     WavWriter m_sound;
+    std::unique_ptr<StdinLines> m_lines;
+    int m_volume = 100;
+    bool m_muted = false;
     BeepDetector m_beeps;
     QVector<int> m_avOffsets;
     qint64 m_soundReported = 0;

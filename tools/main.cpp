@@ -38,7 +38,7 @@ int usage() {
         "                        [--admit ask|all] [--sound | --synthetic-sound | --beeping-sound]\n"
         "                        [--web-port P | --no-web]\n"
         "       zushare-cli watch IP --nickname N [--save-frames DIR [--every N]] [--downloads DIR]\n"
-        "                         [--port P] [--stamps] [--sound FILE.wav]\n"
+        "                         [--port P] [--stamps] [--sound FILE.wav] [--play]\n"
         "       zushare-cli scan [--seconds S]\n"
         "\n"
         "host prints \"share started\", \"member joined|left ID NICKNAME\", \"peer open|closed ID\" and\n"
@@ -52,8 +52,9 @@ int usage() {
         "the tone in the first 100 ms of every second) with members that ask for sound, and reads\n"
         "\"mute\" and \"unmute\" lines on standard input; watch --sound asks for it, writes it to\n"
         "FILE.wav and prints \"sound frames=N\" once a second while it comes; with --stamps and a\n"
-        "beeping host, the \"frames\" line adds how far the sound is behind the picture (av_offset_*, "
-        "ms).\n");
+        "beeping host, the \"frames\" line adds how far the sound is behind the picture (av_offset_*,\n"
+        "ms); watch --play plays it on the default output and reads \"mute\", \"unmute\" and\n"
+        "\"volume N\" (0 to 100) lines on standard input.\n");
     return 64;
 }
 
@@ -207,6 +208,8 @@ int main(int argc, char *argv[]) {
             } else if (args[i] == "--port" && takeValue(args, i, value) && parsePort(value, options.port)) {
             } else if (args[i] == "--stamps") {
                 options.stamps = true;
+            } else if (args[i] == "--play") {
+                options.play = true;
             } else if (args[i] == "--sound" && takeValue(args, i, value)) {
                 options.soundPath = value;
             } else {

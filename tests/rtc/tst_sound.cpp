@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lanmember.h"
+#include "support/soundserver.h"
 #include "support/testlan.h"
 #include "support/testsupport.h"
 
@@ -21,14 +22,15 @@ namespace {
 constexpr int kWaitMs = 60000;
 constexpr int kRate = 48000;
 
-// The left channel of the newest ms milliseconds of a growing 16-bit stereo WAV file.
-std::vector<double> newest(const QString &path, int ms) {
+// The left channel of the newest ms milliseconds of a growing 16-bit stereo file (WAV, or raw
+// with a header of 0).
+std::vector<double> newest(const QString &path, int ms, int header = 44) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly) || f.size() <= 44)
+    if (!f.open(QIODevice::ReadOnly) || f.size() <= header)
         return {};
-    const qint64 frames = (f.size() - 44) / 4;
+    const qint64 frames = (f.size() - header) / 4;
     const qint64 want = qMin<qint64>(frames, qint64(kRate) * ms / 1000);
-    f.seek(44 + (frames - want) * 4);
+    f.seek(header + (frames - want) * 4);
     const QByteArray bytes = f.read(want * 4);
     std::vector<double> left;
     for (int i = 0; i + 3 < bytes.size(); i += 4)
@@ -62,12 +64,14 @@ class SoundTest : public QObject {
 
 private slots:
     void toneReachesWhoAsksAndMuteSilencesIt();
+    void speakersPlayAtAnAttendee();
 
 private:
-    Member *start(int host, const QString &name, const QStringList &args) {
+    Member *start(int host, const QString &name, const QStringList &args, const QStringList &env = {}) {
         auto member = std::make_unique<Member>();
         member->name = name;
-        member->process = m_lan->start(host, ZUSHARE_CLI, args, {"HOME=" + m_dir.filePath(name)});
+        member->process =
+            m_lan->start(host, ZUSHARE_CLI, args, QStringList{"HOME=" + m_dir.filePath(name)} + env);
         m_members.push_back(std::move(member));
         return m_members.back().get();
     }
@@ -129,6 +133,37 @@ void SoundTest::toneReachesWhoAsksAndMuteSilencesIt() {
     QVERIFY2(heardMs > 0.8 * stalledFor.elapsed(), qPrintable(QString("%1 ms heard").arg(heardMs)));
     ::kill(pid_t(stalled->process->processId()), SIGKILL);
     QVERIFY2(!ear->has("stopped") && !deaf->has("stopped"), ear->tail() + deaf->tail());
+}
+
+// The whole way through a sound server: what the host's speakers play (its monitor) comes out of
+// the attendee's output, and the attendee's mute silences it there.
+void SoundTest::speakersPlayAtAnAttendee() {
+    ZU_REQUIRE_TEST_NAMESPACE();
+    m_members.clear();
+    m_lan = std::make_unique<testsupport::TestLan>(2);
+    QVERIFY2(m_lan->isUp(), qPrintable(m_lan->errorString()));
+    testsupport::SoundServer sound;
+    QVERIFY2(sound.isUp(), qPrintable(sound.errorString()));
+    sound.play("speakers", 440);
+    const QString played = m_dir.filePath("played.raw");
+    sound.record("attendee", played);
+    Member *host = start(
+        1, "speakerhost",
+        {"host", "--synthetic", "--size", "320x240", "--fps", "15", "--sound", "--no-web", "--no-discovery"},
+        sound.environment());
+    QTRY_VERIFY2_WITH_TIMEOUT(host->has("share started") || host->ended(), host->tail(), kWaitMs);
+    QVERIFY2(!host->has("no sound to share"), host->tail());
+    Member *player = start(2, "player", {"watch", m_lan->address(1), "--nickname", "player", "--play"},
+                           sound.environment() + QStringList{"PULSE_SINK=attendee"});
+    QTRY_VERIFY2_WITH_TIMEOUT(player->totalFrames() > 15, player->tail(), kWaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(rms(newest(played, 500, 0)) > 1000, player->tail(), kWaitMs);
+    const std::vector<double> heard = newest(played, 1000, 0);
+    QVERIFY2(strength(heard, 440) > 10 * strength(heard, 660), player->tail());
+
+    player->process->write("mute\n");
+    QTRY_VERIFY2_WITH_TIMEOUT(rms(newest(played, 200, 0)) < 50, player->tail(), 3000);
+    player->process->write("unmute\n");
+    QTRY_VERIFY2_WITH_TIMEOUT(rms(newest(played, 200, 0)) > 1000, player->tail(), 3000);
 }
 
 QTEST_GUILESS_MAIN(SoundTest)
