@@ -184,6 +184,7 @@ private slots:
         TestLan::Enter in(*lan_, 1);
         QVERIFY(in.ok());
         SettingCheckBox::store(SettingCheckBox::kAskBeforeWatching, true);
+        SettingCheckBox::store(SettingCheckBox::kShareSound, true);
         ShareWidget page;
         page.setGeometry(40, 40, 900, 520);
         page.show();
@@ -192,6 +193,9 @@ private slots:
         startShare(&page);
         auto *host = qobject_cast<OriginatorRtcManager *>(page.sessionManager());
         QVERIFY(host && host->asksBeforeWatching());
+        // No sound server in here: the switch is on, and the bar says that there is no sound.
+        QVERIFY(child<QLabel>(&page, "label_sound")->isVisible());
+        SettingCheckBox::store(SettingCheckBox::kShareSound, false);
 
         WatchWidget first, second;
         first.setGeometry(980, 40, 900, 520);
