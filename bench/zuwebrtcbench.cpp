@@ -285,7 +285,7 @@ struct DataBench {
     int replies = 0;
     int received = 0;
     int pcReceiver = 0;
-    bool echo = true;
+    std::atomic<bool> echo{true};  // written by the main thread, read on the engine's
     uint8_t receiverBuffer[ZUWEBRTC_RECEIVE_BUFFER];
     uint8_t senderBuffer[ZUWEBRTC_RECEIVE_BUFFER];
 };
@@ -441,7 +441,8 @@ int main(int argc, char **argv) {
                      argv[0]);
         return 2;
     }
-    std::printf("media engine figures (2 cores shared; synthetic moving picture)\n");
+    std::printf("media engine figures (%ld cores online, shared; synthetic moving picture)\n",
+                sysconf(_SC_NPROCESSORS_ONLN));
     if (argc == 2 && std::strcmp(argv[1], "--data") == 0) {
         dataFigures();
         return 0;

@@ -160,6 +160,13 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
         return 0;
     }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 0);
+    if (pc <= 0) {
+        // Left alone, the member would wait for a picture that never comes.
+        g_logger->error("host: the media engine made no peer for {} ({}); the member is cut off",
+                        id.toStdString(), pc);
+        cutOffShare(id);
+        return 0;
+    }
     // The sound goes only to a member whose offer asks for it, and only while the host shares it.
     AddStream(pc, 1, 1);
     AddDataChannel(pc);
@@ -463,6 +470,10 @@ int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
         }
     }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
+    if (pc <= 0) {
+        g_logger->error("host: the media engine made no peer for {}'s projection ({})", id.toStdString(), pc);
+        return 0;
+    }
     {
         // Stored before any callback is registered, so the first picture finds its member.
         std::lock_guard<std::mutex> lock(m_shareLock);
@@ -483,6 +494,9 @@ void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString send
         return;
     }
     const int pc = findOrCreateSharePeer(sender);
+    if (pc <= 0) {
+        return;
+    }
     SetRemoteDescription(pc, "offer", sdp.toUtf8().constData());
     CreateAnswer(pc);
 }

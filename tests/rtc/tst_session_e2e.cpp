@@ -348,6 +348,14 @@ void SessionEndToEndTest::cutOffRemovesOnlyThatMember() {
     QVERIFY(seesPattern(*c));
     QVERIFY(!c->has("stopped"));
     QCOMPARE(m_host->attendeeIds().size(), 1);
+
+    // A member the engine makes no peer for is cut off, not left waiting for a picture (the host
+    // once kept the failed handle and never answered).
+    zuengine::testing::refuseNextPeers(1);
+    Member *e = startWatcher(4, "E3");
+    QTRY_VERIFY2_WITH_TIMEOUT(e->has("stopped"), e->tail(), kStepMs);
+    QVERIFY(!c->has("stopped"));
+    QCOMPARE(m_host->attendeeIds().size(), 1);
 }
 
 void SessionEndToEndTest::killedAttendeeIsCleanedUp() {

@@ -167,8 +167,17 @@ bool Engine::onEngineThread() const {
     return std::this_thread::get_id() == threadId_;
 }
 
+void Engine::refuseNextPeers(int count) {
+    std::lock_guard<std::mutex> lock(registryMutex_);
+    refusals_ = count;
+}
+
 int Engine::addPeer(std::shared_ptr<Peer> peer) {
     std::lock_guard<std::mutex> lock(registryMutex_);
+    if (refusals_ > 0) {
+        --refusals_;
+        return -1;
+    }
     // Handles stay small and positive; a closed handle is not reused soon.
     for (int tries = 0; tries < 1000000; ++tries) {
         int h = nextHandle_;

@@ -39,6 +39,8 @@ public:
     // Removes the handle from the registry; the peer is returned to be closed.
     std::shared_ptr<Peer> takePeer(int handle);
     size_t peerCount();
+    // For tests: the next count peers are refused as if the registry were full.
+    void refuseNextPeers(int count);
 
     FeedHub &feed() { return *feed_; }
     SoundHub &sound() { return *sound_; }
@@ -60,6 +62,7 @@ private:
     std::mutex registryMutex_;
     std::map<int, std::shared_ptr<Peer>> peers_;
     int nextHandle_ = 1;
+    int refusals_ = 0;  // under registryMutex_
 
     std::unique_ptr<FeedHub> feed_;
     std::unique_ptr<SoundHub> sound_;

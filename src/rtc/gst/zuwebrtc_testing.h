@@ -39,6 +39,8 @@ const char *sendCodec(int pc);
 int sendUnchecked(int pc, const uint8_t *data, int length);
 // Peers in the registry.
 int openPeers();
+// CreatePeerConnection fails for the next count peers, as it does when the engine cannot make one.
+void refuseNextPeers(int count);
 
 }  // namespace testing
 }  // namespace zuengine

@@ -49,6 +49,10 @@ int sendUnchecked(int pc, const uint8_t *data, int length) {
     return peer ? peer->sendData(data, length, false) : -1;
 }
 
+void refuseNextPeers(int count) {
+    Engine::instance().refuseNextPeers(count);
+}
+
 int openPeers() {
     return static_cast<int>(Engine::instance().peerCount());
 }
