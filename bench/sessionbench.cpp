@@ -222,14 +222,6 @@ int main(int argc, char *argv[]) {
         !share(lan, display, windowMs, dir.path(), true, sound)) {
         return 1;
     }
-    const std::vector<std::unique_ptr<Watcher>> &watchers = plain.watchers;
-    const QVector<int> &firstFrames = plain.firstFrames;
-    const double idleCpu = plain.idleCpu, oneCpu = plain.oneCpu, threeCpu = plain.threeCpu,
-                 fiveCpu = plain.fiveCpu;
-    const int oneFps = plain.oneFps, oneP50 = plain.oneP50, oneP99 = plain.oneP99, fiveP50 = plain.fiveP50,
-              fiveP99 = plain.fiveP99, startupMax = plain.startupMax;
-    const QVector<int> &threeFps = plain.threeFps;
-    const QVector<int> &fps = plain.fps;
 
     // File throughput: a second share of a small synthetic picture sends one file to one member;
     // the time runs from the member's "receive begin" to its "file saved".
@@ -286,39 +278,40 @@ int main(int argc, char *argv[]) {
         "namespace LAN, %d ms windows\n",
         windowMs);
     std::printf("  start() to first frame: first attendee %d ms; all five: min %d, median %d, max %d ms\n",
-                watchers[0]->firstFrameMs(), firstFrames.first(), firstFrames[firstFrames.size() / 2],
-                firstFrames.last());
-    for (size_t i = 0; i < watchers.size(); ++i) {
-        const QRegularExpressionMatch steps =
-            QRegularExpression("join steps \\(ms\\): ([^\n]*)").match(QString::fromUtf8(watchers[i]->output));
+                plain.watchers[0]->firstFrameMs(), plain.firstFrames.first(),
+                plain.firstFrames[plain.firstFrames.size() / 2], plain.firstFrames.last());
+    for (size_t i = 0; i < plain.watchers.size(); ++i) {
+        const QRegularExpressionMatch steps = QRegularExpression("join steps \\(ms\\): ([^\n]*)")
+                                                  .match(QString::fromUtf8(plain.watchers[i]->output));
         std::printf("  attendee %zu joined (ms after start()): %s\n", i + 1,
                     steps.hasMatch() ? qPrintable(steps.captured(1)) : "no steps printed");
     }
-    std::printf("  frames per second received: 1 attendee %d; with 3 attendees:", oneFps);
-    for (int f : threeFps) {
+    std::printf("  frames per second received: 1 attendee %d; with 3 attendees:", plain.oneFps);
+    for (int f : plain.threeFps) {
         std::printf(" %d", f);
     }
     std::printf("; with 5 attendees:");
-    for (int f : fps) {
+    for (int f : plain.fps) {
         std::printf(" %d", f);
     }
     std::printf(
         "\n  capture-to-render latency with 1 attendee: p50 %d ms, p99 %d ms; with 5 (first attendee, "
         "cumulative): p50 %d ms, p99 %d ms\n",
-        oneP50, oneP99, fiveP50, fiveP99);
+        plain.oneP50, plain.oneP99, plain.fiveP50, plain.fiveP99);
     std::printf(
         "  (latency counted from a second after the first frame; the start-up's worst frame: %d ms)\n",
-        startupMax);
+        plain.startupMax);
     std::printf(
         "  host CPU (share of one core): idle share %.2f, 1 attendee %.2f, 3 attendees %.2f, 5 attendees "
         "%.2f, "
         "ratio 5/1 = %.2f (aim: at most 1.3)\n",
-        idleCpu, oneCpu, threeCpu, fiveCpu, oneCpu > 0 ? fiveCpu / oneCpu : 0.0);
+        plain.idleCpu, plain.oneCpu, plain.threeCpu, plain.fiveCpu,
+        plain.oneCpu > 0 ? plain.fiveCpu / plain.oneCpu : 0.0);
     std::printf(
         "  with the share's sound (a beep every second, Opus, asked for by every attendee): host CPU 1 "
         "attendee %.2f (%.2f without sound, ratio %.2f), 5 attendees %.2f (%.2f without, ratio %.2f)\n",
-        sound.oneCpu, oneCpu, oneCpu > 0 ? sound.oneCpu / oneCpu : 0.0, sound.fiveCpu, fiveCpu,
-        fiveCpu > 0 ? sound.fiveCpu / fiveCpu : 0.0);
+        sound.oneCpu, plain.oneCpu, plain.oneCpu > 0 ? sound.oneCpu / plain.oneCpu : 0.0, sound.fiveCpu,
+        plain.fiveCpu, plain.fiveCpu > 0 ? sound.fiveCpu / plain.fiveCpu : 0.0);
     std::printf(
         "  sound behind the picture at the first attendee (beeps against the stamped picture of the same "
         "second, %d beeps): p50 %d ms, p99 of the distance %d ms; picture latency with sound p50 %d ms\n",

@@ -137,8 +137,8 @@ void OriginatorRtcManager::onSignalingServerClosed() {
 bool OriginatorRtcManager::setShareSound(int source, bool muted) {
     MuteShareSound(muted ? 1 : 0);
     SetShareSound(source);
-    return source == ZUWEBRTC_SOUND_NONE || source == ZUWEBRTC_SOUND_TONE || source == ZUWEBRTC_SOUND_BEEPS ||
-           ShareSoundAvailable() == 1;
+    // Only the speakers need a sound server; the test sounds are made here.
+    return source != ZUWEBRTC_SOUND_SPEAKERS || ShareSoundAvailable() == 1;
 }
 
 void OriginatorRtcManager::stop() {

@@ -31,9 +31,10 @@ SoundControl::SoundControl(QWidget *parent) : QWidget(parent) {
     QSettings settings = userSettings();
     slider_volume->setValue(qBound(0, settings.value(kVolumeKey, 100).toInt(), 100));
     btn_mute->setChecked(settings.value(kMutedKey, false).toBool());
-    onChanged();
+    showMuted();
     connect(btn_mute, &QPushButton::toggled, this, &SoundControl::onChanged);
     connect(slider_volume, &QSlider::valueChanged, this, &SoundControl::onChanged);
+    connect(slider_volume, &QSlider::sliderReleased, this, &SoundControl::store);
 }
 
 double SoundControl::volume() const {
@@ -45,11 +46,21 @@ bool SoundControl::muted() const {
 }
 
 void SoundControl::onChanged() {
+    showMuted();
+    // A drag is stored once, when it is let go.
+    if (!slider_volume->isSliderDown())
+        store();
+    emit sigChanged(volume(), muted());
+}
+
+void SoundControl::showMuted() {
     btn_mute->setText(muted() ? QStringLiteral("取消静音") : QStringLiteral("静音"));
     btn_mute->setToolTip(muted() ? QStringLiteral("听主持人共享的声音")
                                  : QStringLiteral("不听主持人共享的声音"));
+}
+
+void SoundControl::store() {
     QSettings settings = userSettings();
     settings.setValue(kVolumeKey, slider_volume->value());
     settings.setValue(kMutedKey, muted());
-    emit sigChanged(volume(), muted());
 }

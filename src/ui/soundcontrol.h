@@ -24,6 +24,8 @@ signals:
 
 private:
     void onChanged();
+    void showMuted();
+    void store();
 
     QPushButton *btn_mute;
     QSlider *slider_volume;

@@ -79,8 +79,6 @@ bool PortalSession::bringUp(const QString &desktopProgram, int width, int height
         return false;
     }
     const QString runtime = m_dir.filePath("runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString bus = "unix:path=" + runtime + "/bus";
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
@@ -91,25 +89,11 @@ bool PortalSession::bringUp(const QString &desktopProgram, int width, int height
     qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
     qputenv("XDG_DATA_HOME", m_dir.filePath("data").toUtf8());
 
-    // A bus that starts no services on demand: the portal service would start the document portal,
-    // whose file system mount outlives the session.
-    QFile config(m_dir.filePath("bus.conf"));
-    if (!config.open(QIODevice::WriteOnly)) {
-        m_error = "cannot write the bus configuration";
+    m_error = startPipeWire(m_dir.path(), runtime, [this](const QString &program, const QStringList &args) {
+        return start(program, args);
+    });
+    if (!m_error.isEmpty())
         return false;
-    }
-    config.write("<busconfig><type>session</type><listen>" + bus.toUtf8() +
-                 "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-    config.close();
-    start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
-    start("pipewire", {});
-    if (!waitUntil([&] { return QFile::exists(runtime + "/bus") && QFile::exists(runtime + "/pipewire-0"); },
-                   5000)) {
-        m_error = "the session bus or PipeWire did not start";
-        return false;
-    }
-    start("wireplumber", {});
     m_desktop = start(desktopProgram, {colour, QString::number(width), QString::number(height)});
     if (!waitUntil([&] { return desktopOutput().contains("ready"); }, 15000)) {
         m_error = "the test desktop did not come up: " + QString::fromUtf8(m_desktopSaid);

@@ -1,6 +1,5 @@
 #include "support/soundserver.h"
 
-#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -75,27 +74,12 @@ bool SoundServer::bringUp() {
         }
     }
     const QString runtime = m_dir.filePath("runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    // WirePlumber needs a session bus; this one starts no services on demand.
-    QFile config(m_dir.filePath("bus.conf"));
-    if (!config.open(QIODevice::WriteOnly)) {
-        m_error = "cannot write the bus configuration";
+    // WirePlumber needs a session bus.
+    m_error = startPipeWire(m_dir.path(), runtime, [this](const QString &program, const QStringList &args) {
+        return start(program, args);
+    });
+    if (!m_error.isEmpty())
         return false;
-    }
-    config.write(
-        "<busconfig><type>session</type><listen>unix:path=" + runtime.toUtf8() +
-        "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-        "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-    config.close();
-    start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
-    start("pipewire", {});
-    if (!waitUntil([&] { return QFile::exists(runtime + "/bus") && QFile::exists(runtime + "/pipewire-0"); },
-                   5000)) {
-        m_error = "the session bus or PipeWire did not start";
-        return false;
-    }
-    start("wireplumber", {});
     start("pipewire-pulse", {});
     if (!waitUntil([&] { return QFile::exists(runtime + "/pulse/native"); }, 5000)) {
         m_error = "PipeWire's PulseAudio service did not start";

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -95,6 +96,29 @@ QString startPrivateDisplay(QProcess &xvfb, int width, int height) {
         return {};
     }
     return display;
+}
+
+QString startPipeWire(const QString &dir, const QString &runtime,
+                      const std::function<QProcess *(const QString &, const QStringList &)> &start) {
+    // No services on demand: the portal service would start the document portal, whose file system
+    // mount outlives the session.
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile config(QDir(dir).filePath("bus.conf"));
+    if (!config.open(QIODevice::WriteOnly))
+        return "cannot write the bus configuration";
+    config.write(
+        "<busconfig><type>session</type><listen>unix:path=" + runtime.toUtf8() +
+        "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+        "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    config.close();
+    start("dbus-daemon", {"--nofork", "--config-file=" + config.fileName()});
+    start("pipewire", {});
+    if (!waitUntil([&] { return QFile::exists(runtime + "/bus") && QFile::exists(runtime + "/pipewire-0"); },
+                   5000))
+        return "the session bus or PipeWire did not start";
+    start("wireplumber", {});
+    return QString();
 }
 
 }  // namespace testsupport

@@ -34,6 +34,12 @@ int runProgram(const QString &program, const QStringList &arguments, const QStri
 // its number and on exit removes the harness's socket file.
 QString startPrivateDisplay(QProcess &xvfb, int width, int height);
 
+// Makes the private folder runtime and starts a session bus that starts no services on demand,
+// PipeWire and WirePlumber, all with their sockets under runtime and the bus configuration in dir, through
+// start (which keeps and ends the processes). Returns an empty string, or what did not come up.
+QString startPipeWire(const QString &dir, const QString &runtime,
+                      const std::function<QProcess *(const QString &, const QStringList &)> &start);
+
 }  // namespace testsupport
 
 // Skips the current test function unless it runs inside the test namespace.

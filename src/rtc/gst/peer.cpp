@@ -49,13 +49,7 @@ void freePromiseContext(gpointer data) {
 // The default output of the sound server, or a sink that drops the sound when there is none, so
 // that the picture goes on. Held to the clock, as the picture is then.
 std::string soundOutput(int handle) {
-    bool reachable = false;
-    if (GstElement *probe = gst_element_factory_make("pulsesink", nullptr)) {
-        GstRef<GstElement> held(GST_ELEMENT(gst_object_ref_sink(probe)));
-        reachable = gst_element_set_state(probe, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
-        gst_element_set_state(probe, GST_STATE_NULL);
-    }
-    if (reachable)
+    if (SoundHub::serverAnswers("pulsesink"))
         return "pulsesink client-name=zushare sync=true";
     g_logger->warn(
         "media engine: peer {} cannot play the received sound: no sound server answers (or "
@@ -663,9 +657,13 @@ void Peer::holdPictureToClock() {
 }
 
 void Peer::setHearing(double volume, bool muted) {
-    hearVolume_ = std::clamp(volume, 0.0, 1.0);
+    hearVolume_ = volume;
     hearMuted_ = muted;
     std::lock_guard<std::mutex> lock(mediaMutex_);
+    applyHearing();
+}
+
+void Peer::applyHearing() {
     if (hearLevel_)
         g_object_set(hearLevel_.get(), "volume", hearVolume_.load(), "mute", hearMuted_.load() ? TRUE : FALSE,
                      nullptr);
@@ -774,11 +772,9 @@ void Peer::onPadAdded(GstPad *pad) {
         std::lock_guard<std::mutex> lock(mediaMutex_);
         soundCame_ = true;
         holdPictureToClock();
-    }
-    if (GstElement *level = gst_bin_get_by_name(GST_BIN(bin), "hear")) {
-        std::lock_guard<std::mutex> lock(mediaMutex_);
-        hearLevel_ = GstRef<GstElement>(level);
-        g_object_set(level, "volume", hearVolume_.load(), "mute", hearMuted_.load() ? TRUE : FALSE, nullptr);
+        // None when a callback takes the sound.
+        hearLevel_ = GstRef<GstElement>(gst_bin_get_by_name(GST_BIN(bin), "hear"));
+        applyHearing();
     }
     if (GstElement *sound = gst_bin_get_by_name(GST_BIN(bin), "sound")) {
         g_object_set(sound, "emit-signals", TRUE, nullptr);

@@ -126,6 +126,7 @@ private:
     void requestKeyFrame();
     // Under mediaMutex_, from streaming threads.
     void holdPictureToClock();
+    void applyHearing();
 
     // Receive branch (streaming threads).
     void onPadAdded(GstPad *pad);

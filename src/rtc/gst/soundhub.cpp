@@ -157,15 +157,20 @@ gboolean SoundHub::onBusMessage(GstBus *, GstMessage *message, gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-bool SoundHub::available() {
-    GstElement *probe = gst_element_factory_make("pulsesrc", nullptr);
+bool SoundHub::serverAnswers(const char *element) {
+    // Ready, a sound server element has connected to its server; nothing is captured or played yet.
+    GstElement *probe = gst_element_factory_make(element, nullptr);
     if (!probe)
         return false;
     GstRef<GstElement> held(GST_ELEMENT(gst_object_ref_sink(probe)));
-    g_object_set(probe, "device", "@DEFAULT_MONITOR@", "client-name", "zushare", nullptr);
+    g_object_set(probe, "client-name", "zushare", nullptr);
     const bool answers = gst_element_set_state(probe, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS;
     gst_element_set_state(probe, GST_STATE_NULL);
     return answers;
+}
+
+bool SoundHub::available() {
+    return serverAnswers("pulsesrc");
 }
 
 GstPadProbeReturn SoundHub::onBeepProbe(GstPad *pad, GstPadProbeInfo *info, gpointer) {

@@ -24,7 +24,10 @@ public:
     static constexpr int kToneHz = 440;
     static constexpr int64_t kBeepNs = 100LL * 1000 * 1000;  // at the start of every second
 
-    // Any thread, after GStreamer is up: whether a sound server answers.
+    // Any thread, after GStreamer is up: whether a sound server answers the named element
+    // (pulsesrc, pulsesink; false when the element is not installed), and so whether the speakers
+    // can be shared.
+    static bool serverAnswers(const char *element);
     static bool available();
 
     ~SoundHub();
