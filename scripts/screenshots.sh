@@ -4,10 +4,10 @@
 # pictures) into docs/img/ui/.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 build_dir=${ZU_BUILD_DIR:-$ZU_ROOT/build}
-ZU_BUILD_TARGETS="tst_pageflow tst_hostpage tst_uiscreenshots" zu_build "$build_dir" -DZUSHARE_TESTS=ON
+ZU_BUILD_TARGETS="tst_pageflow tst_hostpage uiscreenshots" zu_build "$build_dir" -DZUSHARE_TESTS=ON
 zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
     env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img" "$build_dir/tests/ui/tst_pageflow"
 zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
     env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img" "$build_dir/tests/ui/tst_hostpage" asksBeforeSomeoneWatches
 zu_as_root unshare --net --fork -- "$ZU_ROOT/tests/support/in-netns.sh" \
-    env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img/ui" "$build_dir/tests/ui/tst_uiscreenshots"
+    env ZU_SCREENSHOT_DIR="$ZU_ROOT/docs/img/ui" "$build_dir/tools/uiscreenshots/uiscreenshots"

@@ -1,14 +1,9 @@
-// A desktop's side of the screen-cast portal for tests: the real portal service hands the program's
-// requests to this backend, whose "picker" chooses one of its two screens without asking and casts
-// it over PipeWire as a solid colour; it gives the portal the data to restore that choice. Headless
-// wlroots compositors cannot cast without a GPU render node, which these machines lack; the portal
-// service, its permission store, the PipeWire daemon and the program's side are real.
-//
-// Arguments: the first screen's colour (RRGGBB), the screens' width and height, the second screen's
-// colour. Lines on stdin: "colour RRGGBB" repaints the first screen; "pick N" makes the picker
-// choose screen N (1 or 2) from then on; "end" ends every cast as a desktop's "stop sharing" button
-// does. It prints "ready", "picked N" or "restored N" as a cast starts, "closed" when the program
-// closes one, and "ended".
+// A desktop's side of the screen-cast portal for tests, behind the real portal service and PipeWire:
+// its "picker" chooses one of two solid-colour screens without asking and gives the portal the data to
+// restore that choice. (Headless compositors cannot cast without a GPU render node, which these
+// machines lack.) Arguments: the first screen's colour (RRGGBB), width, height. Lines on stdin:
+// "colour RRGGBB", "pick N" (1 or 2), "end" (a desktop's "stop sharing"). It prints "ready",
+// "picked N" or "restored N" as a cast starts, "closed" when the program closes one, and "ended".
 
 #include <gio/gio.h>
 #include <gst/gst.h>
@@ -21,35 +16,20 @@
 
 namespace {
 
-const char *kIntrospection = R"(
-<node>
-  <interface name="org.freedesktop.impl.portal.ScreenCast">
-    <method name="CreateSession">
-      <arg type="o" name="handle" direction="in"/><arg type="o" name="session_handle" direction="in"/>
-      <arg type="s" name="app_id" direction="in"/><arg type="a{sv}" name="options" direction="in"/>
-      <arg type="u" name="response" direction="out"/><arg type="a{sv}" name="results" direction="out"/>
-    </method>
-    <method name="SelectSources">
-      <arg type="o" name="handle" direction="in"/><arg type="o" name="session_handle" direction="in"/>
-      <arg type="s" name="app_id" direction="in"/><arg type="a{sv}" name="options" direction="in"/>
-      <arg type="u" name="response" direction="out"/><arg type="a{sv}" name="results" direction="out"/>
-    </method>
-    <method name="Start">
-      <arg type="o" name="handle" direction="in"/><arg type="o" name="session_handle" direction="in"/>
-      <arg type="s" name="app_id" direction="in"/><arg type="s" name="parent_window" direction="in"/>
-      <arg type="a{sv}" name="options" direction="in"/>
-      <arg type="u" name="response" direction="out"/><arg type="a{sv}" name="results" direction="out"/>
-    </method>
+// Every cast method takes handle, session handle and app id, options, and answers response and results.
+const std::string kIn =
+    R"(<arg type="o" direction="in"/><arg type="o" direction="in"/><arg type="s" direction="in"/>)";
+const std::string kOut =
+    R"(<arg type="a{sv}" direction="in"/><arg type="u" direction="out"/><arg type="a{sv}" direction="out"/>)";
+const std::string kIntrospection =
+    R"(<node><interface name="org.freedesktop.impl.portal.ScreenCast"><method name="CreateSession">)" + kIn +
+    kOut + R"(</method><method name="SelectSources">)" + kIn + kOut + R"(</method><method name="Start">)" +
+    kIn + R"(<arg type="s" direction="in"/>)" + kOut + R"(</method>
     <property name="AvailableSourceTypes" type="u" access="read"/>
     <property name="AvailableCursorModes" type="u" access="read"/>
-    <property name="version" type="u" access="read"/>
-  </interface>
-  <interface name="org.freedesktop.impl.portal.Session">
-    <method name="Close"/>
-    <signal name="Closed"/>
-    <property name="version" type="u" access="read"/>
-  </interface>
-</node>)";
+    <property name="version" type="u" access="read"/></interface>
+  <interface name="org.freedesktop.impl.portal.Session"><method name="Close"/><signal name="Closed"/>
+    <property name="version" type="u" access="read"/></interface></node>)";
 
 struct Desktop {
     GDBusConnection *bus = nullptr;
@@ -59,58 +39,46 @@ struct Desktop {
     GstElement *pipelines[2] = {};
     GstElement *paint = nullptr;
     guint32 nodes[2] = {};
-    int width = 1280, height = 720;
-    int pick = 1;
+    int width = 0, height = 0, pick = 1;
     std::map<std::string, int> sessions;  // the screen each session casts
     GMainLoop *loop = nullptr;
 };
 
 Desktop desktop;
 
-void say(const char *line) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
-
-guint32 findNode(const char *name) {
-    // The node's id is PipeWire's; the sink does not tell it, the daemon's registry does.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        gchar *out = nullptr;
-        guint32 found = 0;
-        if (g_spawn_command_line_sync("pw-cli ls Node", &out, nullptr, nullptr, nullptr) && out) {
-            gchar **lines = g_strsplit(out, "\n", -1);
-            unsigned id = 0;
-            for (int k = 0; lines[k] && !found; ++k) {
-                std::sscanf(lines[k], "\tid %u,", &id);
-                if (std::strstr(lines[k], "node.name") && std::strstr(lines[k], name))
-                    found = id;
-            }
-            g_strfreev(lines);
-        }
-        g_free(out);
-        if (found)
-            return found;
-        g_usleep(100 * 1000);
-    }
-    return 0;
-}
-
 void setColour(const char *hex) {
     const guint rgb = static_cast<guint>(std::strtoul(hex, nullptr, 16)) & 0xffffff;
     g_object_set(desktop.paint, "foreground-color", 0xff000000u | rgb, nullptr);
 }
 
+// The screens' node ids are PipeWire's; the sinks do not tell them, the daemon's registry does.
 bool findNodes() {
-    desktop.nodes[0] = findNode("zushare-test-screen-1");
-    desktop.nodes[1] = findNode("zushare-test-screen-2");
-    return desktop.nodes[0] && desktop.nodes[1];
+    for (int attempt = 0; attempt < 50; ++attempt, g_usleep(100 * 1000)) {
+        gchar *out = nullptr;
+        desktop.nodes[0] = desktop.nodes[1] = 0;
+        if (g_spawn_command_line_sync("pw-cli ls Node", &out, nullptr, nullptr, nullptr) && out) {
+            gchar **lines = g_strsplit(out, "\n", -1);
+            unsigned id = 0;
+            for (int k = 0; lines[k]; ++k) {
+                std::sscanf(lines[k], "\tid %u,", &id);
+                const char *name = std::strstr(lines[k], "zushare-test-screen-");
+                if (name && std::strstr(lines[k], "node.name") && (name[20] == '1' || name[20] == '2'))
+                    desktop.nodes[name[20] - '1'] = id;
+            }
+            g_strfreev(lines);
+        }
+        g_free(out);
+        if (desktop.nodes[0] && desktop.nodes[1])
+            return true;
+    }
+    return false;
 }
 
 // A stream serves one cast, as a compositor's does: the screen comes back as a new node for the next.
 // (A provider sink whose consumer left would not serve another.)
-void restartScreens(bool only[2]) {
+void restartScreens(bool first, bool second) {
     for (int k = 0; k < 2; ++k) {
-        if (only[k]) {
+        if (k == 0 ? first : second) {
             gst_element_set_state(desktop.pipelines[k], GST_STATE_NULL);
             gst_element_set_state(desktop.pipelines[k], GST_STATE_PLAYING);
         }
@@ -123,95 +91,68 @@ void endCast() {
         g_dbus_connection_emit_signal(desktop.bus, nullptr, session.first.c_str(),
                                       "org.freedesktop.impl.portal.Session", "Closed", nullptr, nullptr);
     desktop.sessions.clear();
-    bool both[2] = {true, true};
-    restartScreens(both);
-    say("ended");
+    restartScreens(true, true);
+    std::puts("ended");
 }
 
-void onSessionCall(GDBusConnection *, const gchar *, const gchar *path, const gchar *, const gchar *method,
+// Close, the session's one method (the bus refuses others).
+void onSessionCall(GDBusConnection *, const gchar *, const gchar *path, const gchar *, const gchar *,
                    GVariant *, GDBusMethodInvocation *invocation, gpointer) {
-    if (std::strcmp(method, "Close") == 0) {
-        const auto closing = desktop.sessions.find(path);
-        const int screen = closing == desktop.sessions.end() ? 0 : closing->second;
-        if (closing != desktop.sessions.end())
-            desktop.sessions.erase(closing);
-        bool unwatched[2] = {screen == 1, screen == 2};
-        for (const auto &session : desktop.sessions) {
-            if (screen > 0 && session.second == screen)
-                unwatched[screen - 1] = false;
-        }
-        restartScreens(unwatched);
-        say("closed");
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    } else
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
-                                                   method);
+    const int screen = desktop.sessions.count(path) ? desktop.sessions[path] : 0;
+    desktop.sessions.erase(path);
+    bool watched = false;
+    for (const auto &session : desktop.sessions)
+        watched = watched || session.second == screen;
+    restartScreens(screen == 1 && !watched, screen == 2 && !watched);
+    std::puts("closed");
+    g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
-GVariant *onSessionProperty(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *,
-                            GError **, gpointer) {
-    return g_variant_new_uint32(1);
+// Monitors only (source type 1), as wlroots desktops offer; the session's interface is version 1.
+GVariant *onProperty(GDBusConnection *, const gchar *, const gchar *, const gchar *interface,
+                     const gchar *property, GError **, gpointer) {
+    if (std::strcmp(property, "AvailableCursorModes") == 0)
+        return g_variant_new_uint32(1 | 2);
+    return g_variant_new_uint32(std::strcmp(property, "version") || std::strstr(interface, "Session") ? 1
+                                                                                                      : 4);
 }
 
 void onCastCall(GDBusConnection *bus, const gchar *, const gchar *, const gchar *, const gchar *method,
                 GVariant *parameters, GDBusMethodInvocation *invocation, gpointer) {
-    GVariantBuilder results;
-    g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
     const gchar *session = nullptr;
     g_variant_get_child(parameters, 1, "&o", &session);
+    GVariant *reply = nullptr;
     if (std::strcmp(method, "CreateSession") == 0) {
         desktop.sessions[session] = 0;
-        static const GDBusInterfaceVTable vtable = {onSessionCall, onSessionProperty, nullptr, {}};
+        static const GDBusInterfaceVTable vtable = {onSessionCall, onProperty, nullptr, {}};
         g_dbus_connection_register_object(bus, session, desktop.info->interfaces[1], &vtable, nullptr,
                                           nullptr, nullptr);
-        g_variant_builder_add(&results, "{sv}", "session_id", g_variant_new_string(session));
+        reply = g_variant_new_parsed("(uint32 0, {'session_id': <%s>})", session);
     } else if (std::strcmp(method, "SelectSources") == 0) {
         GVariant *options = g_variant_get_child_value(parameters, 3);
         const gchar *vendor = nullptr;
         guint32 version = 0, screen = 0;
         GVariant *data = nullptr;
-        int chosen = desktop.pick;
-        bool restored = false;
         if (g_variant_lookup(options, "restore_data", "(&suv)", &vendor, &version, &data)) {
-            if (std::strcmp(vendor, "zutest") == 0 && g_variant_is_of_type(data, G_VARIANT_TYPE_UINT32)) {
+            if (std::strcmp(vendor, "zutest") == 0 && g_variant_is_of_type(data, G_VARIANT_TYPE_UINT32))
                 screen = g_variant_get_uint32(data);
-                if (screen == 1 || screen == 2) {
-                    chosen = int(screen);
-                    restored = true;
-                }
-            }
             g_variant_unref(data);
         }
         g_variant_unref(options);
-        desktop.sessions[session] = restored ? -chosen : chosen;
-    } else if (std::strcmp(method, "Start") == 0) {
+        // A restored choice is kept negative until Start says so.
+        desktop.sessions[session] = screen == 1 || screen == 2 ? -int(screen) : desktop.pick;
+    } else {  // Start
         const int entry = desktop.sessions[session];
         const int screen = entry < 0 ? -entry : (entry ? entry : desktop.pick);
         desktop.sessions[session] = screen;
-        GVariantBuilder properties;
-        g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&properties, "{sv}", "size",
-                              g_variant_new("(ii)", desktop.width, desktop.height));
-        g_variant_builder_add(&properties, "{sv}", "source_type", g_variant_new_uint32(1));
-        GVariantBuilder streams;
-        g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
-        g_variant_builder_add(&streams, "(ua{sv})", desktop.nodes[screen - 1], &properties);
-        g_variant_builder_add(&results, "{sv}", "streams", g_variant_builder_end(&streams));
-        g_variant_builder_add(&results, "{sv}", "persist_mode", g_variant_new_uint32(2));
-        g_variant_builder_add(&results, "{sv}", "restore_data",
-                              g_variant_new("(suv)", "zutest", 1u, g_variant_new_uint32(guint32(screen))));
-        say(((entry < 0 ? "restored " : "picked ") + std::to_string(screen)).c_str());
+        reply = g_variant_new_parsed(
+            "(uint32 0, {'streams': <[(%u, {'size': <(%i, %i)>, 'source_type': <uint32 1>})]>,"
+            " 'persist_mode': <uint32 2>, 'restore_data': <('zutest', uint32 1, <%u>)>})",
+            desktop.nodes[screen - 1], desktop.width, desktop.height, guint32(screen));
+        std::puts(((entry < 0 ? "restored " : "picked ") + std::to_string(screen)).c_str());
     }
-    g_dbus_method_invocation_return_value(invocation, g_variant_new("(ua{sv})", 0u, &results));
-}
-
-GVariant *onCastProperty(GDBusConnection *, const gchar *, const gchar *, const gchar *,
-                         const gchar *property, GError **, gpointer) {
-    if (std::strcmp(property, "AvailableSourceTypes") == 0)
-        return g_variant_new_uint32(1);  // monitors, as wlroots desktops offer
-    if (std::strcmp(property, "AvailableCursorModes") == 0)
-        return g_variant_new_uint32(1 | 2);
-    return g_variant_new_uint32(4);
+    g_dbus_method_invocation_return_value(invocation,
+                                          reply ? reply : g_variant_new_parsed("(uint32 0, @a{sv} {})"));
 }
 
 gboolean onInput(GIOChannel *channel, GIOCondition, gpointer) {
@@ -231,18 +172,22 @@ gboolean onInput(GIOChannel *channel, GIOCondition, gpointer) {
     return G_SOURCE_CONTINUE;
 }
 
+int fail(const char *why) {
+    std::fprintf(stderr, "portal desktop: %s\n", why);
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     gst_init(&argc, &argv);
-    const char *colour = argc > 1 ? argv[1] : "20a040";
-    if (argc > 3) {
-        desktop.width = std::atoi(argv[2]);
-        desktop.height = std::atoi(argv[3]);
-    }
-    const char *second = argc > 4 ? argv[4] : "2040c0";
-    const char *colours[2] = {colour, second};
-    for (int screen = 0; screen < 2; ++screen) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // the test reads each line as it comes
+    if (argc != 4)
+        return fail("arguments: colour width height");
+    desktop.width = std::atoi(argv[2]);
+    desktop.height = std::atoi(argv[3]);
+    const char *colours[2] = {argv[1], "2040c0"};
+    for (int screen = 1; screen >= 0; --screen) {  // the first screen's painter is kept for "colour"
         const std::string text =
             "videotestsrc name=paint is-live=true pattern=solid-color ! video/x-raw,format=BGRx,width=" +
             std::to_string(desktop.width) + ",height=" + std::to_string(desktop.height) +
@@ -251,46 +196,35 @@ int main(int argc, char **argv) {
             std::to_string(screen + 1) + ",media.class=Video/Source\"";
         GError *error = nullptr;
         desktop.pipelines[screen] = gst_parse_launch(text.c_str(), &error);
-        if (!desktop.pipelines[screen] || error) {
-            std::fprintf(stderr, "portal desktop: %s\n", error ? error->message : "no pipeline");
-            return 1;
-        }
+        if (!desktop.pipelines[screen] || error)
+            return fail(error ? error->message : "no pipeline");
         if (desktop.paint)
             gst_object_unref(desktop.paint);
         desktop.paint = gst_bin_get_by_name(GST_BIN(desktop.pipelines[screen]), "paint");
         setColour(colours[screen]);
         gst_element_set_state(desktop.pipelines[screen], GST_STATE_PLAYING);
     }
-    // "colour" repaints the first screen.
-    gst_object_unref(desktop.paint);
-    desktop.paint = gst_bin_get_by_name(GST_BIN(desktop.pipelines[0]), "paint");
+    if (!findNodes())
+        return fail("the screens' PipeWire nodes did not appear");
     GError *error = nullptr;
-    if (!findNodes()) {
-        std::fprintf(stderr, "portal desktop: the screens' PipeWire nodes did not appear\n");
-        return 1;
-    }
     desktop.bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!desktop.bus) {
-        std::fprintf(stderr, "portal desktop: %s\n", error->message);
-        return 1;
-    }
-    desktop.info = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-    static const GDBusInterfaceVTable vtable = {onCastCall, onCastProperty, nullptr, {}};
+    if (!desktop.bus)
+        return fail(error->message);
+    desktop.info = g_dbus_node_info_new_for_xml(kIntrospection.c_str(), nullptr);
+    static const GDBusInterfaceVTable vtable = {onCastCall, onProperty, nullptr, {}};
     g_dbus_connection_register_object(desktop.bus, "/org/freedesktop/portal/desktop",
                                       desktop.info->interfaces[0], &vtable, nullptr, nullptr, nullptr);
     GVariant *owned = g_dbus_connection_call_sync(
         desktop.bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", "org.freedesktop.impl.portal.desktop.zutest", 4u), G_VARIANT_TYPE("(u)"),
         G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-    if (!owned) {
-        std::fprintf(stderr, "portal desktop: %s\n", error->message);
-        return 1;
-    }
+    if (!owned)
+        return fail(error->message);
     g_variant_unref(owned);
     desktop.loop = g_main_loop_new(nullptr, FALSE);
     GIOChannel *input = g_io_channel_unix_new(0);
     g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP), onInput, nullptr);
-    say("ready");
+    std::puts("ready");
     g_main_loop_run(desktop.loop);
     gst_object_unref(desktop.paint);
     for (GstElement *pipeline : desktop.pipelines) {

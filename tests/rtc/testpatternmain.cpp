@@ -1,27 +1,84 @@
-// The moving test picture over the whole screen of DISPLAY: zushare_testpattern [fps]. Prints
-// "pattern shown WxH" once the picture has been painted a few times, so that a test or benchmark
-// starting it knows when the screen holds the picture.
+// zushare_testpattern_app [fps]: four flat quadrants over DISPLAY's screen and a band with a moving
+// block and CliFrameSink's time stamp. Prints "pattern shown WxH" and the colours once painted.
 
 #include <QApplication>
+#include <QPainter>
+#include <QScreen>
 #include <QTimer>
+#include <QWidget>
 #include <cstdio>
 
-#include "testpatternwidget.h"
+#include "cliframesink.h"
+
+namespace {
+
+const QColor kQuadrants[4] = {QColor(220, 40, 40), QColor(40, 200, 60), QColor(40, 60, 220),
+                              QColor(230, 210, 40)};
+
+class Pattern : public QWidget {
+public:
+    explicit Pattern(int fps)
+        : QWidget(nullptr,
+                  Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setGeometry(QGuiApplication::primaryScreen()->geometry());
+        m_timer.setInterval(1000 / fps);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            ++m_step;
+            update(band());
+        });
+        m_timer.start();
+    }
+    qint64 paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        ++paints;
+        QPainter p(this);
+        const int w = width(), h = height();
+        for (int q = 0; q < 4; ++q) {
+            p.fillRect(q % 2 * (w / 2), q / 2 * (h / 2), q % 2 ? w - w / 2 : w / 2, q / 2 ? h - h / 2 : h / 2,
+                       kQuadrants[q]);
+        }
+        p.fillRect(band(), Qt::black);
+        const int stampWidth = CliFrameSink::kStampBits * CliFrameSink::kStampBlock;
+        const int x = stampWidth + 50 + int((m_step * 16) % std::max(1, w - stampWidth - 200));
+        p.fillRect(x, band().top() + band().height() / 4, 120, band().height() / 2, Qt::white);
+        const uint32_t stamp = CliFrameSink::nowStampMs();
+        for (int bit = 0; bit < CliFrameSink::kStampBits; ++bit) {
+            if (stamp & (1u << bit)) {
+                p.fillRect(bit * CliFrameSink::kStampBlock, CliFrameSink::stampTop(h),
+                           CliFrameSink::kStampBlock, CliFrameSink::kStampBlock, Qt::white);
+            }
+        }
+    }
+
+private:
+    QRect band() const { return QRect(0, height() * 3 / 8, width(), height() * 5 / 8 - height() * 3 / 8); }
+
+    QTimer m_timer;
+    qint64 m_step = 0;
+};
+
+}  // namespace
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    const int fps = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
-    TestPatternWidget pattern(fps);
+    Pattern pattern(argc > 1 ? std::max(1, atoi(argv[1])) : 30);
     pattern.show();
     QTimer shown;
-    shown.setInterval(50);
     QObject::connect(&shown, &QTimer::timeout, &app, [&] {
-        if (pattern.paints() > 3) {
+        if (pattern.paints > 3) {
             shown.stop();
-            std::printf("pattern shown %dx%d\n", pattern.width(), pattern.height());
+            std::printf("pattern shown %dx%d", pattern.width(), pattern.height());
+            for (const QColor &c : kQuadrants) {
+                std::printf(" %s", qPrintable(c.name()));
+            }
+            std::printf("\n");
             std::fflush(stdout);
         }
     });
-    shown.start();
+    shown.start(50);
     return app.exec();
 }

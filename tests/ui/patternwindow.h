@@ -12,7 +12,6 @@ public:
         setWindowTitle(title);
         setAttribute(Qt::WA_OpaquePaintEvent, true);
     }
-
     static QColor quadrant(int q) {
         static const QColor colours[4] = {QColor(220, 40, 40), QColor(40, 180, 60), QColor(40, 80, 220),
                                           QColor(240, 200, 30)};
@@ -22,15 +21,10 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
-        if (single_.isValid()) {
-            p.fillRect(rect(), single_);
-            return;
-        }
         const int w = width() / 2, h = height() / 2;
-        p.fillRect(QRect(0, 0, w, h), quadrant(0));
-        p.fillRect(QRect(w, 0, width() - w, h), quadrant(1));
-        p.fillRect(QRect(0, h, w, height() - h), quadrant(2));
-        p.fillRect(QRect(w, h, width() - w, height() - h), quadrant(3));
+        for (int q = 0; q < 4; ++q)
+            p.fillRect(QRect(q % 2 ? w : 0, q / 2 ? h : 0, q % 2 ? width() - w : w, q / 2 ? height() - h : h),
+                       single_.isValid() ? single_ : quadrant(q));
     }
 
 private:

@@ -1,27 +1,11 @@
-#include <QtTest>
-
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-
-#include "stylesheetwatch.h"
+// The phone's picture window: 400 wide at first, as high as the picture's ratio asks plus its
+// 40-pixel title, unless the screen is lower; the size buttons keep the ratio and stay on the screen.
 #include "support/pinlibraries.h"
 #include "ui/mobilephonescreenwidget.h"
 #include "ui/mobilephonetoolwidget.h"
+#include "uiscript.h"
 #include "video/argbframe.h"
 #include "video/videowidgetinterface.h"
-
-namespace {
-
-void frameRatio(MobilePhoneScreenWidget &w, float ratio) {
-    QMetaObject::invokeMethod(&w, "onFrameSizeChanged", Qt::DirectConnection, Q_ARG(float, ratio));
-}
-
-void invoke(MobilePhoneScreenWidget &w, const char *slot) {
-    QMetaObject::invokeMethod(&w, slot, Qt::DirectConnection);
-}
-
-}  // namespace
 
 class TestMobileScreen : public QObject {
     Q_OBJECT
@@ -30,12 +14,17 @@ private:
     std::unique_ptr<MobilePhoneScreenWidget> w_;
     QRect avail_;
 
+    void frameRatio(float ratio) {
+        QMetaObject::invokeMethod(w_.get(), "onFrameSizeChanged", Qt::DirectConnection, Q_ARG(float, ratio));
+    }
+    void invoke(const char *slot) { QMetaObject::invokeMethod(w_.get(), slot, Qt::DirectConnection); }
+
 private slots:
+    void initTestCase() { uitest::watchStyleSheets(); }
     void cleanupTestCase() {
         pinLoadedLibraries();
-        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
+        QCOMPARE(uitest::styleSheetFailures.loadAcquire(), 0);
     }
-    void initTestCase() { stylesheetwatch::install(); }
     void init() {
         w_ = std::make_unique<MobilePhoneScreenWidget>();
         w_->setName(QStringLiteral("小米"));
@@ -43,40 +32,11 @@ private slots:
         w_->show();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get(), 20000));
         avail_ = w_->screen()->availableGeometry();
-        QCOMPARE(w_->titleArea()->height(), 40);
         QCOMPARE(w_->width(), 400);
     }
-
     void cleanup() { w_.reset(); }
 
-    void construction() {
-        QCOMPARE(w_->findChild<QLabel *>("label_text")->text(), QStringLiteral("小米 投屏中"));
-        QCOMPARE(w_->windowTitle(), QStringLiteral("小米 投屏中"));
-        QCOMPARE(w_->minimumWidth(), 400);
-        QVERIFY(w_->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(!w_->windowIcon().isNull());
-        QVERIFY(w_->toolWidget()->isHidden());
-        QCOMPARE(w_->toolWidget()->height(), 80);
-        QVERIFY(w_->videoWidget() != nullptr);
-    }
-
-    void firstPictureSetsTheHeight() {
-        frameRatio(*w_, 0.5f);
-        const int expected = qMin(840, avail_.height());
-        QTRY_COMPARE(w_->height(), expected);
-        QCOMPARE(w_->width(), 400);
-    }
-
-    void smallRatioChangeDoesNotResize() {
-        frameRatio(*w_, 0.5f);
-        QTRY_COMPARE(w_->height(), qMin(840, avail_.height()));
-        frameRatio(*w_, 0.505f);
-        QTest::qWait(200);
-        QCOMPARE(w_->ratio(), 0.5f);
-        QCOMPARE(w_->height(), qMin(840, avail_.height()));
-    }
-
-    void realFrameResizesTheWindow() {
+    void realFrameSetsTheHeight() {
         // A 300 x 600 picture through the view itself: ratio 0.5.
         auto frame = ARGBFrame::create(300, 600);
         QVERIFY(frame);
@@ -84,72 +44,69 @@ private slots:
         QTRY_VERIFY(w_->videoWidget()->renderFrame(held));
         QTRY_COMPARE(w_->ratio(), 0.5f);
         QTRY_COMPARE(w_->height(), qMin(840, avail_.height()));
+        QCOMPARE(w_->width(), 400);
+        // A small change of ratio does not resize.
+        frameRatio(0.505f);
+        QTest::qWait(200);
+        QCOMPARE(w_->ratio(), 0.5f);
+        QCOMPARE(w_->height(), qMin(840, avail_.height()));
     }
 
     void enlargeAndShrinkKeepTheRatio() {
-        frameRatio(*w_, 1.0f);
+        frameRatio(1.0f);
         QTRY_COMPARE(w_->height(), 440);
-        invoke(*w_, "onEnlargeBtnClicked");
+        invoke("onEnlargeBtnClicked");
         QTRY_COMPARE(w_->size(), QSize(480, 520));
-        invoke(*w_, "onNarrowBtnClicked");
+        const QRect g = w_->geometry();
+        QVERIFY(avail_.contains(g));
+        invoke("onNarrowBtnClicked");
         QTRY_COMPARE(w_->size(), QSize(400, 440));
-        // Below the minimum width: refused.
-        invoke(*w_, "onNarrowBtnClicked");
-        QTest::qWait(200);
-        QCOMPARE(w_->size(), QSize(400, 440));
     }
 
-    void enlargeBeyondTheScreenIsRefused() {
+    // Each button that must not change the size here; nothing to wait for, so a pause.
+    void refusedSizeChanges_data() {
+        QTest::addColumn<float>("ratio");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("slot");
+        QTest::newRow("below the minimum width") << 1.0f << 0 << "onNarrowBtnClicked";
         // At ratio 0.4 a 480-pixel width would need 1240 pixels of height.
-        frameRatio(*w_, 0.4f);
-        QTRY_COMPARE(w_->height(), qMin(1040, avail_.height()));
+        QTest::newRow("beyond the screen's height") << 0.4f << 0 << "onEnlargeBtnClicked";
+        QTest::newRow("at the screen's width") << 4.0f << -40 << "onEnlargeBtnClicked";
+    }
+    void refusedSizeChanges() {
+        QFETCH(float, ratio);
+        QFETCH(int, width);
+        QFETCH(QString, slot);
+        frameRatio(ratio);
+        QTRY_COMPARE(w_->height(), qMin(int(400 / ratio) + 40, avail_.height()));
+        if (width < 0) {
+            w_->resize(avail_.width() + width, w_->height());
+            QTRY_COMPARE(w_->width(), avail_.width() + width);
+        }
         const QSize before = w_->size();
-        invoke(*w_, "onEnlargeBtnClicked");
+        invoke(qPrintable(slot));
         QTest::qWait(200);
         QCOMPARE(w_->size(), before);
     }
 
-    void enlargeAtScreenWidthIsRefused() {
-        frameRatio(*w_, 4.0f);
-        QTRY_COMPARE(w_->height(), 140);
-        w_->resize(avail_.width() - 40, 140);
-        QTRY_COMPARE(w_->width(), avail_.width() - 40);
-        invoke(*w_, "onEnlargeBtnClicked");
-        QTest::qWait(200);
-        QCOMPARE(w_->width(), avail_.width() - 40);
-    }
-
-    void enlargeStaysOnTheScreen() {
-        frameRatio(*w_, 1.0f);
-        QTRY_COMPARE(w_->height(), 440);
-        invoke(*w_, "onEnlargeBtnClicked");
-        QTRY_COMPARE(w_->width(), 480);
-        const QRect g = w_->geometry();
-        QVERIFY(g.left() >= avail_.left());
-        QVERIFY(g.top() >= avail_.top());
-        QVERIFY(g.right() <= avail_.right());
-    }
-
     void fullScreenHidesTitleAndSizeButtons() {
-        frameRatio(*w_, 1.0f);
+        frameRatio(1.0f);
         QTRY_COMPARE(w_->height(), 440);
-        invoke(*w_, "onZoomBtnClicked");
-        QTRY_VERIFY(w_->isFullScreen());
-        QTRY_VERIFY(w_->titleArea()->isHidden());
+        invoke("onZoomBtnClicked");
+        QTRY_VERIFY(w_->isFullScreen() && w_->titleArea()->isHidden());
         QVERIFY(w_->toolWidget()->showsNarrowIcon());
         QTRY_COMPARE(w_->size(), w_->screen()->geometry().size());
-        const QSize full = w_->size();
-        invoke(*w_, "onEnlargeBtnClicked");
-        invoke(*w_, "onNarrowBtnClicked");
+        invoke("onEnlargeBtnClicked");
+        invoke("onNarrowBtnClicked");
         QTest::qWait(200);
-        QCOMPARE(w_->size(), full);
-        invoke(*w_, "onZoomBtnClicked");
-        QTRY_VERIFY(!w_->isFullScreen());
-        QTRY_VERIFY(!w_->titleArea()->isHidden());
+        QCOMPARE(w_->size(), w_->screen()->geometry().size());
+        invoke("onZoomBtnClicked");
+        QTRY_VERIFY(!w_->isFullScreen() && !w_->titleArea()->isHidden());
         QVERIFY(!w_->toolWidget()->showsNarrowIcon());
     }
 
     void overlayFollowsTheMouse() {
+        QVERIFY(w_->toolWidget()->isHidden());
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(w_.get(), &enter);
         QVERIFY(!w_->toolWidget()->isHidden());
@@ -161,14 +118,13 @@ private slots:
     void closeHidesAndTheWindowComesBack() {
         QSignalSpy closed(w_.get(), &MobilePhoneScreenWidget::sigClosed);
         QTest::mouseClick(w_->findChild<QPushButton *>("btn_close"), Qt::LeftButton);
-        QVERIFY(w_->isVisible());
         QTRY_COMPARE(closed.count(), 1);
         QVERIFY(!w_->isVisible());
         w_->setName(QStringLiteral("again"));
         w_->show();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get(), 20000));
-        QCOMPARE(w_->windowTitle(), QStringLiteral("again 投屏中"));
-        frameRatio(*w_, 1.0f);
+        QVERIFY(w_->windowTitle().startsWith(QStringLiteral("again")));
+        frameRatio(1.0f);
         QTRY_COMPARE(w_->height(), 440);
     }
 };

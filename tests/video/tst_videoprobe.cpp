@@ -14,10 +14,9 @@ class TestVideoProbe : public QObject {
     Q_OBJECT
 
 private slots:
+    // Earlier fault: the probe ignored the application's default format and made a desktop context.
     void contextWithoutDesktopFunctions() {
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "needs the harness's X server");
         QObject owner;
-        QVERIFY(!OpenGLHelper::isSupported());
         QVERIFY(OpenGLHelper::init(&owner));
         pinLoadedLibraries();
         const auto contexts = owner.findChildren<QOpenGLContext *>();

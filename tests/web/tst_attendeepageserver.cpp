@@ -1,5 +1,5 @@
 // The attendee page's HTTP server over real sockets in the test namespace: the page and its
-// assets, 404 outside them, and requests that are not HTTP at all.
+// assets, refusals of everything else, and requests that are not HTTP at all.
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,218 +12,170 @@ namespace {
 
 struct Reply {
     int status = 0;
-    QByteArray headers;
-    QByteArray body;
+    QByteArray raw, headers, body;
 };
 
 // Sends raw bytes and reads until the server closes the connection (or the time runs out).
-QByteArray exchange(quint16 port, const QByteArray &request, int timeoutMs = 5000) {
+Reply exchange(quint16 port, const QByteArray &request, int timeoutMs = 5000) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(testsupport::addressA()), port);
-    if (!socket.waitForConnected(timeoutMs))
-        return "no connection";
-    socket.write(request);
-    QByteArray got;
-    QElapsedTimer clock;
-    clock.start();
-    while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
-        socket.waitForReadyRead(100);
-        got += socket.readAll();
-    }
-    got += socket.readAll();
-    return got;
-}
-
-Reply parse(const QByteArray &raw) {
+    if (socket.waitForConnected(timeoutMs) && socket.write(request) > 0)
+        socket.waitForDisconnected(timeoutMs);
     Reply r;
-    const int split = raw.indexOf("\r\n\r\n");
-    if (!raw.startsWith("HTTP/1.") || split < 0)
-        return r;
-    r.status = raw.mid(9, 3).toInt();
-    r.headers = raw.left(split);
-    r.body = raw.mid(split + 4);
+    r.raw = socket.readAll();
+    const int split = r.raw.indexOf("\r\n\r\n");
+    if (r.raw.startsWith("HTTP/1.") && split >= 0) {
+        r.status = r.raw.mid(9, 3).toInt();
+        r.headers = r.raw.left(split);
+        r.body = r.raw.mid(split + 4);
+    }
     return r;
 }
 
-Reply get(quint16 port, const QByteArray &path, const QByteArray &method = "GET") {
-    return parse(
-        exchange(port, method + " " + path + " HTTP/1.1\r\nHost: page\r\nConnection: close\r\n\r\n"));
+QByteArray request(const QByteArray &path, const QByteArray &method = "GET") {
+    return method + " " + path + " HTTP/1.1\r\nHost: page\r\nConnection: close\r\n\r\n";
 }
 
 }  // namespace
 
 class TestAttendeePageServer : public QObject {
     Q_OBJECT
+    Reply get(const QByteArray &path, const QByteArray &method = "GET") {
+        return exchange(m_server.port(), request(path, method));
+    }
+    AttendeePageServer m_server{0};
 
 private slots:
-    void servesThePageAndItsAssets();
-    void pathsOutsideTheAssetsGet404();
-    void onlyReadingMethods();
-    void malformedRequestsDoNotDisturbIt();
-    void takenPortIsReported();
-    void stopsListening();
-    void urlNamesAddressAndPort();
-};
-
-void TestAttendeePageServer::servesThePageAndItsAssets() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    AttendeePageServer server(0);
-    QVERIFY(server.start());
-    QVERIFY(server.port() != 0);
-
-    const Reply root = get(server.port(), "/");
-    QCOMPARE(root.status, 200);
-    QVERIFY(root.headers.contains("Content-Type: text/html; charset=utf-8"));
-    QVERIFY(root.body.contains("<video id=\"screen\""));
-    QVERIFY(root.body.contains("src=\"md5.js\""));
-    QCOMPARE(get(server.port(), "/index.html").body, root.body);
-    // The query carries options for the page; it does not change what is served.
-    QCOMPARE(get(server.port(), "/?port=6000").body, root.body);
-
-    const Reply script = get(server.port(), "/attendee.js");
-    QCOMPARE(script.status, 200);
-    QVERIFY(script.headers.contains("Content-Type: text/javascript"));
-    QVERIFY(script.body.contains("/zu_remote_ctrl"));
-    QCOMPARE(script.body, testsupport::readFile(ZUSHARE_WEB_PAGE_DIR "/attendee.js"));
-
-    // Debian's MD5 library, with the digest of byte strings exported.
-    const Reply md5 = get(server.port(), "/md5.js");
-    QCOMPARE(md5.status, 200);
-    QVERIFY(md5.body.contains("md5Bytes"));
-    QVERIFY(md5.body.contains("function rstrMD5"));
-
-    QCOMPARE(get(server.port(), "/transfer.js").status, 200);
-    QVERIFY(get(server.port(), "/attendee.css").headers.contains("Content-Type: text/css"));
-    QVERIFY(get(server.port(), "/icon.svg").headers.contains("Content-Type: image/svg+xml"));
-
-    const Reply head = get(server.port(), "/", "HEAD");
-    QCOMPARE(head.status, 200);
-    QVERIFY(head.body.isEmpty());
-    QVERIFY(head.headers.contains(QByteArray("Content-Length: ") + QByteArray::number(root.body.size())));
-}
-
-void TestAttendeePageServer::pathsOutsideTheAssetsGet404() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    AttendeePageServer server(0);
-    QVERIFY(server.start());
-    const QList<QByteArray> outside = {"/etc/passwd",   "/../attendee.js",    "/web/index.html",
-                                       "//attendee.js", "/attendee.js/",      "/index.htm",
-                                       "/ATTENDEE.JS",  "/%2e%2e/etc/passwd", "/zu_remote_ctrl",
-                                       "/favicon.ico",  "/md5.js.map",        "*"};
-    for (const QByteArray &path : outside) {
-        const Reply r = get(server.port(), path);
-        QVERIFY2(r.status == 404 || r.status == 400, path.constData());
-        QVERIFY2(!r.body.contains("<video"), path.constData());
-        QVERIFY2(!r.body.contains("root:"), path.constData());
+    void initTestCase() {
+        ZU_REQUIRE_TEST_NAMESPACE();
+        QVERIFY(m_server.start() && m_server.port() != 0);
     }
-    QVERIFY(server.requestsNotFound() >= outside.size() - 2);
-}
 
-void TestAttendeePageServer::onlyReadingMethods() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    AttendeePageServer server(0);
-    QVERIFY(server.start());
-    for (const QByteArray method : {"POST", "PUT", "DELETE"}) {
-        const Reply r =
-            parse(exchange(server.port(), method + " /index.html HTTP/1.1\r\nHost: page\r\n"
-                                                   "Content-Length: 5\r\nConnection: close\r\n\r\nhello"));
-        QCOMPARE(r.status, 405);
-        QVERIFY(r.headers.contains("Allow: GET, HEAD"));
+    void serves_data() {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QString>("file");  // empty: Debian's MD5 library, with the digest of bytes exported
+        // The query carries options for the page; it does not change what is served.
+        const char *const rows[][3] = {{"/", "text/html; charset=utf-8", "index.html"},
+                                       {"/index.html", "text/html", "index.html"},
+                                       {"/?port=6000", "text/html", "index.html"},
+                                       {"/attendee.js", "text/javascript", "attendee.js"},
+                                       {"/transfer.js", "text/javascript", "transfer.js"},
+                                       {"/attendee.css", "text/css", "attendee.css"},
+                                       {"/icon.svg", "image/svg+xml", "icon.svg"},
+                                       {"/md5.js", "text/javascript", ""}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QByteArray(row[0]) << QByteArray(row[1]) << QString(row[2]);
     }
-    QCOMPARE(get(server.port(), "/").status, 200);
-}
 
-void TestAttendeePageServer::malformedRequestsDoNotDisturbIt() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    AttendeePageServer server(0);
-    QVERIFY(server.start());
-    const quint16 port = server.port();
-
-    // A client that opened a request and never finishes it does not block the others.
-    QTcpSocket stalled;
-    stalled.connectToHost(QHostAddress(testsupport::addressA()), port);
-    QVERIFY(stalled.waitForConnected(5000));
-    stalled.write("GET / HTTP/1.1\r\nHost: pa");
-    stalled.flush();
-
-    QByteArray binary(4096, '\0');
-    for (int i = 0; i < binary.size(); ++i)
-        binary[i] = char((i * 37 + 11) & 255);
-    const QList<QByteArray> garbage = {
-        binary,
-        "\r\n\r\n\r\n",
-        "GET\r\n\r\n",
-        "GET / HTTP/9.9\r\n\r\n",
-        "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: -5\r\n\r\n",
-        "GET /" + QByteArray(200000, 'a') + " HTTP/1.1\r\nHost: a\r\n\r\n",
-        "GET / HTTP/1.1\r\n" + QByteArray(100000, 'X') + ": y\r\n\r\n",
-        "G\0ET / HTTP/1.1\r\n\r\n",
-    };
-    for (const QByteArray &bytes : garbage) {
-        const QByteArray answer = exchange(port, bytes, 3000);
-        const Reply r = parse(answer);
-        // Either a refusal or a closed connection; never the page for a broken request.
-        QVERIFY2(r.status == 0 || r.status >= 400, (bytes.left(60) + " -> " + answer.left(60)).constData());
-        QCOMPARE(get(port, "/").status, 200);
+    void serves() {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, type);
+        QFETCH(QString, file);
+        const Reply r = get(path);
+        QCOMPARE(r.status, 200);
+        QVERIFY2(r.headers.contains("Content-Type: " + type), r.headers.constData());
+        if (file.isEmpty())
+            QVERIFY(r.body.contains("md5Bytes") && r.body.contains("function rstrMD5"));
+        else
+            QCOMPARE(r.body, testsupport::readFile(ZUSHARE_WEB_PAGE_DIR "/" + file));
+        const Reply head = get(path, "HEAD");
+        QVERIFY(head.status == 200 && head.body.isEmpty());
+        QVERIFY(head.headers.contains("Content-Length: " + QByteArray::number(r.body.size())));
     }
-    // A well-formed head with a broken body is answered from the head; the body is dropped.
-    exchange(port, "GET / HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", 3000);
-    QVERIFY(server.isRunning());
-    QCOMPARE(get(port, "/attendee.js").status, 200);
-    stalled.abort();
 
-    // A byte now and then never reaches an inactivity time-out; the request's deadline ends it.
-    QTcpSocket trickle;
-    trickle.connectToHost(QHostAddress(testsupport::addressA()), port);
-    QVERIFY(trickle.waitForConnected(5000));
-    QElapsedTimer held;
-    held.start();
-    const QByteArray head = "GET / HTTP/1.1\r\nHost: a\r\nX-Slow: " + QByteArray(100, 'x');
-    for (int i = 0; i < head.size() && trickle.state() == QAbstractSocket::ConnectedState; ++i) {
-        trickle.write(head.mid(i, 1));
-        (void)QTest::qWaitFor([&] { return trickle.state() != QAbstractSocket::ConnectedState; }, 1000);
+    void refuses_data() {
+        // 404 (or 400), 405 with the methods allowed, or 0 for any refusal or a closed connection.
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        for (const char *path : {"/etc/passwd", "/../attendee.js", "/web/index.html", "//attendee.js",
+                                 "/attendee.js/", "/index.htm", "/ATTENDEE.JS", "/%2e%2e/etc/passwd",
+                                 "/zu_remote_ctrl", "/favicon.ico", "/md5.js.map", "*"})
+            QTest::newRow(path) << request(path) << 404;
+        for (const char *method : {"POST", "PUT", "DELETE"})
+            QTest::newRow(method) << QByteArray(method) +
+                                         " /index.html HTTP/1.1\r\nHost: page\r\n"
+                                         "Content-Length: 5\r\nConnection: close\r\n\r\nhello"
+                                  << 405;
+        QByteArray binary;
+        for (int i = 0; i < 4096; ++i)
+            binary += char((i * 37 + 11) & 255);
+        QTest::newRow("binary") << binary << 0;
+        QTest::newRow("blank lines") << QByteArray("\r\n\r\n\r\n") << 0;
+        QTest::newRow("no path") << QByteArray("GET\r\n\r\n") << 0;
+        QTest::newRow("HTTP/9.9") << QByteArray("GET / HTTP/9.9\r\n\r\n") << 0;
+        QTest::newRow("negative length")
+            << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: -5\r\n\r\n") << 0;
+        QTest::newRow("huge path") << "GET /" + QByteArray(200000, 'a') + " HTTP/1.1\r\nHost: a\r\n\r\n" << 0;
+        QTest::newRow("huge header") << "GET / HTTP/1.1\r\n" + QByteArray(100000, 'X') + ": y\r\n\r\n" << 0;
+        QTest::newRow("NUL") << QByteArray("G\0ET / HTTP/1.1\r\n\r\n", 20) << 0;
     }
-    QCOMPARE(trickle.state(), QAbstractSocket::UnconnectedState);
-    QVERIFY2(held.elapsed() < (AttendeePageServer::kRequestDeadlineSeconds + 3) * 1000,
-             qPrintable(QString::number(held.elapsed())));
-}
 
-void TestAttendeePageServer::takenPortIsReported() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    QTcpServer squatter;
-    QVERIFY(squatter.listen(QHostAddress::AnyIPv4, 0));
-    AttendeePageServer server(squatter.serverPort());
-    QVERIFY(!server.start());
-    QVERIFY(!server.isRunning());
-    QCOMPARE(server.port(), quint16(0));
-}
+    void refuses() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        const int notFound = m_server.requestsNotFound();
+        const Reply r = exchange(m_server.port(), bytes, 3000);
+        const QByteArray what = bytes.left(60) + " -> " + r.raw.left(60);
+        QVERIFY2(!r.body.contains("<video") && !r.body.contains("root:"), what.constData());
+        if (status == 404) {
+            QVERIFY2(r.status == 404 || r.status == 400, what.constData());
+            QCOMPARE(m_server.requestsNotFound(), notFound + (r.status == 404));
+        } else if (status == 405) {
+            QVERIFY(r.status == 405 && r.headers.contains("Allow: GET, HEAD"));
+        } else {
+            QVERIFY2(r.status == 0 || r.status >= 400, what.constData());
+        }
+        QCOMPARE(get("/").status, 200);
+    }
 
-void TestAttendeePageServer::stopsListening() {
-    ZU_REQUIRE_TEST_NAMESPACE();
-    AttendeePageServer server(0);
-    QVERIFY(server.start());
-    const quint16 port = server.port();
-    QCOMPARE(get(port, "/").status, 200);
-    server.stop();
-    QVERIFY(!server.isRunning());
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress(testsupport::addressA()), port);
-    QVERIFY(!socket.waitForConnected(2000));
-    // And starts again, as a new share does.
-    QVERIFY(server.start());
-    QCOMPARE(get(server.port(), "/").status, 200);
-}
+    void slowClientsDoNotBlockOthers() {
+        const quint16 port = m_server.port();
+        // A client that opened a request and never finishes it does not block the others.
+        QTcpSocket stalled, trickle;
+        stalled.connectToHost(QHostAddress(testsupport::addressA()), port);
+        QVERIFY(stalled.waitForConnected(5000) && stalled.write("GET / HTTP/1.1\r\nHost: pa") > 0 &&
+                stalled.flush());
+        // A well-formed head with a broken body is answered from the head; the body is dropped.
+        exchange(port, "GET / HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", 3000);
+        QCOMPARE(get("/attendee.js").status, 200);
+        // A byte now and then, below any inactivity time-out, once held a connection for ever.
+        trickle.connectToHost(QHostAddress(testsupport::addressA()), port);
+        QVERIFY(trickle.waitForConnected(5000));
+        QElapsedTimer held;
+        held.start();
+        const QByteArray head = "GET / HTTP/1.1\r\nHost: a\r\nX-Slow: " + QByteArray(100, 'x');
+        for (int i = 0; i < head.size() && trickle.state() == QAbstractSocket::ConnectedState; ++i) {
+            trickle.write(head.mid(i, 1));
+            (void)QTest::qWaitFor([&] { return trickle.state() != QAbstractSocket::ConnectedState; }, 1000);
+        }
+        QCOMPARE(trickle.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(held.elapsed() < (AttendeePageServer::kRequestDeadlineSeconds + 3) * 1000);
+        QCOMPARE(get("/").status, 200);
+    }
 
-void TestAttendeePageServer::urlNamesAddressAndPort() {
-    AttendeePageServer server;
-    QCOMPARE(AttendeePageServer::kPort, quint16(5677));
-    QCOMPARE(server.url("192.168.1.20"), QString("http://192.168.1.20:5677/"));
-    const QString lan = AttendeePageServer::lanAddress();
-    QVERIFY(!lan.startsWith("127."));
-    if (testsupport::inTestNamespace())
+    void urlNamesAddressAndPort() {
+        AttendeePageServer server;
+        QCOMPARE(server.url("192.168.1.20"), QString("http://192.168.1.20:5677/"));
+        const QString lan = AttendeePageServer::lanAddress();
         QVERIFY2(lan == testsupport::addressA() || lan == testsupport::addressB(), qPrintable(lan));
-    QCOMPARE(server.url(), QString("http://%1:5677/").arg(lan));
-}
+        QCOMPARE(server.url(), QString("http://%1:5677/").arg(lan));
+    }
+
+    void stopsAndStartsAgain() {
+        const quint16 port = m_server.port();
+        m_server.stop();
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(testsupport::addressA()), port);
+        QVERIFY(!socket.waitForConnected(2000));
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::AnyIPv4, 0));
+        AttendeePageServer taken(squatter.serverPort());
+        QVERIFY(!taken.start() && !taken.isRunning() && taken.port() == 0);
+        QVERIFY(m_server.start());
+        QCOMPARE(get("/").status, 200);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestAttendeePageServer)
 #include "tst_attendeepageserver.moc"

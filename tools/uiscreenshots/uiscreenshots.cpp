@@ -1,5 +1,6 @@
-// Renders every dialog and window of the interface kit to PNG files for review and for the README:
-// <build>/screenshots/ui/, or the folder named by ZU_SCREENSHOT_DIR.
+// Renders every dialog and window of the interface kit to PNG files for the user's guide:
+// <build>/screenshots/ui/, or the folder named by ZU_SCREENSHOT_DIR (see scripts/screenshots.sh).
+// Built on QtTest for its event loop and its reports, but not one of the tests.
 #include <QtTest>
 
 #include <QDirIterator>
@@ -9,8 +10,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "stylesheetwatch.h"
-#include "support/pinlibraries.h"
 #include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/memberlistwidget.h"
@@ -38,7 +37,7 @@ SignalingUser user(const QString &id, const QString &nick, int type = 0) {
 
 }  // namespace
 
-class TestUiScreenshots : public QObject {
+class UiScreenshots : public QObject {
     Q_OBJECT
 
 private:
@@ -55,12 +54,7 @@ private:
     }
 
 private slots:
-    void cleanupTestCase() {
-        pinLoadedLibraries();
-        QCOMPARE(stylesheetwatch::failures().loadAcquire(), 0);
-    }
     void initTestCase() {
-        stylesheetwatch::install();
         QString path = qEnvironmentVariable("ZU_SCREENSHOT_DIR");
         if (path.isEmpty())
             path = QStringLiteral(ZU_SCREENSHOT_DEFAULT_DIR);
@@ -204,5 +198,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestUiScreenshots)
-#include "tst_uiscreenshots.moc"
+QTEST_MAIN(UiScreenshots)
+#include "uiscreenshots.moc"
