@@ -10,7 +10,6 @@
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 #include <atomic>
@@ -18,11 +17,10 @@
 #include <mutex>
 
 #include "engineoffer.h"
-#include "lanmember.h"
 #include "rtc/zuwebrtc.h"
 #include "scan/scandatagram.h"
+#include "sessionlan.h"
 #include "signaling/testpeer.h"
-#include "support/testlan.h"
 #include "support/testsupport.h"
 #include "transfer/transferprotocol.h"
 
@@ -84,17 +82,12 @@ private:
     TestPeer *joinPeer(const QString &nickname);
     QString hostId();
     QString attendeeId();
-    Member *startWatcher(const QString &name);
     qint64 hostPid() const { return qint64(m_host->process->processId()); }
 
-    std::unique_ptr<testsupport::TestLan> m_lan;
+    SessionLan m_lan;
     std::unique_ptr<testsupport::TestLan::Enter> m_inHost3;
-    QTemporaryDir m_dir;
-    QString m_cli = QStringLiteral(ZUSHARE_CLI);
     QString m_hostHome;
     QString m_outside;
-    QByteArray m_payload;
-    std::vector<std::unique_ptr<Member>> m_members;
     std::vector<std::unique_ptr<TestPeer>> m_peers;
     Member *m_host = nullptr;
     Member *m_attendee = nullptr;
@@ -105,7 +98,7 @@ private:
 TestPeer *HostileLanTest::connectPeer(const QString &path) {
     m_peers.push_back(std::make_unique<TestPeer>());
     TestPeer *peer = m_peers.back().get();
-    peer->open(kSignalingPort, path, m_lan->address(1));
+    peer->open(kSignalingPort, path, m_lan.address(1));
     peer->waitId(10000);
     return peer;
 }
@@ -132,48 +125,29 @@ QString HostileLanTest::attendeeId() {
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-Member *HostileLanTest::startWatcher(const QString &name) {
-    auto member = std::make_unique<Member>();
-    member->name = name;
-    member->downloads = m_dir.filePath("downloads-" + name);
-    QDir().mkpath(member->downloads);
-    member->process = m_lan->start(
-        2, m_cli, {"watch", m_lan->address(1), "--nickname", name, "--downloads", member->downloads});
-    m_members.push_back(std::move(member));
-    return m_members.back().get();
-}
-
 void HostileLanTest::initTestCase() {
     ZU_REQUIRE_TEST_NAMESPACE();
-    QVERIFY(m_dir.isValid());
-    m_lan = std::make_unique<testsupport::TestLan>(3);
-    QVERIFY2(m_lan->isUp(), qPrintable(m_lan->errorString()));
+    QVERIFY2(m_lan.up(3), qPrintable(m_lan.lan->errorString()));
 
-    m_payload = QByteArray(300 * 1024 + 5, 'p');
-    for (int i = 0; i < m_payload.size(); ++i) {
-        m_payload[i] = char((i * 131 + i / 977) & 0xff);
+    QByteArray payload(300 * 1024 + 5, 'p');
+    for (int i = 0; i < payload.size(); ++i) {
+        payload[i] = char((i * 131 + i / 977) & 0xff);
     }
-    const QString payloadPath = m_dir.filePath("payload.bin");
-    QFile file(payloadPath);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(m_payload) == m_payload.size());
-    file.close();
-    m_hostHome = m_dir.filePath("host-home");
+    const QString payloadPath = m_lan.write("payload.bin", payload);
+    QVERIFY(!payloadPath.isEmpty());
+    m_hostHome = m_lan.dir.filePath("host-home");
     QDir().mkpath(m_hostHome);
 
-    auto host = std::make_unique<Member>();
-    host->name = "host";
-    host->process = m_lan->start(1, m_cli, {"host", "--synthetic", "--fps", "15", "--send", payloadPath},
-                                 {"HOME=" + m_hostHome, "XDG_CONFIG_HOME=" + m_hostHome + "/.config"});
-    m_members.push_back(std::move(host));
-    m_host = m_members.back().get();
+    m_host = m_lan.start(1, "host", {"host", "--synthetic", "--fps", "15", "--send", payloadPath},
+                         {"HOME=" + m_hostHome, "XDG_CONFIG_HOME=" + m_hostHome + "/.config"});
     QTRY_VERIFY2_WITH_TIMEOUT(m_host->has("share started") || m_host->ended(), m_host->tail(), kJoinMs);
 
     // A link at the file's name in the attendee's folder, pointing out of it.
-    m_outside = m_dir.filePath("outside/payload.bin");
-    const QString downloads = m_dir.filePath("downloads-A1");
+    m_outside = m_lan.dir.filePath("outside/payload.bin");
+    const QString downloads = m_lan.dir.filePath("downloads-A1");
     QDir().mkpath(downloads);
     QVERIFY(QFile::link(m_outside, downloads + "/payload.bin"));
-    m_attendee = startWatcher("A1");
+    m_attendee = m_lan.watch(2, "A1");
     QTRY_VERIFY2_WITH_TIMEOUT(m_attendee->totalFrames() > 15 || m_attendee->ended(), m_attendee->tail(),
                               kJoinMs);
     QTRY_VERIFY2_WITH_TIMEOUT(m_attendee->has("file saved") || m_attendee->ended(), m_attendee->tail(),
@@ -183,7 +157,7 @@ void HostileLanTest::initTestCase() {
     QTRY_VERIFY2_WITH_TIMEOUT(m_host->has("transfer done"), m_host->tail(), kJoinMs);
 
     // Every attack comes from host 3.
-    m_inHost3 = std::make_unique<testsupport::TestLan::Enter>(*m_lan, 3);
+    m_inHost3 = std::make_unique<testsupport::TestLan::Enter>(*m_lan.lan, 3);
     QVERIFY(m_inHost3->ok());
     QTest::qWait(2000);
     m_threads = statusField(hostPid(), "Threads");
@@ -212,7 +186,7 @@ void HostileLanTest::cleanupTestCase() {
     if (!m_host || m_host->ended()) {
         return;
     }
-    Member *late = startWatcher("B1");
+    Member *late = m_lan.watch(2, "B1");
     QTRY_VERIFY2_WITH_TIMEOUT(late->totalFrames() > 15 || late->ended(), late->tail() + m_host->tail(),
                               kJoinMs);
     QVERIFY2(m_host->has(" B1 desktop"), m_host->tail());
@@ -223,8 +197,8 @@ void HostileLanTest::deepNestingOnEveryPort() {
     const QByteArray bomb(1000, '[');
     QUdpSocket udp;
     for (quint16 port = kScanPort; port <= kScanPort + 9; ++port) {
-        udp.writeDatagram(bomb, QHostAddress(m_lan->address(1)), port);
-        udp.writeDatagram(bomb, QHostAddress(m_lan->address(2)), port);
+        udp.writeDatagram(bomb, QHostAddress(m_lan.address(1)), port);
+        udp.writeDatagram(bomb, QHostAddress(m_lan.address(2)), port);
         udp.writeDatagram(bomb, QHostAddress::Broadcast, port);
     }
     TestPeer *peer = connectPeer();
@@ -366,7 +340,7 @@ void HostileLanTest::discoveryIsNoAmplifierAndTakesNoForgery() {
     });
     const QByteArray query = ScanDatagram::encode(ScanDatagram::kClientType, ScanDatagram::newId());
     for (int i = 0; i < 300; ++i) {
-        udp.writeDatagram(query, QHostAddress(m_lan->address(1)), kScanPort);
+        udp.writeDatagram(query, QHostAddress(m_lan.address(1)), kScanPort);
     }
     QTest::qWait(1500);
     // Each answer goes out twice (the subnet's and the limited broadcast); 300 queries unlimited make 600.
@@ -378,7 +352,7 @@ void HostileLanTest::discoveryIsNoAmplifierAndTakesNoForgery() {
     QByteArray answer;
     QVERIFY(QTest::qWaitFor(
         [&] {
-            udp.writeDatagram(query, QHostAddress(m_lan->address(1)), kScanPort);
+            udp.writeDatagram(query, QHostAddress(m_lan.address(1)), kScanPort);
             QTest::qWait(300);
             while (udp.hasPendingDatagrams()) {
                 answer = udp.receiveDatagram().data();
@@ -389,9 +363,9 @@ void HostileLanTest::discoveryIsNoAmplifierAndTakesNoForgery() {
     ScanDatagram host;
     QVERIFY(ScanDatagram::parse(answer, host) && host.isServer());
     udp.writeDatagram(ScanDatagram::encode(ScanDatagram::kServerType, host.msgId),
-                      QHostAddress(m_lan->address(1)), kScanPort);
+                      QHostAddress(m_lan.address(1)), kScanPort);
     QTest::qWait(1000);
-    QVERIFY2(!m_host->has("local ip " + m_lan->address(3)), m_host->tail());
+    QVERIFY2(!m_host->has("local ip " + m_lan.address(3)), m_host->tail());
 }
 
 // A member with a real data channel offers the host a file: a host takes none.
@@ -458,7 +432,7 @@ void HostileLanTest::hostTakesNoFileFromAMember() {
 void HostileLanTest::foreignPagesAndSlowClients() {
     TestPeer page;
     QNetworkRequest request(
-        QUrl(QStringLiteral("ws://%1:%2/zu_remote_ctrl").arg(m_lan->address(1)).arg(kSignalingPort)));
+        QUrl(QStringLiteral("ws://%1:%2/zu_remote_ctrl").arg(m_lan.address(1)).arg(kSignalingPort)));
     request.setRawHeader("Origin", "http://attacker.example");
     page.socket.open(request);
     QVERIFY(QTest::qWaitFor(
@@ -468,7 +442,7 @@ void HostileLanTest::foreignPagesAndSlowClients() {
     std::vector<std::unique_ptr<QTcpSocket>> slow;
     for (int i = 0; i < 16; ++i) {
         slow.push_back(std::make_unique<QTcpSocket>());
-        slow.back()->connectToHost(QHostAddress(m_lan->address(1)), kPagePort);
+        slow.back()->connectToHost(QHostAddress(m_lan.address(1)), kPagePort);
     }
     QElapsedTimer held;
     held.start();
