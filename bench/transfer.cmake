@@ -10,8 +10,7 @@ endif()
 
 # The same figures over two real engine peers; run it inside tests/support/in-netns.sh.
 if(TARGET zushare_transfer AND TARGET zushare_zuwebrtc AND TARGET zushare_testsupport)
-    add_executable(zushare_bench_transfer_engine ${CMAKE_CURRENT_LIST_DIR}/transferbench.cpp
-        ${PROJECT_SOURCE_DIR}/tests/rtc/enginepair.cpp)
+    add_executable(zushare_bench_transfer_engine ${CMAKE_CURRENT_LIST_DIR}/transferbench.cpp)
     target_compile_definitions(zushare_bench_transfer_engine PRIVATE ZUSHARE_BENCH_ENGINE)
     target_include_directories(zushare_bench_transfer_engine PRIVATE ${PROJECT_SOURCE_DIR}/tests/rtc
         ${PROJECT_SOURCE_DIR}/tests)

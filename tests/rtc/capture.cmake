@@ -2,7 +2,7 @@
 # contract with a receiving engine peer, and beside a Qt application. The tests add windows and
 # monitors to the shared display, so they run alone.
 zushare_test(tst_capture
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture.cpp ${CMAKE_CURRENT_LIST_DIR}/enginepair.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture.cpp
     LIBS zushare_zuwebrtc zushare_testsupport Qt5::Widgets X11::X11 X11::Xrandr
     DISPLAY TIMEOUT 180 LABELS capture rtc)
 set_tests_properties(tst_capture PROPERTIES RUN_SERIAL TRUE)

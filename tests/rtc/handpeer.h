@@ -1,22 +1,22 @@
 #pragma once
 
+#include <QTest>
+#include <atomic>
 #include <mutex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "rtc/zuwebrtc.h"
 #include "signaling/testpeer.h"
 
 // A member played by hand: a signaling connection and an engine peer whose offer and candidates go to
-// the host under the given data types; pump() sends them and applies the host's, and says if answered.
+// the host under the given data types; pump() sends them, applies the host's and says if answered.
 class HandPeer {
 public:
-    HandPeer(std::string sdpType, std::string iceType)
+    explicit HandPeer(std::string sdpType = "sdp", std::string iceType = "ice_candidate")
         : m_sdpType(std::move(sdpType)), m_iceType(std::move(iceType)) {}
     ~HandPeer() { close(); }
 
-    void offer(const std::string &host, bool picture) {
+    // Makes the offer and returns its text once made (empty after 10 s).
+    std::string offer(const std::string &host, bool picture) {
         m_host = host;
         pc = CreatePeerConnection(0, 0, 0, 0, picture ? 0 : 1);
         picture ? AddStream(pc, 1, 0) : AddDataChannel(pc);
@@ -24,7 +24,9 @@ public:
             pc,
             [](const char *, const char *sdp, void *self, int) {
                 auto *me = static_cast<HandPeer *>(self);
-                me->queue(testmsg::sdp(me->m_sdpType, me->m_host, "offer", sdp), true);
+                std::lock_guard<std::mutex> lock(me->m_mutex);
+                me->m_out.insert(me->m_out.begin(), testmsg::sdp(me->m_sdpType, me->m_host, "offer", sdp));
+                me->m_offer = sdp;
             },
             this, 0);
         RegisterOnIceCandiateReadytoSend(
@@ -34,10 +36,15 @@ public:
                 Json::Value m = testmsg::ice(me->m_iceType, me->m_host, candidate);
                 m["data"]["data"]["sdp_mline_index"] = mline;
                 m["data"]["data"]["sdp_mid"] = mid ? mid : "";
-                me->queue(m, false);
+                std::lock_guard<std::mutex> lock(me->m_mutex);
+                me->m_out.push_back(m);
             },
             this, 0);
+        RegisterOnLocalDataChannelReady(
+            pc, [](void *self, int) { static_cast<HandPeer *>(self)->channelOpen = true; }, this, 0);
         CreateOffer(pc);
+        (void)QTest::qWaitFor([&] { return !made().empty(); }, 10000);
+        return made();
     }
     bool pump() {
         std::vector<Json::Value> out;
@@ -61,23 +68,19 @@ public:
         }
         return m_answered;
     }
-    void close() {
-        if (pc != 0) {
-            ClosePeerConnection(std::exchange(pc, 0));
-        }
-    }
+    void close() { ClosePeerConnection(std::exchange(pc, 0)); }  // a handle of 0 is refused
 
     TestPeer signaling;
     int pc = 0;
+    std::atomic<bool> channelOpen{false};
 
 private:
-    void queue(const Json::Value &m, bool first) {
+    std::string made() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_out.insert(first ? m_out.begin() : m_out.end(), m);
+        return m_offer;
     }
-
     const std::string m_sdpType, m_iceType;
-    std::string m_host;
+    std::string m_host, m_offer;
     std::mutex m_mutex;
     std::vector<Json::Value> m_out;
     int m_read = 0;

@@ -1,17 +1,16 @@
 #pragma once
 
-#include <QByteArray>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
+#include <algorithm>
+
+#include "support/testsupport.h"
 
 // One program on a host of the LAN whose output is read line by line.
 struct Member {
     QProcess *process = nullptr;
-    QString name;
-    QString downloads;
-    QString framesDir;
+    QString name, downloads;
     QByteArray output;
 
     void pump() {
@@ -23,45 +22,29 @@ struct Member {
         pump();
         return QString::fromUtf8(output).contains(text);
     }
-    // The last "frames" line, or empty.
     QString lastFrames() {
         pump();
         const QStringList lines = QString::fromUtf8(output).split('\n');
-        for (int i = lines.size() - 1; i >= 0; --i) {
-            if (lines[i].startsWith("frames ")) {
-                return lines[i];
-            }
-        }
-        return QString();
+        auto it = std::find_if(lines.rbegin(), lines.rend(), [](auto &l) { return l.startsWith("frames "); });
+        return it == lines.rend() ? QString() : *it;
     }
     qint64 totalFrames() {
-        const QRegularExpressionMatch m = QRegularExpression("total=(\\d+)").match(lastFrames());
-        return m.hasMatch() ? m.captured(1).toLongLong() : 0;
+        return QRegularExpression("total=(\\d+)").match(lastFrames()).captured(1).toLongLong();
     }
     bool ended() { return !process || process->state() == QProcess::NotRunning; }
-    // The end of the output, for failure messages; a sanitizer's report from its head, which names
-    // the fault, since a failure message is cut after about a thousand characters.
+    bool exitedWith(int code) {
+        return ended() && process && process->exitStatus() == QProcess::NormalExit &&
+               process->exitCode() == code;
+    }
+    // The output's end for failure messages; a sanitizer's report from its head, which names the fault.
     QByteArray tail() {
         pump();
         const int report = output.indexOf("==ERROR: ");
-        if (report >= 0) {
-            return name.toUtf8() + ": " + output.mid(report, 2500);
-        }
-        return name.toUtf8() + ": ..." + output.right(2500);
+        return name.toUtf8() + (report >= 0 ? ": " + output.mid(report, 2500) : ": ..." + output.right(2500));
     }
-    // The path of the file saved under this name, or empty.
-    QString savedPath(const QString &fileName) {
-        pump();
-        const QRegularExpressionMatch m =
-            QRegularExpression("file saved (\\S*/" + QRegularExpression::escape(fileName) + ")\n")
-                .match(QString::fromUtf8(output));
-        return m.hasMatch() ? m.captured(1) : QString();
-    }
-    // The path of the first saved frame.
-    QString firstSaved() {
-        pump();
-        const QRegularExpressionMatch m =
-            QRegularExpression("saved frame (\\S+)").match(QString::fromUtf8(output));
-        return m.hasMatch() ? m.captured(1) : QString();
+    // The content of the file saved in the download folder under this name, once the program says so.
+    QByteArray saved(const QString &fileName) {
+        const QString path = QDir(downloads).filePath(fileName);
+        return has("file saved " + path + "\n") ? testsupport::readFile(path) : QByteArray();
     }
 };

@@ -4,7 +4,7 @@ if(TARGET zushare-cli)
     add_executable(zushare_portaldesktop ${CMAKE_CURRENT_LIST_DIR}/portaldesktopmain.cpp)
     target_link_libraries(zushare_portaldesktop PRIVATE PkgConfig::GST)
     zushare_test(tst_capture_portal
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture_portal.cpp ${CMAKE_CURRENT_LIST_DIR}/enginepair.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_capture_portal.cpp
         LIBS zushare_zuwebrtc zushare_testsupport
         TIMEOUT 120 LABELS capture rtc)
     add_dependencies(tst_capture_portal zushare-cli zushare_portaldesktop)

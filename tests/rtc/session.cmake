@@ -1,7 +1,5 @@
-# The session managers end to end: this process hosts on the namespace LAN and shares a private
-# Xvfb on which zushare_testpattern_app paints a moving picture; zushare-cli attendees and hosts
-# run as processes on the other hosts. Heavy on both cores, so each runs alone and the traces of
-# its programs are left out of the output.
+# The session managers end to end on the namespace LAN, with zushare-cli attendees and hosts as
+# processes on its hosts. Heavy on both cores, so each runs alone and its programs' traces are left out.
 function(zushare_session_test name)
     cmake_parse_arguments(ARG "DISPLAY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     set(display)
@@ -26,16 +24,12 @@ if(TARGET zushare_rtc AND TARGET zushare-cli)
     target_link_libraries(zushare_testpattern_app PRIVATE zushare_video Qt5::Widgets)
 
     zushare_session_test(tst_session_e2e DISPLAY TIMEOUT 300
-        SOURCES ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
-        LIBS zushare_rtc zushare_video)
+        SOURCES ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp
+        LIBS zushare_rtc zushare_video zushare_signaling_testpeer)
     target_include_directories(tst_session_e2e PRIVATE ${PROJECT_SOURCE_DIR}/tools)
     add_dependencies(tst_session_e2e zushare_testpattern_app)
     target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_PATTERN="$<TARGET_FILE:zushare_testpattern_app>")
-    # A stranger on the LAN against a command-line host and attendee.
-    zushare_session_test(tst_hostilelan TIMEOUT 400 SOURCES ${PROJECT_SOURCE_DIR}/tests/signaling/testpeer.cpp
-                         LIBS zushare_rtc zushare_scan)
-    # The host's question before each member watches, with attendees on two hosts.
+    zushare_session_test(tst_hostilelan TIMEOUT 400 LIBS zushare_rtc zushare_scan zushare_signaling_testpeer)
     zushare_session_test(tst_admission TIMEOUT 300)
-    # The host's sound: a tone reaches the attendee that asks for it, and muting silences it.
     zushare_session_test(tst_sound TIMEOUT 180)
 endif()

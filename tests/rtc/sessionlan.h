@@ -2,7 +2,6 @@
 
 // A LAN of network namespaces, a folder, and the programs the session tests run on its hosts.
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
@@ -10,7 +9,6 @@
 
 #include "lanmember.h"
 #include "support/testlan.h"
-#include "support/testsupport.h"
 
 struct SessionLan {
     QTemporaryDir dir;
@@ -18,7 +16,6 @@ struct SessionLan {
     std::vector<std::unique_ptr<Member>> members;
 
     bool up(int hosts) {
-        members.clear();
         lan = std::make_unique<testsupport::TestLan>(hosts);
         return dir.isValid() && lan->isUp();
     }
@@ -34,11 +31,9 @@ struct SessionLan {
     QString address(int host) const { return lan->address(host); }
     Member *start(int host, const QString &name, const QStringList &args, const QStringList &env = {},
                   const QString &program = QStringLiteral(ZUSHARE_CLI)) {
-        members.push_back(std::make_unique<Member>());
-        Member *member = members.back().get();
-        member->name = name;
-        member->process = lan->start(host, program, args, env);
-        return member;
+        members.push_back(
+            std::make_unique<Member>(Member{lan->start(host, program, args, env), name, {}, {}}));
+        return members.back().get();
     }
     // An attendee of the share on host 1 that saves files in a folder of its own.
     Member *watch(int host, const QString &name, const QStringList &extra = {}) {

@@ -12,8 +12,7 @@
 
 namespace {
 
-const QColor kQuadrants[4] = {QColor(220, 40, 40), QColor(40, 200, 60), QColor(40, 60, 220),
-                              QColor(230, 210, 40)};
+const QColor kQuadrants[4] = {{220, 40, 40}, {40, 200, 60}, {40, 60, 220}, {230, 210, 40}};
 
 class Pattern : public QWidget {
 public:
@@ -22,35 +21,31 @@ public:
                   Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setGeometry(QGuiApplication::primaryScreen()->geometry());
-        m_timer.setInterval(1000 / fps);
         m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            ++m_step;
-            update(band());
-        });
-        m_timer.start();
+        connect(&m_timer, &QTimer::timeout, this, [this] { update(band()); });
+        m_timer.start(1000 / fps);
     }
-    qint64 paints = 0;
 
 protected:
     void paintEvent(QPaintEvent *) override {
-        ++paints;
         QPainter p(this);
-        const int w = width(), h = height();
-        for (int q = 0; q < 4; ++q) {
+        const int w = width(), h = height(), block = CliFrameSink::kStampBlock;
+        for (int q = 0; q < 4; ++q)
             p.fillRect(q % 2 * (w / 2), q / 2 * (h / 2), q % 2 ? w - w / 2 : w / 2, q / 2 ? h - h / 2 : h / 2,
                        kQuadrants[q]);
-        }
         p.fillRect(band(), Qt::black);
-        const int stampWidth = CliFrameSink::kStampBits * CliFrameSink::kStampBlock;
-        const int x = stampWidth + 50 + int((m_step * 16) % std::max(1, w - stampWidth - 200));
+        const int stampWidth = CliFrameSink::kStampBits * block;
+        const int x = stampWidth + 50 + int((m_paints * 16) % std::max(1, w - stampWidth - 200));
         p.fillRect(x, band().top() + band().height() / 4, 120, band().height() / 2, Qt::white);
         const uint32_t stamp = CliFrameSink::nowStampMs();
-        for (int bit = 0; bit < CliFrameSink::kStampBits; ++bit) {
-            if (stamp & (1u << bit)) {
-                p.fillRect(bit * CliFrameSink::kStampBlock, CliFrameSink::stampTop(h),
-                           CliFrameSink::kStampBlock, CliFrameSink::kStampBlock, Qt::white);
-            }
+        for (int bit = 0; bit < CliFrameSink::kStampBits; ++bit)
+            if (stamp & (1u << bit))
+                p.fillRect(bit * block, CliFrameSink::stampTop(h), block, block, Qt::white);
+        if (++m_paints == 4) {  // the first, full picture has reached the screen
+            std::printf("pattern shown %dx%d %s %s %s %s\n", w, h, qPrintable(kQuadrants[0].name()),
+                        qPrintable(kQuadrants[1].name()), qPrintable(kQuadrants[2].name()),
+                        qPrintable(kQuadrants[3].name()));
+            std::fflush(stdout);
         }
     }
 
@@ -58,7 +53,7 @@ private:
     QRect band() const { return QRect(0, height() * 3 / 8, width(), height() * 5 / 8 - height() * 3 / 8); }
 
     QTimer m_timer;
-    qint64 m_step = 0;
+    qint64 m_paints = 0;
 };
 
 }  // namespace
@@ -67,18 +62,5 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     Pattern pattern(argc > 1 ? std::max(1, atoi(argv[1])) : 30);
     pattern.show();
-    QTimer shown;
-    QObject::connect(&shown, &QTimer::timeout, &app, [&] {
-        if (pattern.paints > 3) {
-            shown.stop();
-            std::printf("pattern shown %dx%d", pattern.width(), pattern.height());
-            for (const QColor &c : kQuadrants) {
-                std::printf(" %s", qPrintable(c.name()));
-            }
-            std::printf("\n");
-            std::fflush(stdout);
-        }
-    });
-    shown.start(50);
     return app.exec();
 }

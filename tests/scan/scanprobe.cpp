@@ -1,8 +1,7 @@
-// A host's responder or an attendee's scanner without a desktop, for runs on the test LAN:
-//   scanprobe serve                      prints "listening", "listen failed" and "local ip <a.b.c.d>"
-//   scanprobe scan [--expect A...] [--sweeps N]
-//                                        prints "hosts: <list>" at each refresh, one sweep every 1.5 s;
-//                                        exits 0 once one list holds every expected address, else 1
+// A responder or a scanner without a desktop, for runs on the test LAN:
+//   scanprobe serve     prints "listening", "listen failed" and "local ip <a.b.c.d>"
+//   scanprobe scan [--expect A...] [--sweeps N]   prints "hosts: <list>" at each refresh, a sweep every
+//                       1.5 s; exits 0 once one list holds every expected address, else 1
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -19,7 +18,6 @@ static void say(const QString &line) {
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
-    qSetMessagePattern(QStringLiteral("%{if-debug}debug: %{endif}%{message}"));
     const QStringList args = app.arguments().mid(2);
     const QString mode = app.arguments().value(1);
     if (mode == QLatin1String("serve")) {
@@ -39,21 +37,19 @@ int main(int argc, char **argv) {
     }
     ScanClient client;
     QSet<QString> expected;
-    int sweeps = 20;
+    int sweeps = 20, done = 1;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--sweeps"))
             sweeps = args.value(++i).toInt();
         else if (args[i] != QLatin1String("--expect"))
             expected.insert(args[i]);
     }
-    QObject::connect(&client, &ScanClient::sigShareListRefreshed, &app, [&](const QStringList &hosts) {
-        QStringList sorted = hosts;
-        sorted.sort();
-        say("hosts: " + sorted.join(' '));
+    QObject::connect(&client, &ScanClient::sigShareListRefreshed, &app, [&](QStringList hosts) {
+        hosts.sort();
+        say("hosts: " + hosts.join(' '));
         if (!expected.isEmpty() && QSet<QString>(hosts.begin(), hosts.end()).contains(expected))
             app.exit(0);
     });
-    int done = 1;
     QTimer sweeper;
     QObject::connect(&sweeper, &QTimer::timeout, &app, [&] {
         if (done++ >= sweeps)

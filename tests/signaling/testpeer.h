@@ -1,72 +1,118 @@
 #pragma once
 
 #include <json/json.h>
-#include <QList>
-#include <QObject>
-#include <QString>
-#include <QStringList>
 #include <QWebSocket>
-#include <functional>
+#include <algorithm>
 
 #include "core/jsontext.h"
+#include "support/testsupport.h"
 
-// A bare WebSocket participant on the test thread that records what it receives, so tests can
-// speak the signaling protocol byte for byte without the product's client.
+// A bare WebSocket participant on the test thread that records what it receives, byte for byte.
 class TestPeer : public QObject {
-    Q_OBJECT
 public:
-    explicit TestPeer(QObject *parent = nullptr);
-
+    TestPeer() {
+        connect(&socket, &QWebSocket::connected, this, [this] { everConnected = true; });
+        connect(&socket, &QWebSocket::disconnected, this, [this] {
+            closed = true;
+            closeCode = socket.closeCode();
+        });
+        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
+            Json::Value value;  // stays null for a text that is not JSON, which the checks then see
+            (void)jsontext::parse(text.toStdString(), value);
+            messages << value;
+            texts << text;
+            if (value["data"]["data_type"] == "id" && id.isEmpty()) {
+                id = QString::fromStdString(value["data"]["id"].asString());
+            }
+        });
+    }
     void open(quint16 port, const QString &path = QStringLiteral("/zu_remote_ctrl"),
               const QString &host = QStringLiteral("127.0.0.1")) {
         socket.open(QUrl(QStringLiteral("ws://%1:%2%3").arg(host).arg(port).arg(path)));
     }
-    bool waitConnected(int timeoutMs = 5000) {
-        return spin([this] { return everConnected || closed; }, timeoutMs) && everConnected;
-    }
     // Waits for the server's greeting and returns the id it carried ("" on time-out).
     QString waitId(int timeoutMs = 5000) {
-        spin([this] { return !id.isEmpty() || closed; }, timeoutMs);
+        testsupport::waitUntil([this] { return !id.isEmpty() || closed; }, timeoutMs);
         return id;
     }
-    bool waitFor(const std::string &dataType, int count = 1, int timeoutMs = 5000) {
-        return spin([&] { return countOf(dataType) >= count; }, timeoutMs);
+    bool waitFor(const std::string &kind, int count = 1, int timeoutMs = 5000) {
+        return testsupport::waitUntil([&] { return countOf(kind) >= count; }, timeoutMs);
     }
     bool waitClosed(int timeoutMs = 5000) {
-        return spin([this] { return closed; }, timeoutMs);
+        return testsupport::waitUntil([this] { return closed; }, timeoutMs);
     }
-
-    void send(const Json::Value &message);
+    void send(const Json::Value &m) { socket.sendTextMessage(QString::fromStdString(jsontext::write(m))); }
     void sendRaw(const QString &text) { socket.sendTextMessage(text); }
-
     // A request's kind is its request_data, any other message's its data_type.
-    int countOf(const std::string &dataType) const;
-    Json::Value last(const std::string &dataType) const;
-
-    // Polls every millisecond instead of at QTest::qWaitFor's pace of ten, for tests that wait
-    // for thousands of answers over loopback.
-    static bool fastPolling;
-    static bool spin(const std::function<bool()> &ready, int timeoutMs);
+    static std::string kindOf(const Json::Value &m) {
+        const Json::Value &body = m["data"];
+        return (body["data_type"] == "request" ? body["request_data"] : body["data_type"]).asString();
+    }
+    int countOf(const std::string &kind) const {
+        return int(
+            std::count_if(messages.begin(), messages.end(), [&](auto &m) { return kindOf(m) == kind; }));
+    }
+    Json::Value last(const std::string &kind) const {
+        auto it =
+            std::find_if(messages.rbegin(), messages.rend(), [&](auto &m) { return kindOf(m) == kind; });
+        return it == messages.rend() ? Json::Value() : *it;
+    }
 
     QWebSocket socket;
     QList<Json::Value> messages;
     QStringList texts;  // as received, for byte-exact checks
     QString id;
-    bool everConnected = false;
-    bool closed = false;
+    bool everConnected = false, closed = false;
     int closeCode = -1;
 };
 
 namespace testmsg {
 
-Json::Value request(const std::string &requestData, const std::string &target = {},
-                    const std::string &id = {});
-Json::Value nickname(const std::string &nickname);
-Json::Value sdp(const std::string &dataType, const std::string &target, const std::string &sdpType,
-                const std::string &sdpText, const std::string &sender = {});
-Json::Value ice(const std::string &dataType, const std::string &target, const std::string &candidate);
+// A message of the given type and data type, with the payload's fields under data.data.
+inline Json::Value message(const char *type, const std::string &target, const std::string &dataType,
+                           std::initializer_list<std::pair<const char *, Json::Value>> payload = {}) {
+    Json::Value m;
+    m["type"] = type;
+    m["target"] = target;
+    m["data"]["data_type"] = dataType;
+    for (const auto &[key, value] : payload) {
+        m["data"]["data"][key] = value;
+    }
+    return m;
+}
+
+inline Json::Value request(const std::string &requestData, const std::string &target = {},
+                           const std::string &id = {}) {
+    Json::Value m = message("ctrl", target, "request");
+    m["data"]["request_data"] = requestData;
+    m["data"]["id"] = id;
+    return m;
+}
+
+inline Json::Value nickname(const std::string &nickname) {
+    return message("ctrl", {}, "modify", {{"modify_type", "nickname"}, {"data", nickname}});
+}
+
+inline Json::Value sdp(const std::string &dataType, const std::string &target, const std::string &sdpType,
+                       const std::string &sdpText, const std::string &sender = {}) {
+    Json::Value m = message("data", target, dataType, {{"sdp_type", sdpType}, {"sdp", sdpText}});
+    m["sender"] = sender;
+    return m;
+}
+
+inline Json::Value ice(const std::string &dataType, const std::string &target, const std::string &candidate) {
+    return message("data", target, dataType,
+                   {{"candidate", candidate}, {"sdp_mline_index", 1}, {"sdp_mid", "video0"}});
+}
+
 // The user ids of an "allUser" message, in order.
-QStringList userIds(const Json::Value &message);
+inline QStringList userIds(const Json::Value &allUser) {
+    QStringList ids;
+    for (const Json::Value &u : allUser["data"]["data"]) {
+        ids << QString::fromStdString(u["id"].asString());
+    }
+    return ids;
+}
 
 }  // namespace testmsg
 

@@ -1,6 +1,5 @@
 #include <QWebSocketServer>
 #include <QtTest>
-#include <memory>
 
 #include "signaling/signalingclient.h"
 #include "support/testsupport.h"
@@ -8,48 +7,28 @@
 
 using namespace wiretext;
 
-namespace {
-
 // The server's own messages come without a sender.
-QString dataMessage(const char *dataType, const char *id, const char *sender = "") {
+static QString dataMessage(const char *dataType, const char *id, const char *sender = "") {
     return QStringLiteral(R"({"type":"data","sender":"%3","data":{"data_type":"%1","id":"%2"}})")
         .arg(dataType, id, sender);
 }
 
-const QString kOwnerRequest = message("ctrl", body("null", "request", "", "owner"));
-
-}  // namespace
-
-// A scripted server on the test thread: accepts one client and records every text it sends.
-struct FakeServer : QObject {
-    FakeServer() {
-        connect(&server, &QWebSocketServer::newConnection, this, [this] {
-            socket.reset(server.nextPendingConnection());
-            connect(socket.get(), &QWebSocket::textMessageReceived, this,
-                    [this](QString t) { received << t; });
-        });
-    }
-    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(server.serverPort())); }
-    QStringList requests(const QString &request) const {
-        return received.filter(QStringLiteral("\"request_data\":\"%1\"").arg(request));
-    }
-    void send(const QString &t) {
-        t.startsWith("bin:") ? socket->sendBinaryMessage(t.mid(4).toUtf8()) : socket->sendTextMessage(t);
-    }
-
-    QWebSocketServer server{QStringLiteral("fake"), QWebSocketServer::NonSecureMode};
-    std::unique_ptr<QWebSocket> socket;
-    QStringList received;
-};
+static const QString kOwnerRequest = message("ctrl", body("null", "request", "", "owner"));
 
 class TestSignalingClient : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<FakeServer> m_fake;
+    std::unique_ptr<QWebSocketServer> m_server;  // scripted here: records every text the client sends
+    std::unique_ptr<QWebSocket> m_socket;
+    QStringList m_received;
     std::unique_ptr<SignalingClient> m_client;
     std::unique_ptr<QObject> m_context;  // receives the signals; its end drops any still queued
     QStringList m_events;                // the client's signals as "event|argument|..."
 
+    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(m_server->serverPort())); }
+    void send(const QString &t) {
+        t.startsWith("bin:") ? m_socket->sendBinaryMessage(t.mid(4).toUtf8()) : m_socket->sendTextMessage(t);
+    }
     static QString part(const QString &s) { return s; }
     static QString part(int i) { return QString::number(i); }
     static QString part(const QList<SignalingUser> &users) {
@@ -61,110 +40,108 @@ class TestSignalingClient : public QObject {
     }
 
     bool connectClient() {
-        m_client->postConnectServer(m_fake->url());
-        return testsupport::waitUntil([&] { return m_events == QStringList{"connected"} && m_fake->socket; },
-                                      5000);
+        m_client->postConnectServer(url());
+        return testsupport::waitUntil([&] { return m_events == QStringList{"connected"} && m_socket; }, 5000);
     }
 
 private slots:
     void initTestCase() { ZU_REQUIRE_TEST_NAMESPACE(); }
 
     void init() {
-        m_fake = std::make_unique<FakeServer>();
-        QVERIFY(m_fake->server.listen(QHostAddress::LocalHost, 0));
+        m_server =
+            std::make_unique<QWebSocketServer>(QStringLiteral("fake"), QWebSocketServer::NonSecureMode);
+        QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+        connect(m_server.get(), &QWebSocketServer::newConnection, this, [this] {
+            m_socket.reset(m_server->nextPendingConnection());
+            connect(m_socket.get(), &QWebSocket::textMessageReceived, this,
+                    [this](QString t) { m_received << t; });
+        });
         m_client = std::make_unique<SignalingClient>();
-        // Received through queued connections: the signals come from the client's worker thread.
-        const auto note = [this](const char *event) {
-            return [this, event](const auto &...args) {
+        m_context = std::make_unique<QObject>();
+        // Through queued connections: the signals come from the client's worker thread.
+        const auto on = [this](auto signal, const char *event) {
+            connect(m_client.get(), signal, m_context.get(), [this, event](const auto &...args) {
                 QStringList parts{event};
                 ((parts << part(args)), ...);
                 m_events << parts.join('|');
-            };
+            });
         };
-        SignalingClient *c = m_client.get();
-        m_context = std::make_unique<QObject>();
-        connect(c, &SignalingClient::sigConnected, m_context.get(), note("connected"));
-        connect(c, &SignalingClient::sigConnectFail, m_context.get(), note("connectFail"));
-        connect(c, &SignalingClient::sigDisConnected, m_context.get(), note("disconnected"));
-        connect(c, &SignalingClient::sigAdmissionWaiting, m_context.get(), note("admissionWaiting"));
-        connect(c, &SignalingClient::sigAdmitted, m_context.get(), note("admitted"));
-        connect(c, &SignalingClient::sigSdpArrived, m_context.get(), note("sdp"));
-        connect(c, &SignalingClient::sigShareSdpArrived, m_context.get(), note("shareSdp"));
-        connect(c, &SignalingClient::sigIceCandidateArrived, m_context.get(), note("ice"));
-        connect(c, &SignalingClient::sigShareIceCandidateArrived, m_context.get(), note("shareIce"));
-        connect(c, &SignalingClient::sigAlluserRefreshed, m_context.get(), note("users"));
-        connect(c, &SignalingClient::sigRequestShareScreen, m_context.get(), note("requestShare"));
-        connect(c, &SignalingClient::sigCloseShareScreen, m_context.get(), note("closeShare"));
+        on(&SignalingClient::sigConnected, "connected");
+        on(&SignalingClient::sigConnectFail, "connectFail");
+        on(&SignalingClient::sigDisConnected, "disconnected");
+        on(&SignalingClient::sigAdmissionWaiting, "admissionWaiting");
+        on(&SignalingClient::sigAdmitted, "admitted");
+        on(&SignalingClient::sigSdpArrived, "sdp");
+        on(&SignalingClient::sigShareSdpArrived, "shareSdp");
+        on(&SignalingClient::sigIceCandidateArrived, "ice");
+        on(&SignalingClient::sigShareIceCandidateArrived, "shareIce");
+        on(&SignalingClient::sigAlluserRefreshed, "users");
+        on(&SignalingClient::sigRequestShareScreen, "requestShare");
+        on(&SignalingClient::sigCloseShareScreen, "closeShare");
     }
 
     void cleanup() {
         m_client.reset();
         m_context.reset();
-        m_fake.reset();
+        m_socket.reset();
+        m_server.reset();
+        m_received.clear();
         m_events.clear();
     }
 
-    // Byte for byte what the client sends, and that nothing goes out before it is connected.
+    // Byte for byte what goes out, nothing before connecting; the owner request repeats until answered.
     void outgoingTexts() {
         m_client->sendText(QStringLiteral("early"));
         m_client->requestAllUser();
         m_client->cutOff(QStringLiteral("{x}"));
         m_client->setNickName(QString::fromUtf8("\xe6\x9d\x8e\xe5\x9b\x9b"));
         QVERIFY(connectClient());
-        QTRY_VERIFY(m_fake->received.size() >= 2);
-        QCOMPARE(m_fake->received.mid(0, 2),
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY(m_received.size() >= 2);
+        QCOMPARE(m_received.mid(0, 2),
                  (QStringList{
                      message("ctrl", body(R"({"data":"\u674e\u56db","modify_type":"nickname"})", "modify")),
                      kOwnerRequest}));
-
         // Once the id is known, a new nickname is declared at once; requests carry the id.
-        m_fake->send(dataMessage("id", "{me}"));
+        send(dataMessage("id", "{me}"));
         QTRY_COMPARE(m_client->myId(), QStringLiteral("{me}"));
         m_client->setNickName(QStringLiteral("wang"));
         m_client->requestAllUser();
         m_client->cutOff(QStringLiteral("{victim}"));
         m_client->sendText(QStringLiteral("late"));
-        QTRY_VERIFY(m_fake->received.contains(QStringLiteral("late")));
-        // Leaving out the owner requests that go on until the owner is known.
-        QCOMPARE(m_fake->received.mid(1).filter(QRegularExpression(R"(^(?!.*"request_data":"owner"))")),
+        QTRY_VERIFY(m_received.contains(QStringLiteral("late")));
+        // Less the owner requests, which go on until the owner is known.
+        QCOMPARE(m_received.mid(1).filter(QRegularExpression(R"(^(?!.*"request_data":"owner"))")),
                  (QStringList{
                      message("ctrl", body(R"({"data":"wang","modify_type":"nickname"})", "modify"), "{me}"),
                      message("ctrl", body("null", "request", "", "allUser"), "{me}"),
                      message("ctrl", body("null", "request", "{victim}", "cut_off")), "late"}));
-    }
-
-    void ownerRequestRepeatsUntilAnswered() {
-        QVERIFY(connectClient());
-        QElapsedTimer clock;
-        clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(m_fake->requests("owner").size() >= 5, 5000);
-        QCOMPARE(m_fake->received.first(), kOwnerRequest);
-        // Five requests need at least four retry periods of 200 ms.
-        QVERIFY(clock.elapsed() >= 4 * 200 - 50);
-        m_fake->send(dataMessage("owner", "{the-owner}"));
+        const auto asked = [this] { return m_received.filter("\"request_data\":\"owner\"").size(); };
+        QTRY_VERIFY_WITH_TIMEOUT(asked() >= 5, 5000);
+        QVERIFY(clock.elapsed() >= 4 * 200 - 50);  // four retry periods of 200 ms
+        send(dataMessage("owner", "{the-owner}"));
         QTRY_COMPARE(m_client->ownerId(), QStringLiteral("{the-owner}"));
-        // One request may have crossed the answer; then the asking stops.
-        const int settled = m_fake->requests("owner").size();
+        const int settled = asked();  // one request may have crossed the answer; then the asking stops
         QTest::qWait(600);
-        QVERIFY(m_fake->requests("owner").size() <= settled + 1);
+        QVERIFY(asked() <= settled + 1);
     }
 
     void connectionEvents() {
         m_client->postConnectServer(QUrl("ws://127.0.0.1:1/x"));  // nothing listens in the namespace
         QTRY_COMPARE(m_events, QStringList{"connectFail"});
         // A later attempt makes a new socket and can succeed; either end closing is reported once.
-        m_client->postConnectServer(m_fake->url());
-        QTRY_VERIFY(m_fake->socket);
-        m_fake->socket->close();
+        m_client->postConnectServer(url());
+        QTRY_VERIFY(m_socket);
+        m_socket->close();
         QTRY_COMPARE(m_events, (QStringList{"connectFail", "connected", "disconnected"}));
-        m_client->postConnectServer(m_fake->url());
+        m_client->postConnectServer(url());
         QTRY_COMPARE(m_events.count("connected"), 2);
         m_client->postCloseConnect();
         QTRY_COMPARE(m_events,
                      (QStringList{"connectFail", "connected", "disconnected", "connected", "disconnected"}));
-        // Destroyed while still connecting.
-        m_client->postConnectServer(m_fake->url());
-        m_client.reset();
+        m_client->postConnectServer(url());
+        m_client.reset();  // destroyed while still connecting
     }
 
     void messagesBecomeSignals_data() {
@@ -173,12 +150,12 @@ private slots:
         const auto sdp = [](const char *type, const char *sdpType, const char *sender) {
             return text(testmsg::sdp(type, "{me}", sdpType, "v=0 a", sender));
         };
-        const auto withSender = [](Json::Value m, const char *sender) {
+        const auto from = [](Json::Value m, const char *sender) {
             m["sender"] = sender;
             return text(m);
         };
         const auto ice = [&](const char *type, const char *sender) {
-            return withSender(testmsg::ice(type, "{me}", "candidate:1"), sender);
+            return from(testmsg::ice(type, "{me}", "candidate:1"), sender);
         };
         const auto row = [](const char *name, const QString &sent, const QString &event = {}) {
             QTest::newRow(name) << sent << event;
@@ -193,13 +170,13 @@ private slots:
             "shareIce|candidate:1|1|video0|{phone}");
         row("empty member list", R"({"type":"data","data":{"data_type":"allUser","data":null}})", "users|");
         row("member list",
-            QString::fromUtf8(R"({"type":"data","data":{"data_type":"allUser","data":[)"
-                              R"({"id":"{a}","nickname":"张","devicetype":"1"},)"
-                              R"({"id":"{b}","nickname":"b","devicetype":1}]}})"),
+            QString::fromUtf8(
+                R"({"type":"data","data":{"data_type":"allUser","data":[)"
+                R"({"id":"{a}","nickname":"张","devicetype":"1"},{"id":"{b}","nickname":"b","devicetype":1}]}})"),
             QString::fromUtf8("users|{a}/张/1,{b}/b/0"));
-        row("share request", withSender(testmsg::request("share"), "{phone}"), "requestShare|{phone}");
-        row("stop_share", withSender(testmsg::request("stop_share"), "{phone}"), "closeShare|{phone}");
-        row("other request", withSender(testmsg::request("agree_share"), "{host}"));
+        row("share request", from(testmsg::request("share"), "{phone}"), "requestShare|{phone}");
+        row("stop_share", from(testmsg::request("stop_share"), "{phone}"), "closeShare|{phone}");
+        row("other request", from(testmsg::request("agree_share"), "{host}"));
         row("share id", dataMessage("share_id", "{sid}"));
         // Admission answers count only from the host; the server's own answers only without a sender.
         row("admit_wait from the host", dataMessage("admit_wait", "", "{host}"), "admissionWaiting");
@@ -224,11 +201,11 @@ private slots:
         QFETCH(QString, sent);
         QFETCH(QString, event);
         QVERIFY(connectClient());
-        m_fake->send(dataMessage("owner", "{host}"));
+        send(dataMessage("owner", "{host}"));
         QTRY_COMPARE(m_client->ownerId(), QStringLiteral("{host}"));
-        m_fake->send(sent);
-        // A message sent after it: once its signal is there, the row's message was handled.
-        m_fake->send(text(testmsg::sdp("sdp", "{me}", "answer", "v=0 after", "{host}")));
+        send(sent);
+        // Once the signal of a message sent after it is there, the row's message was handled.
+        send(text(testmsg::sdp("sdp", "{me}", "answer", "v=0 after", "{host}")));
         QStringList expected = QStringList{"connected", event, "sdp|2|v=0 after|{host}"};
         expected.removeAll(QString());
         (void)testsupport::waitUntil([&] { return m_events.size() >= expected.size(); }, 5000);

@@ -1,50 +1,101 @@
 #pragma once
 
-#include <QList>
+#include <QDir>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <memory>
 #include <vector>
 
+#include "support/testsupport.h"
+
 namespace testsupport {
 
-// A Wayland session's screen casting, started for a test or a benchmark and ended with this object:
-// a session bus, PipeWire with WirePlumber, the desktop portal service with its permission store,
-// and behind it a test desktop (zushare_portaldesktop) whose two screens are solid colours. While it
-// exists, this process's environment points at it (XDG_SESSION_TYPE=wayland, the bus, the runtime,
-// settings and data folders), so that the engine and every program started from here capture
-// through the portal.
+// While it lives, this process's environment points at a Wayland session's screen casting: bus, PipeWire,
+// portal and permission store, and zushare_portaldesktop's two solid-colour screens behind them.
 class PortalSession {
 public:
-    PortalSession(const QString &desktopProgram, int width, int height, const QString &colour);
-    ~PortalSession();
-    PortalSession(const PortalSession &) = delete;
-    PortalSession &operator=(const PortalSession &) = delete;
+    PortalSession(const QString &desktopProgram, int width, int height, const QString &colour) {
+        for (const char *name : {"XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE",
+                                 "XDG_CURRENT_DESKTOP", "DISPLAY", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+            m_saved.emplace_back(name, qgetenv(name));
+        m_error = bringUp(desktopProgram, width, height, colour);
+    }
+    ~PortalSession() {
+        for (; !m_processes.empty(); m_processes.pop_back()) {
+            m_processes.back()->terminate();
+            m_processes.back()->waitForFinished(3000);  // the destructor kills what still runs
+        }
+        for (const auto &[name, value] : m_saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
 
-    bool isUp() const { return m_up; }
+    bool isUp() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
     QString dir() const { return m_dir.path(); }
-    // "colour RRGGBB" (the first screen), "pick N" (the picker's next choice) or "end" (the
-    // desktop's "stop sharing").
-    void tellDesktop(const QByteArray &line);
-    // Everything the test desktop printed so far.
-    QByteArray desktopOutput();
-    // Starts a program with this session's environment plus the extra "NAME=value" entries; it is
-    // ended with the session.
-    QProcess *start(const QString &program, const QStringList &arguments, const QStringList &extra = {});
     qint64 desktopPid() const { return m_desktop ? m_desktop->processId() : 0; }
+    // "colour RRGGBB" (the first screen), "pick N" (the picker's next choice) or "end" ("stop sharing").
+    void tellDesktop(const QByteArray &line) {
+        m_desktop->write(line + "\n");
+        m_desktop->waitForBytesWritten(1000);  // before a portal call that blocks this thread
+    }
+    QByteArray desktopOutput() { return m_desktopSaid += m_desktop->readAll(); }  // all it printed so far
+    // A program with this session's environment plus "NAME=value" entries, ended with the session.
+    QProcess *start(const QString &program, const QStringList &arguments, const QStringList &extra = {}) {
+        auto &p = m_processes.emplace_back(std::make_unique<QProcess>());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &e : extra)
+            env.insert(e.section('=', 0, 0), e.section('=', 1));
+        p->setProcessEnvironment(env);
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->setWorkingDirectory(m_dir.path());
+        p->start(program, arguments);
+        p->waitForStarted();
+        return p.get();
+    }
 
 private:
-    bool bringUp(const QString &desktopProgram, int width, int height, const QString &colour);
+    QString bringUp(const QString &desktopProgram, int width, int height, const QString &colour) {
+        const QString portal = "/usr/libexec/xdg-desktop-portal", runtime = m_dir.filePath("runtime");
+        for (const QString &program : QStringList{"dbus-daemon", "pipewire", "wireplumber", "gdbus", portal})
+            if (QStandardPaths::findExecutable(program).isEmpty())
+                return program + " is not installed (scripts/packages.txt)";
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime.toUtf8() + "/bus");
+        qputenv("XDG_SESSION_TYPE", "wayland");
+        qputenv("XDG_CURRENT_DESKTOP", "zutest");
+        qunsetenv("DISPLAY");
+        // The programs' settings and the portal's remembered choices stay in the session.
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", m_dir.filePath("data").toUtf8());
+        const QString error = startPipeWire(
+            m_dir.path(), runtime, [this](auto &program, auto &args) { return start(program, args); });
+        if (!error.isEmpty())
+            return error;
+        m_desktop = start(desktopProgram, {colour, QString::number(width), QString::number(height)});
+        if (!waitUntil([&] { return desktopOutput().contains("ready"); }, 15000))
+            return "the test desktop did not come up: " + QString::fromUtf8(m_desktopSaid);
+        QFile file(m_dir.filePath("portals/zutest.portal"));
+        if (!QDir().mkpath(m_dir.filePath("portals")) || !file.open(QIODevice::WriteOnly) ||
+            !file.write("[portal]\nDBusName=org.freedesktop.impl.portal.desktop.zutest\n"
+                        "Interfaces=org.freedesktop.impl.portal.ScreenCast;\nUseIn=zutest\n"))
+            return "cannot write " + file.fileName();
+        file.close();
+        auto waitFor = [this](const char *service) {
+            return runProgram("gdbus", {"wait", "--session", "--timeout", "10", service}, m_dir.path()) == 0;
+        };
+        start("/usr/libexec/xdg-permission-store", {"--replace"});
+        if (!waitFor("org.freedesktop.impl.portal.PermissionStore"))
+            return "the portal's permission store did not come up";
+        start(portal, {"-r"}, {"XDG_DESKTOP_PORTAL_DIR=" + m_dir.filePath("portals")});
+        return waitFor("org.freedesktop.portal.Desktop") ? QString() : "the desktop portal did not come up";
+    }
 
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QProcess *m_desktop = nullptr;
     QByteArray m_desktopSaid;
-    QList<QByteArray> m_savedEnvironment;  // null where a variable was unset
-    bool m_up = false;
+    std::vector<std::pair<const char *, QByteArray>> m_saved;  // null where a variable was unset
     QString m_error;
 };
 

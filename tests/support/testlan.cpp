@@ -8,10 +8,6 @@
 
 namespace testsupport {
 
-QString TestLan::scriptPath() {
-    return QStringLiteral(ZU_NETLAN_SCRIPT);
-}
-
 TestLan::TestLan(int hosts, const QMap<int, QList<int>> &subnets) {
     QStringList args{QStringLiteral("hold"), QStringLiteral("--hosts"), QString::number(hosts)};
     for (auto it = subnets.cbegin(); it != subnets.cend(); ++it) {
@@ -23,9 +19,9 @@ TestLan::TestLan(int hosts, const QMap<int, QList<int>> &subnets) {
              << QStringLiteral("%1=%2").arg(it.key()).arg(nets.join(QLatin1Char(',')));
     }
     m_holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_holder.start(scriptPath(), args);
+    m_holder.start(QStringLiteral(ZU_NETLAN_SCRIPT), args);
     if (!m_holder.waitForStarted(10000)) {
-        m_error = QStringLiteral("cannot start %1: %2").arg(scriptPath(), m_holder.errorString());
+        m_error = QStringLiteral("cannot start netlan.sh: %1").arg(m_holder.errorString());
         return;
     }
     QStringList names;
@@ -81,17 +77,8 @@ QString TestLan::netns(int host) const {
     return host >= 1 && host <= m_netns.size() ? m_netns[host - 1] : QString();
 }
 
-QString TestLan::address(int host, int subnet) const {
-    const QStringList all = addresses(host);
-    if (subnet == 0) {
-        return all.value(0);
-    }
-    const QString wanted = QStringLiteral("10.77.%1.%2").arg(subnet).arg(host);
-    return all.contains(wanted) ? wanted : QString();
-}
-
-QStringList TestLan::addresses(int host) const {
-    return host >= 1 && host <= m_addresses.size() ? m_addresses[host - 1] : QStringList();
+QString TestLan::address(int host) const {
+    return host >= 1 && host <= m_addresses.size() ? m_addresses[host - 1].value(0) : QString();
 }
 
 TestLan::Enter::Enter(const TestLan &lan, int host) {
@@ -126,11 +113,6 @@ QProcess *TestLan::start(int host, const QString &program, const QStringList &ar
     }
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ZU_LAN_HOST"), QString::number(host));
-    for (int h = 1; h <= hostCount(); ++h) {
-        env.insert(QStringLiteral("ZU_LAN_ADDR_%1").arg(h), address(h));
-        env.insert(QStringLiteral("ZU_LAN_NETNS_%1").arg(h), netns(h));
-    }
     for (const QString &entry : extraEnvironment) {
         const int eq = entry.indexOf(QLatin1Char('='));
         if (eq > 0) {
@@ -144,24 +126,6 @@ QProcess *TestLan::start(int host, const QString &program, const QStringList &ar
     QProcess *raw = process.get();
     m_processes.push_back(std::move(process));
     return raw;
-}
-
-int TestLan::run(int host, const QString &program, const QStringList &arguments, QByteArray *output,
-                 int timeoutMs) {
-    QProcess *process = start(host, program, arguments);
-    if (!process || !process->waitForStarted(timeoutMs)) {
-        return -1;
-    }
-    const bool finished = process->waitForFinished(timeoutMs);
-    if (output) {
-        *output = process->readAll();
-    }
-    if (!finished) {
-        process->kill();
-        process->waitForFinished();
-        return -1;
-    }
-    return process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
 }
 
 }  // namespace testsupport

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -35,9 +34,8 @@ public:
     int hostCount() const { return m_netns.size(); }
     // The namespace name, usable with `ip netns exec` and /run/netns/<name>.
     QString netns(int host) const;
-    // The host's address on its first subnet, or on the given one.
-    QString address(int host, int subnet = 0) const;
-    QStringList addresses(int host) const;
+    // The host's address on its first subnet.
+    QString address(int host) const;
 
     // While it exists, the calling thread is in the host's network namespace: sockets it opens
     // and threads it starts (QThread included) belong to that host for their whole life.
@@ -58,11 +56,6 @@ public:
     // SIGKILL) when it is destroyed. Returns null when the host does not exist.
     QProcess *start(int host, const QString &program, const QStringList &arguments,
                     const QStringList &extraEnvironment = {});
-    // Runs a program in a host to its end; returns its exit code, or -1 on a crash or time-out.
-    int run(int host, const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
-            int timeoutMs = 30000);
-
-    static QString scriptPath();
 
 private:
     bool m_up = false;

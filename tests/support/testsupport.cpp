@@ -41,10 +41,6 @@ QString addressA() {
     return qEnvironmentVariable("ZU_TEST_ADDR_A", "10.77.0.1");
 }
 
-QString addressB() {
-    return qEnvironmentVariable("ZU_TEST_ADDR_B", "10.77.0.2");
-}
-
 QByteArray readFile(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

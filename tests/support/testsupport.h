@@ -18,9 +18,8 @@ bool benchInTestNamespace(const char *program);
 // Runs the event loop until ready() holds or timeoutMs have passed; whether it held.
 bool waitUntil(const std::function<bool()> &ready, int timeoutMs);
 
-// The two veth addresses of the test namespace (10.77.0.1 and 10.77.0.2).
+// The first veth address of the test namespace (10.77.0.1).
 QString addressA();
-QString addressB();
 
 QByteArray readFile(const QString &path);
 

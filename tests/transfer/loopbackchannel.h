@@ -1,11 +1,7 @@
 #pragma once
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -16,176 +12,132 @@
 
 #include "rtc/zuwebrtc.h"
 
-// An in-process stand-in for the engine's two data-channel calls (loopbackchannel.cpp). Linked pairs
-// of peer handles exchange messages through one delivery thread (the "engine thread"), in order,
-// optionally late, lost or damaged. One channel exists at a time; the C calls reach it through current().
+// In-process data-channel calls (loopbackchannel.cpp): linked handles' messages, late, lost or changed.
 class LoopbackChannel {
 public:
     using Message = std::vector<uint8_t>;
-    // Called on the sending thread for every message; returns false to lose it, may change it.
+    // Runs for every message sent; returns false to lose it, may change it.
     using Filter = std::function<bool(int fromPc, Message &message)>;
-    struct Record {
-        int from;
-        Message bytes;  // as sent, before the filter
-    };
-    using Lock = std::lock_guard<std::mutex>;
 
-    LoopbackChannel() {
-        LoopbackChannel *expected = nullptr;
-        if (!slot().compare_exchange_strong(expected, this)) {
-            std::abort();
-        }
-        thread_ = std::thread([this] { run(); });
-    }
+    LoopbackChannel() { current_ = this; }
     ~LoopbackChannel() {
-        push([this] { stopping_ = true; });
+        change([this] { stopping_ = true; });
         thread_.join();
-        slot().store(nullptr);
+        current_ = nullptr;
     }
-    static LoopbackChannel *current() { return slot().load(); }
+    static LoopbackChannel *current() { return current_; }
 
-    // Messages sent on a arrive at b and the other way round.
     void link(int a, int b) {
-        Lock lock(queueLock_);
-        peers_[a] = b;
-        peers_[b] = a;
+        change([&] {
+            peers_[a] = b;
+            peers_[b] = a;
+        });
     }
     void setDelay(std::chrono::microseconds oneWay) {
-        push([&] { delay_ = oneWay; });
+        change([&] { delay_ = oneWay; });
     }
     void setFilter(Filter filter) {
-        push([&] { filter_ = std::move(filter); });
+        change([&] { filter_ = std::move(filter); });
     }
     void setRecording(bool on) {
-        push([&] { recording_ = on; });
+        change([&] { recording_ = on; });
     }
-    std::vector<Record> records() const {
-        Lock lock(queueLock_);
+    // Every message as sent (before the filter), after its sender's handle.
+    std::vector<std::pair<int, Message>> records() const {
+        std::lock_guard<std::mutex> lock(queueLock_);
         return records_;
     }
     std::vector<Message> sentBy(int pc) const {
         std::vector<Message> out;
-        for (const Record &record : records()) {
-            if (record.from == pc) {
-                out.push_back(record.bytes);
+        for (const auto &record : records()) {
+            if (record.first == pc) {
+                out.push_back(record.second);
             }
         }
         return out;
     }
     bool isRegistered(int pc) const {
-        Lock lock(receiverLock_);
+        std::lock_guard<std::mutex> lock(receiverLock_);
         return receivers_.count(pc) != 0;
     }
-    // Blocks until every queued message has been delivered (or lost).
+    // Blocks until every queued message has been delivered or lost.
     void waitIdle() {
         std::unique_lock<std::mutex> lock(queueLock_);
-        queueChanged_.wait(lock, [this] { return queue_.empty() && !delivering_; });
+        changed_.wait(lock, [this] { return queue_.empty(); });
     }
-    // Delivers bytes to pc as if its peer had sent them.
-    void inject(int toPc, const Message &bytes) {
-        push([&] { queue_.push_back({std::chrono::steady_clock::now(), toPc, bytes}); });
-    }
-
     int send(int pc, const uint8_t *data, int length) {
-        if (!data || length <= 0) {
-            return ZUWEBRTC_EARG;
-        }
-        if (length > ZUWEBRTC_MAX_MESSAGE) {
-            return ZUWEBRTC_ESIZE;
-        }
-        bool linked = false;
-        push([&] {
+        int result;
+        change([&] {
             auto peer = peers_.find(pc);
             Message message(data, data + length);
-            if ((linked = peer != peers_.end()) && recording_) {
-                records_.push_back({pc, message});
+            result = peer == peers_.end() ? ZUWEBRTC_EHANDLE : ZUWEBRTC_OK;
+            if (result == ZUWEBRTC_OK && recording_) {
+                records_.emplace_back(pc, message);
             }
-            if (linked && (!filter_ || filter_(pc, message))) {
-                queue_.push_back(
-                    {std::chrono::steady_clock::now() + delay_, peer->second, std::move(message)});
+            if (result == ZUWEBRTC_OK && (!filter_ || filter_(pc, message))) {
+                queue_.emplace_back(peer->second, std::move(message));
             }
         });
-        return linked ? ZUWEBRTC_OK : ZUWEBRTC_EHANDLE;
+        return result;
     }
-    int registerReceiver(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer, void *userData,
-                         int tag) {
-        Lock lock(receiverLock_);
-        if (!callback && !buffer && !userData && tag == 0) {
+    int registerReceiver(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer, void *userData, int) {
+        std::lock_guard<std::mutex> lock(receiverLock_);
+        if (callback && buffer) {
+            receivers_[pc] = [=](const Message &bytes) {
+                std::memcpy(buffer, bytes.data(), bytes.size());
+                callback(buffer, int(bytes.size()), userData);
+            };
+        } else {
             receivers_.erase(pc);
-            return ZUWEBRTC_OK;
         }
-        if (!callback || !buffer) {
-            return ZUWEBRTC_EARG;
-        }
-        receivers_[pc] = {callback, buffer, userData};
         return ZUWEBRTC_OK;
     }
 
 private:
-    struct Pending {
-        std::chrono::steady_clock::time_point due;
-        int to;
-        Message bytes;
-    };
-    struct Receiver {
-        OnDataFromDataChannelReady callback;
-        uint8_t *buffer;
-        void *userData;
-    };
-
-    static std::atomic<LoopbackChannel *> &slot() {
-        static std::atomic<LoopbackChannel *> current{nullptr};
-        return current;
-    }
     // Changes the queue's state under its lock and wakes the delivery thread.
     template <typename F>
-    void push(F change) {
+    void change(F f) {
         {
-            Lock lock(queueLock_);
-            change();
+            std::lock_guard<std::mutex> lock(queueLock_);
+            f();
         }
-        queueChanged_.notify_all();
+        changed_.notify_all();
     }
-
+    // The front message stays queued until it has been delivered, so that waitIdle() waits for it.
     void run() {
         std::unique_lock<std::mutex> lock(queueLock_);
-        for (;;) {
-            queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        while (true) {
+            changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (stopping_) {
                 return;
             }
-            if (std::chrono::steady_clock::now() < queue_.front().due) {
-                queueChanged_.wait_until(lock, queue_.front().due);
-                continue;
-            }
-            Pending pending = std::move(queue_.front());
-            queue_.pop_front();
-            delivering_ = true;
+            const std::pair<int, Message> &next = queue_.front();  // stays in place while others are added
+            const std::chrono::microseconds delay = delay_;
             lock.unlock();
+            std::this_thread::sleep_for(delay);  // one message at a time, as stop-and-wait traffic goes
             {
                 // Held while a callback runs, so that unregistering waits for it to end.
-                Lock receiverLock(receiverLock_);
-                auto it = receivers_.find(pending.to);
-                if (it != receivers_.end()) {
-                    const size_t n = std::min<size_t>(pending.bytes.size(), ZUWEBRTC_RECEIVE_BUFFER);
-                    std::memcpy(it->second.buffer, pending.bytes.data(), n);
-                    it->second.callback(it->second.buffer, static_cast<int>(n), it->second.userData);
+                std::lock_guard<std::mutex> receiverLock(receiverLock_);
+                auto receiver = receivers_.find(next.first);
+                if (receiver != receivers_.end()) {
+                    receiver->second(next.second);
                 }
             }
             lock.lock();
-            delivering_ = false;
-            queueChanged_.notify_all();
+            queue_.pop_front();
+            changed_.notify_all();
         }
     }
 
+    static inline LoopbackChannel *current_ = nullptr;
     mutable std::mutex queueLock_, receiverLock_;
-    std::condition_variable queueChanged_;
-    std::deque<Pending> queue_;
-    bool delivering_ = false, stopping_ = false, recording_ = true;
+    std::condition_variable changed_;
+    std::deque<std::pair<int, Message>> queue_;
+    bool stopping_ = false, recording_ = true;
     std::map<int, int> peers_;
     std::chrono::microseconds delay_{0};
     Filter filter_;
-    std::vector<Record> records_;
-    std::map<int, Receiver> receivers_;
-    std::thread thread_;
+    std::vector<std::pair<int, Message>> records_;
+    std::map<int, std::function<void(const Message &)>> receivers_;
+    std::thread thread_{[this] { run(); }};
 };

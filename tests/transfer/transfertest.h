@@ -2,47 +2,56 @@
 
 #include <QtTest>
 
-#include <QRandomGenerator>
-#include <QThread>
-
 #include <memory>
 
+#include "support/testsupport.h"
 #include "transfer/filetransferor.h"
 
 namespace transfertest {
 
 inline QByteArray md5Of(const QString &path) {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex() : "missing";
+    return QCryptographicHash::hash(testsupport::readFile(path), QCryptographicHash::Md5).toHex();
 }
-
-inline QString writeRandomFile(const QString &path, qint64 size, quint32 seed) {
+// Homes and source files of one run share one temporary folder.
+inline QString scratch(const QString &name) {
+    static QTemporaryDir dir;
+    return dir.filePath(name);
+}
+// The download folder of QStandardPaths follows HOME when no user-dirs file says otherwise.
+inline QString useHome(const QString &home) {
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + "/.config"));
+    return home;
+}
+inline QString freshHome() {
+    static int homes = 0;
+    const QString path = scratch(QString("home%1").arg(++homes));
+    QDir().mkpath(path);
+    return path;
+}
+inline QString source(const QString &name, qint64 size, quint32 seed = 1) {
     QByteArray bytes(int(size), Qt::Uninitialized);
     QRandomGenerator random(seed);
     std::generate(bytes.begin(), bytes.end(), [&] { return char(random.generate()); });
-    QFile file(path);
+    QFile file(scratch(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        qFatal("cannot write %s", qPrintable(path));
+        qFatal("cannot write %s", qPrintable(name));
     }
-    return path;
+    return file.fileName();
 }
 
 // One transferor in a worker thread of its own, with its signals collected on the test's thread.
 struct Side {
-    struct Fail {
-        QString path, error;
-        qint64 atMs;
-    };
     explicit Side(int pc) : t(std::make_shared<FileTransferor>(pc, &thread)) {
         thread.start();
         clock.start();
         QObject::connect(t.get(), &FileTransferor::sigProgressChanged, &events,
-                         [this](int v) { progress << v; });
+                         [this](int v) { completions += v == 100; });
         QObject::connect(t.get(), &FileTransferor::sigTransferBegin, &events, [this] { ++begins; });
         QObject::connect(t.get(), &FileTransferor::sigFileSaved, &events, [this](QString p) { saved << p; });
         QObject::connect(t.get(), &FileTransferor::sigTransferFail, &events, [this](QString p, QString e) {
-            fails.append({p, e, clock.elapsed()});
+            failed << QFileInfo(p).fileName() + ": " + e;
+            failedAtMs << clock.elapsed();
         });
     }
     ~Side() {
@@ -50,16 +59,14 @@ struct Side {
         thread.quit();
         thread.wait();
     }
-    int completions() const { return progress.count(100); }
-
+    QString failures() const { return failed.join(", "); }
     QThread thread;
     std::shared_ptr<FileTransferor> t;
     QObject events;
     QElapsedTimer clock;
-    QList<int> progress;
-    int begins = 0;
-    QList<Fail> fails;
-    QStringList saved;
+    int begins = 0, completions = 0;
+    QStringList saved, failed;  // "name: error" of each failure
+    QList<qint64> failedAtMs;
 };
 
 }  // namespace transfertest

@@ -4,27 +4,24 @@
 #include <QPainter>
 #include <QWidget>
 
-// A plain top-level window with four flat quadrants (or one colour) that a test shares and then
-// looks for on the attendee's view.
+// A top-level window of four flat quadrants (or one colour) to share and look for on the attendee's view.
 class PatternWindow : public QWidget {
 public:
-    explicit PatternWindow(const QString &title, QColor single = QColor()) : single_(single) {
+    PatternWindow(const QString &title, const QRect &geometry, QColor single = QColor()) : single_(single) {
         setWindowTitle(title);
-        setAttribute(Qt::WA_OpaquePaintEvent, true);
+        setGeometry(geometry);
     }
     static QColor quadrant(int q) {
-        static const QColor colours[4] = {QColor(220, 40, 40), QColor(40, 180, 60), QColor(40, 80, 220),
-                                          QColor(240, 200, 30)};
+        static const QColor colours[4] = {{220, 40, 40}, {40, 180, 60}, {40, 80, 220}, {240, 200, 30}};
         return colours[q & 3];
     }
 
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
-        const int w = width() / 2, h = height() / 2;
-        for (int q = 0; q < 4; ++q)
-            p.fillRect(QRect(q % 2 ? w : 0, q / 2 ? h : 0, q % 2 ? width() - w : w, q / 2 ? height() - h : h),
-                       single_.isValid() ? single_ : quadrant(q));
+        for (int q = 0; q < 4; ++q)  // a later quadrant covers the overlap of an odd size
+            p.fillRect(q % 2 * width() / 2, q / 2 * height() / 2, width() - width() / 2,
+                       height() - height() / 2, single_.isValid() ? single_ : quadrant(q));
     }
 
 private:

@@ -1,50 +1,49 @@
+// The dialogs and the start page's tiles on the real widgets.
 #include "support/pinlibraries.h"
+#include "support/testsupport.h"
+#include "ui/hostwidget.h"
 #include "ui/inputipdialog.h"
-#include "ui/loadingdialog.h"
+#include "ui/mainwidget.h"
 #include "ui/messagedialog.h"
 #include "ui/multitransfileprogressdialog.h"
 #include "ui/quitsharedialog.h"
 #include "ui/receivefiledialog.h"
 #include "ui/requestmessagedialog.h"
 #include "ui/requestsharescreendialog.h"
+#include "ui/selecthost_line.h"
 #include "ui/singletransfileprogressdialog.h"
 #include "ui/transferprogressitem.h"
-#include "ui/zutitlewidget.h"
 #include "uiscript.h"
 
 using uitest::child;
 
-namespace {
-
-// Clicks a button of the dialog once its modal loop runs.
-void clickWhenShown(QDialog *dialog, const QString &name, int delayMs = 50) {
-    QTimer::singleShot(delayMs, dialog, [dialog, name] {
-        QTRY_VERIFY(dialog->isVisible());
-        if (auto *button = dialog->findChild<QPushButton *>(name))
-            QTest::mouseClick(button, Qt::LeftButton);
-        else
-            dialog->done(-1);  // no such button: the exec() that waits for it fails
-    });
-}
-
-std::unique_ptr<QDialog> makeDialog(const QString &kind) {
-    if (kind == "message")
-        return std::make_unique<MessageDialog>(QStringLiteral("创建共享失败，请检查5678端口！"));
-    if (kind == "quit")
-        return std::make_unique<QuitShareDialog>();
-    if (kind == "request")
-        return std::make_unique<RequestMessageDialog>(QStringLiteral("question?"));
-    if (kind == "single")
-        return std::make_unique<SingleTransFileProgressDialog>();
-    if (kind == "multi")
-        return std::make_unique<MultiTransFileProgressDialog>();
-    return std::make_unique<ReceiveFileDialog>();
-}
-
-}  // namespace
-
 class TestDialogs : public QObject {
     Q_OBJECT
+
+    // Clicks a button of the dialog once its modal loop runs; without such a button the exec() fails.
+    static void clickWhenShown(QDialog *dialog, const QString &name, int delayMs = 50) {
+        QTimer::singleShot(delayMs, dialog, [dialog, name] {
+            QTRY_VERIFY(dialog->isVisible());
+            if (auto *button = dialog->findChild<QPushButton *>(name))
+                QTest::mouseClick(button, Qt::LeftButton);
+            else
+                dialog->done(-1);
+        });
+    }
+
+    static std::unique_ptr<QDialog> makeDialog(const QString &kind) {
+        if (kind == "message")
+            return std::make_unique<MessageDialog>(QStringLiteral("创建共享失败，请检查5678端口！"));
+        if (kind == "quit")
+            return std::make_unique<QuitShareDialog>();
+        if (kind == "request")
+            return std::make_unique<RequestMessageDialog>(QStringLiteral("question?"));
+        if (kind == "single")
+            return std::make_unique<SingleTransFileProgressDialog>();
+        if (kind == "multi")
+            return std::make_unique<MultiTransFileProgressDialog>();
+        return std::make_unique<ReceiveFileDialog>();
+    }
 
 private slots:
     void initTestCase() { uitest::watchStyleSheets(); }
@@ -53,65 +52,51 @@ private slots:
         QCOMPARE(uitest::styleSheetFailures.loadAcquire(), 0);
     }
 
-    void titleButtons() {
-        ZuTitleWidget title;
-        auto *close = child<QPushButton>(&title, "closeButton");
-        auto *max = child<QPushButton>(&title, "maxButton");
-        auto *min = child<QPushButton>(&title, "minButton");
-        QCOMPARE(title.titleObjects(), (QObjectList{close, max, min}));
-        QStringList clicked;
-        connect(&title, &ZuTitleWidget::sigMaxOrNornalClicked, [&] { clicked << "max"; });
-        connect(&title, &ZuTitleWidget::sigMinClicked, [&] { clicked << "min"; });
-        connect(&title, &ZuTitleWidget::sigCloseClicked, [&] { clicked << "close"; });
-        title.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&title, 20000));
-        for (QPushButton *b : {max, min, close})
-            QTest::mouseClick(b, Qt::LeftButton);
-        QCOMPARE(clicked, QStringList({"max", "min", "close"}));
-    }
-
     // Fault found earlier: the address example read as typed text.
     void inputIpExampleReadsAsAHint() {
         InputIpDialog dialog;
         auto *edit = child<QLineEdit>(&dialog, "edit_ip");
+        const QPalette &p = edit->palette();
         QVERIFY(!edit->placeholderText().isEmpty());
-        const QColor text = edit->palette().color(QPalette::Text);
-        const QColor hint = edit->palette().color(QPalette::PlaceholderText);
-        QVERIFY2(hint.lightness() - text.lightness() > 80, qPrintable(text.name() + " " + hint.name()));
+        QVERIFY(p.color(QPalette::PlaceholderText).lightness() - p.color(QPalette::Text).lightness() > 80);
     }
 
-    void loadingAnimationRuns() {
-        LoadingDialog dialog;
+    void addressForms_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        for (const char *good : {"192.168.1.20", "0.0.0.0", "255.255.255.255"})
+            QTest::newRow(good) << QString(good) << true;
+        for (const char *bad : {"192.168.1", "1.2.3.4.5", "256.1.1.1", "1.1.1.300", "1..2.3", "1.2.3.4.",
+                                "a.b.c.d", "1.2.3. 4", "-1.2.3.4"})
+            QTest::newRow(bad) << QString(bad) << false;
+    }
+    void addressForms() {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        InputIpDialog dialog;
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog, 20000));
-        QCOMPARE(dialog.movie()->state(), QMovie::Running);
-        const QLabel *image = child<QLabel>(&dialog, "label");
-        const int side = qMin(image->width(), image->height());
-        QVERIFY(side > 60);
-        QCOMPARE(dialog.movie()->scaledSize(), QSize(side, side));
-        const int frame = dialog.movie()->currentFrameNumber();
-        QTRY_VERIFY(dialog.movie()->currentFrameNumber() != frame);
+        auto *edit = child<QLineEdit>(&dialog, "edit_ip");
+        auto *join = child<QPushButton>(&dialog, "btn_join");
+        QVERIFY(!join->isEnabled());
+        uitest::typeText(edit, typed);
+        QCOMPARE(edit->text() == typed && join->isEnabled(), accepted);
+        if (accepted) {
+            QTest::mouseClick(join, Qt::LeftButton);
+            QVERIFY(dialog.result() == QDialog::Accepted && dialog.ip() == typed);
+        }
     }
-
-    // Which answer each button of a dialog gives; the title close button never confirms.
+    // Which answer each button gives (the quit dialog's own buttons: see the page flow); the title close
+    // button never confirms. Idle transfers, and the attendee's (never marked running), close at once.
     void buttonAnswers_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("result");
-        for (const auto &[kind, button, result] :
-             std::initializer_list<std::tuple<const char *, const char *, int>>{
-                 {"message", "btn_ok", 1},
-                 {"message", "btn_close", 0},
-                 {"quit", "btn_ok", 1},
-                 {"quit", "btn_cancel", 0},
-                 {"quit", "closeButton", 0},
-                 {"request", "btn_ok", 1},
-                 {"request", "btn_cancel", 0},
-                 {"request", "btn_close", 0},
-                 // Idle transfers, and the attendee's (never marked running), close at once.
-                 {"single", "btn_close", 1},
-                 {"multi", "btn_close", 1},
-                 {"receive", "pushButton", 1}})
+        const std::tuple<const char *, const char *, int> rows[] = {
+            {"message", "btn_ok", 1},   {"message", "btn_close", 0},  {"quit", "closeButton", 0},
+            {"request", "btn_ok", 1},   {"request", "btn_cancel", 0}, {"request", "btn_close", 0},
+            {"single", "btn_close", 1}, {"multi", "btn_close", 1},    {"receive", "pushButton", 1}};
+        for (const auto &[kind, button, result] : rows)
             QTest::addRow("%s %s", kind, button) << kind << button << result;
     }
     void buttonAnswers() {
@@ -139,72 +124,44 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(dialog.exec(), 0);
-        QVERIFY(stillAsking);
-        QVERIFY2(clock.elapsed() >= soonest, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(stillAsking && clock.elapsed() >= soonest, qPrintable(QString::number(clock.elapsed())));
     }
 
-    void okOnlyWhenDone_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("send") << "single";
-        QTest::newRow("receive") << "receive";
-    }
     void okOnlyWhenDone() {
-        QFETCH(QString, kind);
-        std::unique_ptr<QDialog> dialog = makeDialog(kind);
-        auto *d = static_cast<FileProgressDialog *>(dialog.get());
-        auto *ok = child<QPushButton>(d, "btn_ok");
-        auto *done = child<QLabel>(d, "label_done");
-        for (int p : {99, 100, 3}) {
-            d->setProgress(p);
-            QCOMPARE(ok->isEnabled(), p == 100);
-            QCOMPARE(done->isHidden(), p != 100);
+        for (const char *kind : {"single", "receive"}) {
+            std::unique_ptr<QDialog> dialog = makeDialog(kind);
+            auto *d = static_cast<FileProgressDialog *>(dialog.get());
+            for (int p : {99, 100, 3, 100}) {
+                d->setProgress(p);
+                QCOMPARE(child<QPushButton>(d, "btn_ok")->isEnabled(), p == 100);
+                QCOMPARE(child<QLabel>(d, "label_done")->isHidden(), p != 100);
+            }
         }
-        if (kind == "single")
-            QCOMPARE(child<QLabel>(d, "label_progress")->text(), QStringLiteral("3%"));
-        d->setProgress(100);
-        clickWhenShown(d, "btn_ok");
-        QCOMPARE(d->exec(), 1);
     }
 
-    // Closing a running transfer asks first; a refusal (either button) keeps the dialog and the
-    // transfer, a confirmation closes it.
-    void closingRunningTransferAsksFirst_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("refuse");
-        for (const char *kind : {"single", "multi"}) {
-            for (const char *refuse : {"btn_cancel", "btn_close"})
-                QTest::addRow("%s %s", kind, refuse) << kind << refuse;
-        }
-    }
+    // Closing a running transfer asks first; a refusal (either button) keeps it, a confirmation closes it.
     void closingRunningTransferAsksFirst() {
-        QFETCH(QString, kind);
-        QFETCH(QString, refuse);
-        std::unique_ptr<QDialog> dialog = makeDialog(kind);
-        if (auto *multi = qobject_cast<MultiTransFileProgressDialog *>(dialog.get()))
-            multi->setTransferRunning(true);
-        else
-            static_cast<FileProgressDialog *>(dialog.get())->setTransferRunning(true);
-        auto *close = child<QPushButton>(dialog.get(), "btn_close");
-        QStringList answered;
-        bool stayed = false;
-        auto answer = [&](const QString &button) {
-            QTimer::singleShot(50, [&, button] {
-                RequestMessageDialog *ask = nullptr;
-                QTRY_VERIFY((ask = uitest::visible<RequestMessageDialog>()) != nullptr);
-                answered << child<QPushButton>(ask, "btn_ok")->text();
-                QTest::mouseClick(child<QPushButton>(ask, qPrintable(button)), Qt::LeftButton);
-            });
+        auto answer = [](const char *button) {
+            QTimer::singleShot(50, [button] { QTRY_VERIFY(uitest::answer<RequestMessageDialog>(button)); });
         };
-        QTimer::singleShot(50, dialog.get(), [&] {
-            answer(refuse);
-            QTest::mouseClick(close, Qt::LeftButton);
-            stayed = dialog->isVisible() && dialog->result() == 0;
-            answer("btn_ok");
-            QTest::mouseClick(close, Qt::LeftButton);
-        });
-        QCOMPARE(dialog->exec(), 1);
-        QVERIFY(stayed);
-        QCOMPARE(answered, QStringList({"退出", "退出"}));
+        for (const auto &row : {std::pair("single", "btn_cancel"), std::pair("multi", "btn_close")}) {
+            std::unique_ptr<QDialog> dialog = makeDialog(row.first);
+            if (auto *multi = qobject_cast<MultiTransFileProgressDialog *>(dialog.get()))
+                multi->setTransferRunning(true);
+            else
+                static_cast<FileProgressDialog *>(dialog.get())->setTransferRunning(true);
+            auto *close = child<QPushButton>(dialog.get(), "btn_close");
+            bool stayed = false;
+            QTimer::singleShot(50, dialog.get(), [&] {
+                answer(row.second);
+                QTest::mouseClick(close, Qt::LeftButton);
+                stayed = dialog->isVisible() && dialog->result() == 0;
+                answer("btn_ok");
+                QTest::mouseClick(close, Qt::LeftButton);
+            });
+            QCOMPARE(dialog->exec(), 1);
+            QVERIFY2(stayed, row.first);
+        }
     }
 
     void multiTransferRows() {
@@ -217,23 +174,49 @@ private slots:
             const QRect r = child<QLabel>(&dialog, name)->geometry();
             QCOMPARE(band.pixelColor(r.right() - 2, r.top() + 2), band.pixelColor(band.width() - 2, 2));
         }
+        const QString longName = "a_really" + QString(50, '_') + "END";
         dialog.addMember("{a}", "alice");
         dialog.addMember("{a}", "alice again");
-        const QString longName =
-            QStringLiteral("a_really_long_nickname_that_cannot_fit_into_the_row_at_all_END");
         dialog.addMember("{b}", longName);
         QCOMPARE(dialog.memberCount(), 2);
         QCOMPARE(dialog.memberRow("{a}")->nickNameText(), QStringLiteral("alice"));
-        QCOMPARE(dialog.memberRow("{a}")->progressText(), QStringLiteral("0%"));
         dialog.setMemberProgress("{a}", 57);
         dialog.setMemberProgress("{zzz}", 57);
         dialog.setMemberState("{b}", QStringLiteral("文件传输中断"));
         QCOMPARE(dialog.memberRow("{b}")->progressText(), QStringLiteral("文件传输中断"));
         QCOMPARE(dialog.memberRow("{a}")->progressText(), QStringLiteral("57%"));
         // Elided in the middle: both ends of the name stay readable.
-        QTRY_VERIFY(dialog.memberRow("{b}")->nickNameText().contains(QChar(0x2026)));
-        const QString shown = dialog.memberRow("{b}")->nickNameText();
-        QVERIFY(shown.startsWith("a_re") && shown.endsWith("END") && shown.size() < longName.size());
+        auto shown = [&] { return dialog.memberRow("{b}")->nickNameText(); };
+        QTRY_VERIFY(shown().contains(QChar(0x2026)) && shown().startsWith("a_re") && shown().endsWith("END"));
+    }
+
+    // Tiles as the scanner would deliver them, through the page's own slot.
+    void tilesInRowsOfFour() {
+        ZU_REQUIRE_TEST_NAMESPACE();  // the page's scanner broadcasts
+        MainWidget page;
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page, 20000));
+        auto deliver = [&](const QStringList &hosts) {
+            QMetaObject::invokeMethod(&page, "onHostListRefreshed", Q_ARG(QStringList, hosts));
+        };
+        for (const auto &[count, rows] :
+             QList<QPair<int, QList<int>>>{{4, {4}}, {5, {4, 1}}, {8, {4, 4}}, {0, {}}}) {
+            QStringList hosts;
+            for (int i = 1; i <= count; ++i)
+                hosts << QStringLiteral("10.77.1.%1").arg(i);
+            deliver(hosts);
+            QList<int> sizes;
+            for (SelectHost_Line *row : page.rows())
+                sizes << row->hostCount();
+            QCOMPARE(sizes, rows);
+        }
+        QVERIFY(child<QWidget>(&page, "widget_none_host")->isVisible());
+        // Equal last numbers show the same label; the tool tip is the whole address (see the page flow).
+        deliver({QStringLiteral("10.77.1.7"), QStringLiteral("10.77.2.7")});
+        QStringList shown;
+        for (HostWidget *tile : page.tiles())
+            shown << tile->labelText() + " " + tile->ip();
+        QCOMPARE(shown, QStringList({"7 10.77.1.7", "7 10.77.2.7"}));
     }
 };
 

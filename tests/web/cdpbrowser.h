@@ -2,24 +2,17 @@
 
 #include <QHash>
 #include <QJsonObject>
-#include <QJsonValue>
-#include <QObject>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 #include <QWebSocket>
-#include <memory>
 
-// Headless Chromium driven over its DevTools protocol: one page, commands answered synchronously
-// (a local event loop runs while waiting, so the test's own sockets keep working meanwhile).
-class CdpBrowser : public QObject {
-    Q_OBJECT
+// Headless Chromium over DevTools, launched once, with one page; a call waits for its answer.
+class CdpBrowser {
 public:
     CdpBrowser();
-    ~CdpBrowser() override;
+    ~CdpBrowser() { close(); }
 
-    static QString chromiumPath();
-
+    static QString chromiumPath();  // Debian's package, or empty
     // Starts the browser with a fresh profile and a window of this size, and opens one page.
     bool launch(int width, int height, QString *error);
     bool navigate(const QString &url);
@@ -32,10 +25,8 @@ public:
     void close();
 
 private:
-    void onText(const QString &text);
-
-    std::unique_ptr<QProcess> m_process;
-    std::unique_ptr<QTemporaryDir> m_profile;
+    QTemporaryDir m_profile;
+    QProcess m_process;  // its destructor waits for a killed browser
     QWebSocket m_socket;
     QString m_sessionId;
     int m_nextId = 1;
