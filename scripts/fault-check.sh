@@ -16,7 +16,7 @@ if ! git diff --quiet -- src; then
 fi
 mkdir -p "$logs"
 applied=""
-restore() { [ -n "$applied" ] && git apply -R "$applied" && applied=""; }
+restore() { if [ -n "$applied" ]; then git apply -R "$applied" && applied=""; fi; }
 trap restore EXIT INT TERM
 
 missed=0
