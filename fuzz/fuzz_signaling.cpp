@@ -6,8 +6,7 @@
 
 #include "signaling/signalingbean.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size);
     auto bean = SignalingBean::fromText(text);
     if (!bean) {

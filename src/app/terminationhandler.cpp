@@ -1,8 +1,8 @@
 #include "terminationhandler.h"
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -11,16 +11,14 @@ namespace {
 
 int g_signalFds[2] = {-1, -1};
 
-void onPosixSignal(int)
-{
+void onPosixSignal(int) {
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(g_signalFds[0], &byte, 1);
 }
 
 }  // namespace
 
-TerminationHandler::TerminationHandler(QObject *parent) : QObject(parent)
-{
+TerminationHandler::TerminationHandler(QObject *parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) {
         return;
     }
@@ -36,8 +34,7 @@ TerminationHandler::TerminationHandler(QObject *parent) : QObject(parent)
     }
 }
 
-TerminationHandler::~TerminationHandler()
-{
+TerminationHandler::~TerminationHandler() {
     if (g_signalFds[0] < 0) {
         return;
     }
@@ -51,8 +48,7 @@ TerminationHandler::~TerminationHandler()
     g_signalFds[0] = g_signalFds[1] = -1;
 }
 
-void TerminationHandler::onSignalReady()
-{
+void TerminationHandler::onSignalReady() {
     char byte = 0;
     [[maybe_unused]] ssize_t got = ::read(g_signalFds[1], &byte, 1);
     QCoreApplication::quit();

@@ -6,28 +6,23 @@
 #include "sdpdatabean.h"
 #include "userlistdatabean.h"
 
-std::shared_ptr<SdpDataBean> DataBean::getSdpData() const
-{
+std::shared_ptr<SdpDataBean> DataBean::getSdpData() const {
     return std::dynamic_pointer_cast<SdpDataBean>(m_data);
 }
 
-std::shared_ptr<IceCandiateDataBean> DataBean::getIceCandidateData() const
-{
+std::shared_ptr<IceCandiateDataBean> DataBean::getIceCandidateData() const {
     return std::dynamic_pointer_cast<IceCandiateDataBean>(m_data);
 }
 
-std::shared_ptr<ModifyDataBean> DataBean::getModifyData() const
-{
+std::shared_ptr<ModifyDataBean> DataBean::getModifyData() const {
     return std::dynamic_pointer_cast<ModifyDataBean>(m_data);
 }
 
-std::shared_ptr<UserListDataBean> DataBean::getUserListData() const
-{
+std::shared_ptr<UserListDataBean> DataBean::getUserListData() const {
     return std::dynamic_pointer_cast<UserListDataBean>(m_data);
 }
 
-Json::Value DataBean::toJson() const
-{
+Json::Value DataBean::toJson() const {
     Json::Value json(Json::objectValue);
     json["data_type"] = m_dataType;
     json["data"] = m_data ? m_data->toJson() : Json::Value(Json::nullValue);
@@ -36,8 +31,7 @@ Json::Value DataBean::toJson() const
     return json;
 }
 
-DataBean *DataBean::fromJson(const Json::Value &json)
-{
+DataBean *DataBean::fromJson(const Json::Value &json) {
     auto *bean = new DataBean;
     bean->m_dataType = jsontext::readString(json, "data_type");
     const Json::Value payload =

@@ -2,8 +2,7 @@
 
 #include "core/jsontext.h"
 
-Json::Value IceCandiateDataBean::toJson() const
-{
+Json::Value IceCandiateDataBean::toJson() const {
     Json::Value json(Json::objectValue);
     json["candidate"] = m_candidate;
     json["sdp_mline_index"] = m_sdpMlineIndex;
@@ -11,8 +10,7 @@ Json::Value IceCandiateDataBean::toJson() const
     return json;
 }
 
-IceCandiateDataBean *IceCandiateDataBean::fromJson(const Json::Value &json)
-{
+IceCandiateDataBean *IceCandiateDataBean::fromJson(const Json::Value &json) {
     auto *bean = new IceCandiateDataBean;
     bean->m_candidate = jsontext::readString(json, "candidate");
     bean->m_sdpMlineIndex = jsontext::readInt(json, "sdp_mline_index");

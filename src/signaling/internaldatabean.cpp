@@ -5,8 +5,7 @@
 #include "sdpdatabean.h"
 #include "userlistdatabean.h"
 
-std::shared_ptr<InternalDataBean> createInternalData(const std::string &dataType, const Json::Value &json)
-{
+std::shared_ptr<InternalDataBean> createInternalData(const std::string &dataType, const Json::Value &json) {
     if (dataType == "sdp" || dataType == "share_screen_sdp") {
         return std::shared_ptr<InternalDataBean>(SdpDataBean::fromJson(json));
     }

@@ -2,14 +2,12 @@
 
 #include "core/jsontext.h"
 
-std::shared_ptr<DataBean> SignalingBean::createData()
-{
+std::shared_ptr<DataBean> SignalingBean::createData() {
     m_data = std::make_shared<DataBean>();
     return m_data;
 }
 
-Json::Value SignalingBean::toJson() const
-{
+Json::Value SignalingBean::toJson() const {
     Json::Value json(Json::objectValue);
     json["type"] = m_type;
     json["sender"] = m_sender;
@@ -20,13 +18,11 @@ Json::Value SignalingBean::toJson() const
     return json;
 }
 
-std::string SignalingBean::toText() const
-{
+std::string SignalingBean::toText() const {
     return jsontext::write(toJson());
 }
 
-SignalingBean *SignalingBean::fromJson(const Json::Value &json)
-{
+SignalingBean *SignalingBean::fromJson(const Json::Value &json) {
     auto *bean = new SignalingBean;
     bean->m_type = jsontext::readString(json, "type");
     bean->m_sender = jsontext::readString(json, "sender");
@@ -39,8 +35,7 @@ SignalingBean *SignalingBean::fromJson(const Json::Value &json)
     return bean;
 }
 
-std::shared_ptr<SignalingBean> SignalingBean::fromText(const std::string &text)
-{
+std::shared_ptr<SignalingBean> SignalingBean::fromText(const std::string &text) {
     Json::Value json;
     if (!jsontext::parse(text, json)) {
         return nullptr;

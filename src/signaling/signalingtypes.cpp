@@ -2,8 +2,7 @@
 
 namespace signalingtypes {
 
-void registerMetaTypes()
-{
+void registerMetaTypes() {
     static const bool registered = [] {
         qRegisterMetaType<sdpType>("sdpType");
         qRegisterMetaType<SignalingUser>("SignalingUser");

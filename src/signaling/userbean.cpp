@@ -2,8 +2,7 @@
 
 #include "core/jsontext.h"
 
-Json::Value UserBean::toJson() const
-{
+Json::Value UserBean::toJson() const {
     Json::Value json(Json::objectValue);
     json["id"] = m_id;
     json["nickname"] = m_nickname;
@@ -11,8 +10,7 @@ Json::Value UserBean::toJson() const
     return json;
 }
 
-UserBean *UserBean::fromJson(const Json::Value &json)
-{
+UserBean *UserBean::fromJson(const Json::Value &json) {
     auto *bean = new UserBean;
     bean->m_id = jsontext::readString(json, "id");
     bean->m_nickname = jsontext::readString(json, "nickname");

@@ -1,7 +1,6 @@
 #include "userlistdatabean.h"
 
-Json::Value UserListDataBean::toJson() const
-{
+Json::Value UserListDataBean::toJson() const {
     Json::Value json(Json::nullValue);
     for (const auto &user : m_users) {
         if (user) {
@@ -11,8 +10,7 @@ Json::Value UserListDataBean::toJson() const
     return json;
 }
 
-UserListDataBean *UserListDataBean::fromJson(const Json::Value &json)
-{
+UserListDataBean *UserListDataBean::fromJson(const Json::Value &json) {
     auto *bean = new UserListDataBean;
     if (json.isArray()) {
         for (const auto &element : json) {

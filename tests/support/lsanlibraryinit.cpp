@@ -1,11 +1,7 @@
-// Linked into every test executable of the sanitizer build.
-//
-// Shared libraries' initialisers run before main and keep what they allocate for the life of the
-// process; GLib's first quark block is one, which it drops unfreed once GStreamer's type registrations
-// outgrow it. Those libraries have no frame pointers, so a leak report's stack stops at their
-// allocator and no suppression can tell such a block from a real leak. Allocations made while the
-// libraries initialise are therefore left out of leak checking: the executable's pre-initialisers run
-// before every shared library's initialisers, its own constructors after them.
+// Linked into every test executable of the sanitizer build. Shared libraries' initialisers keep what
+// they allocate for the process's life (GLib's first quark block, dropped unfreed once GStreamer's types
+// outgrow it), and without frame pointers no suppression can tell that from a real leak. So nothing
+// allocated before the executable's own constructors is leak-checked: its pre-initialisers run first.
 #include <sanitizer/lsan_interface.h>
 
 namespace {

@@ -4,8 +4,7 @@ bool isWin10 = false;
 
 namespace platformflags {
 
-bool isWindows10Version(const QString &productVersion)
-{
+bool isWindows10Version(const QString &productVersion) {
 #ifdef Q_OS_WIN
     return productVersion == QLatin1String("10");
 #else
