@@ -1,12 +1,8 @@
 #pragma once
 
 #include <QFile>
-#include <QProcess>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <memory>
-#include <vector>
 
+#include "support/processgroup.h"
 #include "support/testsupport.h"
 
 namespace testsupport {
@@ -16,42 +12,27 @@ namespace testsupport {
 class SoundServer {
 public:
     SoundServer() { m_error = bringUp(); }
-    ~SoundServer() {
-        for (; !m_processes.empty(); m_processes.pop_back()) {
-            m_processes.back()->terminate();
-            m_processes.back()->waitForFinished(3000);  // the destructor kills what still runs
-        }
-    }
 
     bool isUp() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
     // "NAME=value" entries that lead a program to this server.
     QStringList environment() const {
-        const QString runtime = m_dir.filePath("runtime");
+        const QString dir = m_programs.path(), runtime = dir + "/runtime";
         return {"XDG_RUNTIME_DIR=" + runtime, "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus",
-                "PULSE_SERVER=unix:" + runtime + "/pulse/native",
-                "XDG_CONFIG_HOME=" + m_dir.filePath("config"), "XDG_STATE_HOME=" + m_dir.filePath("state")};
+                "PULSE_SERVER=unix:" + runtime + "/pulse/native", "XDG_CONFIG_HOME=" + dir + "/config",
+                "XDG_STATE_HOME=" + dir + "/state"};
     }
     // Starts a program with environment() plus extra; it is ended with the server.
     QProcess *start(const QString &program, const QStringList &arguments, const QStringList &extra = {}) {
-        auto &p = m_processes.emplace_back(std::make_unique<QProcess>());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString &e : environment() + extra)
-            env.insert(e.section('=', 0, 0), e.section('=', 1));
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->setStandardInputFile(QProcess::nullDevice());  // pw-cli with open input waits for more commands
-        p->setWorkingDirectory(m_dir.path());
-        p->start(program, arguments);
-        p->waitForStarted();
-        return p.get();
+        return m_programs.start(program, arguments, environment() + extra);
     }
 
 private:
     QString bringUp() {  // empty, or what did not come up
-        const QString runtime = m_dir.filePath("runtime");
-        const QString error = startPipeWire(
-            m_dir.path(), runtime, [this](const QString &p, const QStringList &a) { return start(p, a); });
+        const QString runtime = m_programs.filePath("runtime");
+        const QString error =
+            startPipeWire(m_programs.path(), runtime,
+                          [this](const QString &p, const QStringList &a) { return start(p, a); });
         if (!error.isEmpty())
             return error;
         start("pipewire-pulse", {});
@@ -77,8 +58,7 @@ private:
         return why.isEmpty() ? QString() : "the default output was not set" + why;
     }
 
-    QTemporaryDir m_dir;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    ProcessGroup m_programs;
     QString m_error;
 };
 

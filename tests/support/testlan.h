@@ -16,7 +16,6 @@ namespace testsupport {
 //
 //   testsupport::TestLan lan(3);                  // three hosts on 10.77.1.0/24
 //   testsupport::TestLan lan(2, {{2, {1, 2}}});   // host 2 also on 10.77.2.0/24
-//   QVERIFY2(lan.isUp(), qPrintable(lan.errorString()));
 //   {
 //       testsupport::TestLan::Enter in(lan, 1);   // this thread now in host 1
 //       server = std::make_shared<ScanServer>();  // its worker thread and sockets stay in host 1
