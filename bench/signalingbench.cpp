@@ -182,54 +182,54 @@ void appendFrame(std::string &out, const std::string &payload) {
 // connects anew each time the server cuts it off.
 class Flooder {
 public:
-    Flooder(quint16 port, Flood kind, bool again) : m_port(port), m_kind(kind), m_again(again) {}
+    Flooder(quint16 port, Flood kind, bool again) : port_(port), kind_(kind), again_(again) {}
     ~Flooder() { stop(); }
 
     void start() {
-        m_startNs = nowNs();
-        m_thread = std::thread([this] {
+        startNs_ = nowNs();
+        thread_ = std::thread([this] {
             // On a LAN the flooder's own sending costs the host nothing; here it shares the cores,
             // so it yields them to the server and the measured members.
             (void)setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
             const std::string batch = buildBatch();
             do {
                 if (connectOnce()) {
-                    ++m_connections;
-                    while (!m_stop.load() && writeAll(batch.data(), batch.size())) {
-                        m_bytes += qint64(batch.size());
+                    ++connections_;
+                    while (!stop_.load() && writeAll(batch.data(), batch.size())) {
+                        bytes_ += qint64(batch.size());
                         pace();
                     }
                 }
-                const int fd = m_fd.exchange(-1);
+                const int fd = fd_.exchange(-1);
                 if (fd >= 0) {
                     ::close(fd);
                 }
-                if (!m_stop.load()) {
-                    ++m_cuts;
+                if (!stop_.load()) {
+                    ++cuts_;
                 }
-            } while (m_again && !m_stop.load());
-            m_endNs = nowNs();
+            } while (again_ && !stop_.load());
+            endNs_ = nowNs();
         });
     }
 
     void stop() {
-        m_stop = true;
-        const int fd = m_fd.load();
+        stop_ = true;
+        const int fd = fd_.load();
         if (fd >= 0) {
             ::shutdown(fd, SHUT_RDWR);
         }
-        if (m_thread.joinable()) {
-            m_thread.join();
+        if (thread_.joinable()) {
+            thread_.join();
         }
     }
 
-    qint64 bytes() const { return m_bytes.load(); }
-    int connections() const { return m_connections.load(); }
-    int cuts() const { return m_cuts.load(); }
+    qint64 bytes() const { return bytes_.load(); }
+    int connections() const { return connections_.load(); }
+    int cuts() const { return cuts_.load(); }
     // How long the flood ran: until the server cut it off for good, else until now.
     double seconds() const {
-        const qint64 end = m_endNs.load();
-        return ((end ? end : nowNs()) - m_startNs) / 1e9;
+        const qint64 end = endNs_.load();
+        return ((end ? end : nowNs()) - startNs_) / 1e9;
     }
 
 private:
@@ -238,19 +238,19 @@ private:
         if (fd < 0) {
             return false;
         }
-        m_fd = fd;
-        if (m_stop.load()) {
+        fd_ = fd;
+        if (stop_.load()) {
             return false;
         }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
-        addr.sin_port = htons(m_port);
+        addr.sin_port = htons(port_);
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
             return false;
         }
         const std::string hello =
-            "GET /zu_remote_ctrl HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(m_port) +
+            "GET /zu_remote_ctrl HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
             "Sec-WebSocket-Version: 13\r\n\r\n";
         if (!writeAll(hello.data(), hello.size())) {
@@ -269,16 +269,16 @@ private:
     }
 
     void pace() const {
-        if (m_kind == Flood::Paced) {
+        if (kind_ == Flood::Paced) {
             // Just under what a connection may have relayed, so it is never cut off.
-            const qint64 due = m_startNs + qint64(m_bytes.load() / kPacedBytesPerSecond * 1e9);
+            const qint64 due = startNs_ + qint64(bytes_.load() / kPacedBytesPerSecond * 1e9);
             std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<qint64>(0, due - nowNs())));
         }
     }
 
     bool writeAll(const char *data, size_t size) {
         while (size > 0) {
-            const ssize_t n = ::send(m_fd.load(), data, size, MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd_.load(), data, size, MSG_NOSIGNAL);
             if (n <= 0) {
                 return false;
             }
@@ -293,7 +293,7 @@ private:
         const std::string oversized(1536 * 1024, 'o');
         const std::string unroutable = message("sdp", kGhost, kSdpBody, 1);
         std::string out;
-        switch (m_kind) {
+        switch (kind_) {
             case Flood::None:
                 break;
             case Flood::Junk:
@@ -321,17 +321,17 @@ private:
         return out;
     }
 
-    quint16 m_port;
-    Flood m_kind;
-    bool m_again;
-    std::atomic<int> m_fd{-1};
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_cuts{0};
-    qint64 m_startNs = 0;
-    std::atomic<qint64> m_endNs{0};
+    quint16 port_;
+    Flood kind_;
+    bool again_;
+    std::atomic<int> fd_{-1};
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<qint64> bytes_{0};
+    std::atomic<int> connections_{0};
+    std::atomic<int> cuts_{0};
+    qint64 startNs_ = 0;
+    std::atomic<qint64> endNs_{0};
 };
 
 struct Result {

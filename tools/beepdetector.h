@@ -17,7 +17,7 @@ private:
     static constexpr int kLoud = 2000;                        // of 32767: the beep is at half scale
     static constexpr int64_t kQuietNs = 300LL * 1000 * 1000;  // silence that comes before a beep
 
-    std::mutex m_lock;
-    int64_t m_lastLoudNs = 0;
-    QVector<int> m_latenciesMs;
+    std::mutex lock_;
+    int64_t lastLoudNs_ = 0;
+    QVector<int> latenciesMs_;
 };

@@ -14,8 +14,7 @@ CliFrameSink::Rgb pixelAt(const VideoFrameInterface &frame, int x, int y) {
 
 }  // namespace
 
-CliFrameSink::CliFrameSink(int saveEvery, bool readStamps)
-    : m_saveEvery(saveEvery), m_readStamps(readStamps) {}
+CliFrameSink::CliFrameSink(int saveEvery, bool readStamps) : saveEvery_(saveEvery), readStamps_(readStamps) {}
 
 int64_t CliFrameSink::monotonicNs() {
     timespec ts{};
@@ -31,33 +30,33 @@ uint32_t CliFrameSink::nowStampMs() {
 }
 
 bool CliFrameSink::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
-    std::unique_lock<std::mutex> lock(m_lock, std::try_to_lock);
+    std::unique_lock<std::mutex> lock(lock_, std::try_to_lock);
     if (!lock.owns_lock()) {
         return false;
     }
     std::shared_ptr<VideoFrameInterface> picture = frame.lock();
     // Only the painter's frames are read here; the headless tool never enables OpenGL.
     if (!picture || !dynamic_cast<ARGBFrame *>(picture.get())) {
-        m_shown.reset();
-        m_report.cleared = true;
+        shown_.reset();
+        report_.cleared = true;
         return true;
     }
-    m_shown = picture;
-    if (m_firstFrameNs.load() == 0) {
-        m_firstFrameNs = monotonicNs();
+    shown_ = picture;
+    if (firstFrameNs_.load() == 0) {
+        firstFrameNs_ = monotonicNs();
     }
     const int w = int(picture->width());
     const int h = int(picture->height());
-    ++m_report.frames;
-    ++m_report.total;
-    m_report.size = QSize(w, h);
-    m_report.cleared = false;
+    ++report_.frames;
+    ++report_.total;
+    report_.size = QSize(w, h);
+    report_.cleared = false;
     const int xs[4] = {w / 4, w * 3 / 4, w / 4, w * 3 / 4};
     const int ys[4] = {h / 4, h / 4, h * 3 / 4, h * 3 / 4};
     for (int q = 0; q < 4; ++q) {
-        m_report.quadrants[q] = pixelAt(*picture, xs[q], ys[q]);
+        report_.quadrants[q] = pixelAt(*picture, xs[q], ys[q]);
     }
-    if (m_readStamps && w >= kStampBits * kStampBlock && h >= 8 * kStampBlock) {
+    if (readStamps_ && w >= kStampBits * kStampBlock && h >= 8 * kStampBlock) {
         uint32_t stamp = 0;
         const int y = stampTop(h) + kStampBlock / 2;
         for (int bit = 0; bit < kStampBits; ++bit) {
@@ -72,31 +71,31 @@ bool CliFrameSink::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
         // first second is the start-up: the decoder's first frames come out one after another, each
         // later than the last, and are counted apart.
         if (latency < 60000) {
-            if (monotonicNs() - m_firstFrameNs.load() < kStartupNs) {
-                m_report.startupLatencyMaxMs = std::max(m_report.startupLatencyMaxMs, latency);
+            if (monotonicNs() - firstFrameNs_.load() < kStartupNs) {
+                report_.startupLatencyMaxMs = std::max(report_.startupLatencyMaxMs, latency);
             } else {
-                m_report.latenciesMs.append(latency);
+                report_.latenciesMs.append(latency);
             }
         }
     }
-    if (m_saveEvery > 0 && m_report.total % m_saveEvery == 1 % m_saveEvery && m_saved.size() < 8) {
+    if (saveEvery_ > 0 && report_.total % saveEvery_ == 1 % saveEvery_ && saved_.size() < 8) {
         QImage image(picture->data(), w, h, int(picture->width() * 4), QImage::Format_ARGB32);
-        m_saved.append(qMakePair(m_report.total, image.copy()));
+        saved_.append(qMakePair(report_.total, image.copy()));
     }
     return true;
 }
 
 CliFrameSink::Report CliFrameSink::takeReport() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    Report out = m_report;
-    m_report.frames = 0;
-    m_report.latenciesMs.clear();
+    std::lock_guard<std::mutex> lock(lock_);
+    Report out = report_;
+    report_.frames = 0;
+    report_.latenciesMs.clear();
     return out;
 }
 
 QVector<QPair<qint64, QImage>> CliFrameSink::takeSaved() {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::mutex> lock(lock_);
     QVector<QPair<qint64, QImage>> out;
-    out.swap(m_saved);
+    out.swap(saved_);
     return out;
 }

@@ -47,14 +47,14 @@ public:
     static uint32_t nowStampMs();
     // CLOCK_MONOTONIC in nanoseconds, and when the first frame came (0 before).
     static int64_t monotonicNs();
-    int64_t firstFrameNs() const { return m_firstFrameNs.load(); }
+    int64_t firstFrameNs() const { return firstFrameNs_.load(); }
 
 private:
-    const int m_saveEvery;
-    const bool m_readStamps;
-    std::mutex m_lock;
-    Report m_report;
-    QVector<QPair<qint64, QImage>> m_saved;
-    std::shared_ptr<VideoFrameInterface> m_shown;
-    std::atomic<int64_t> m_firstFrameNs{0};
+    const int saveEvery_;
+    const bool readStamps_;
+    std::mutex lock_;
+    Report report_;
+    QVector<QPair<qint64, QImage>> saved_;
+    std::shared_ptr<VideoFrameInterface> shown_;
+    std::atomic<int64_t> firstFrameNs_{0};
 };

@@ -22,39 +22,39 @@ void say(const QString &line) {
 
 }  // namespace
 
-CliHost::CliHost(const Options &options) : m_options(options) {
-    m_sendTimer.setInterval(250);
-    connect(&m_sendTimer, &QTimer::timeout, this, &CliHost::sendToNewMembers);
+CliHost::CliHost(const Options &options) : options_(options) {
+    sendTimer_.setInterval(250);
+    connect(&sendTimer_, &QTimer::timeout, this, &CliHost::sendToNewMembers);
 }
 
 CliHost::~CliHost() {
-    m_manager.reset();
-    m_scanServer.reset();
-    if (m_capturer > 0) {
+    manager_.reset();
+    scanServer_.reset();
+    if (capturer_ > 0) {
         // Unregisters the lost-display callback too, so that none arrives for a destroyed host.
-        deleteScreenSourceCpaturer(m_capturer);
+        deleteScreenSourceCpaturer(capturer_);
     }
 }
 
 bool CliHost::start() {
-    if (!m_options.sendPath.isEmpty()) {
-        const QFileInfo info(m_options.sendPath);
+    if (!options_.sendPath.isEmpty()) {
+        const QFileInfo info(options_.sendPath);
         if (!info.isFile() || !info.isReadable()) {
             std::fprintf(stderr, "zushare-cli: cannot read the file to send: %s\n",
-                         m_options.sendPath.toUtf8().constData());
+                         options_.sendPath.toUtf8().constData());
             return false;
         }
     }
-    if (m_options.synthetic) {
-        zuengine::testing::useSyntheticPicture(m_options.width, m_options.height, m_options.fps);
+    if (options_.synthetic) {
+        zuengine::testing::useSyntheticPicture(options_.width, options_.height, options_.fps);
     } else {
         const bool wayland = UsesDesktopPortalCapture() == 1;
         if (!wayland && qEnvironmentVariableIsEmpty("DISPLAY")) {
             std::fprintf(stderr, "zushare-cli: no X display to share: set DISPLAY or use --synthetic\n");
             return false;
         }
-        m_capturer = ScreenCastChoice::createCapturer();
-        if (m_capturer <= 0 || getSourceNum(m_capturer) <= 0) {
+        capturer_ = ScreenCastChoice::createCapturer();
+        if (capturer_ <= 0 || getSourceNum(capturer_) <= 0) {
             if (wayland)
                 std::fprintf(stderr,
                              "zushare-cli: the desktop portal gave no screen to share (see the log)\n");
@@ -63,74 +63,74 @@ bool CliHost::start() {
                              qgetenv("DISPLAY").constData());
             return false;
         }
-        RegisterOnScreenSourceLost(m_capturer, &CliHost::onScreenSourceLost, this);
+        RegisterOnScreenSourceLost(capturer_, &CliHost::onScreenSourceLost, this);
     }
-    m_manager = RtcManager::create(1);
-    m_host = static_cast<OriginatorRtcManager *>(m_manager.get());
-    m_manager->setServerPort(m_options.port);
-    connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
-        m_started = true;
-        say(QStringLiteral("share started on port %1").arg(m_host->listeningPort()));
-        m_manager->signalingClient()->requestAllUser();
-        m_sendTimer.start();
-        if (m_options.discovery) {
-            m_scanServer = std::make_shared<ScanServer>();
-            connect(m_scanServer.get(), &ScanServer::siglocalIp, this,
+    manager_ = RtcManager::create(1);
+    host_ = static_cast<OriginatorRtcManager *>(manager_.get());
+    manager_->setServerPort(options_.port);
+    connect(manager_.get(), &RtcManager::sigRtcStarted, this, [this] {
+        started_ = true;
+        say(QStringLiteral("share started on port %1").arg(host_->listeningPort()));
+        manager_->signalingClient()->requestAllUser();
+        sendTimer_.start();
+        if (options_.discovery) {
+            scanServer_ = std::make_shared<ScanServer>();
+            connect(scanServer_.get(), &ScanServer::siglocalIp, this,
                     [](QString ip) { say(QStringLiteral("local ip %1").arg(ip)); });
-            connect(m_scanServer.get(), &ScanServer::sigListeningFail, this,
+            connect(scanServer_.get(), &ScanServer::sigListeningFail, this,
                     [] { say(QStringLiteral("discovery unavailable: UDP port 5679 is taken")); });
-            m_scanServer->postStartListening(5679);
+            scanServer_->postStartListening(5679);
         }
     });
-    connect(m_manager.get(), &RtcManager::sigRtcStartFailed, this, [this] {
+    connect(manager_.get(), &RtcManager::sigRtcStartFailed, this, [this] {
         std::fprintf(stderr, "zushare-cli: cannot start the share: TCP port %u is in use or not available\n",
-                     unsigned(m_options.port));
+                     unsigned(options_.port));
         emit sigFinished(2);
     });
-    connect(m_manager.get(), &RtcManager::sigRtcStoped, this, [this] {
+    connect(manager_.get(), &RtcManager::sigRtcStoped, this, [this] {
         say(QStringLiteral("share stopped"));
-        emit sigFinished(m_stopping ? m_exitCode : 1);
+        emit sigFinished(stopping_ ? exitCode_ : 1);
     });
-    connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this,
+    connect(manager_.get(), &RtcManager::sigFileTransferBegin, this,
             [](QString id) { say(QStringLiteral("transfer begin %1").arg(id)); });
-    connect(m_manager.get(), &RtcManager::sigFileTransferProgressChanged, this, [](QString id, int value) {
+    connect(manager_.get(), &RtcManager::sigFileTransferProgressChanged, this, [](QString id, int value) {
         if (value >= 100) {
             say(QStringLiteral("transfer done %1").arg(id));
         }
     });
-    connect(m_manager.get(), &RtcManager::sigFileTransferFail, this,
+    connect(manager_.get(), &RtcManager::sigFileTransferFail, this,
             [](QString id, QString error) { say(QStringLiteral("transfer failed %1 %2").arg(id, error)); });
-    connect(m_manager->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
+    connect(manager_->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             &CliHost::onMembers);
-    m_host->setAskBeforeWatching(m_options.askAdmission);
-    if (!m_host->setShareSound(m_options.sound, false))
+    host_->setAskBeforeWatching(options_.askAdmission);
+    if (!host_->setShareSound(options_.sound, false))
         say(QStringLiteral(
             "no sound to share: no sound server answers; the share goes on with the picture only"));
-    if (m_options.askAdmission) {
-        connect(m_host, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
+    if (options_.askAdmission) {
+        connect(host_, &OriginatorRtcManager::sigAdmissionQueueChanged, this, &CliHost::askNextWaiting);
     }
-    if (m_options.askAdmission || m_options.sound != ZUWEBRTC_SOUND_NONE) {
-        m_answers = std::make_unique<StdinLines>();
-        connect(m_answers.get(), &StdinLines::line, this, &CliHost::onAnswerLine);
+    if (options_.askAdmission || options_.sound != ZUWEBRTC_SOUND_NONE) {
+        answers_ = std::make_unique<StdinLines>();
+        connect(answers_.get(), &StdinLines::line, this, &CliHost::onAnswerLine);
     }
-    m_manager->start();
+    manager_->start();
     return true;
 }
 
 void CliHost::stop(int exitCode) {
-    if (m_stopping) {
+    if (stopping_) {
         return;
     }
-    m_stopping = true;
-    m_exitCode = exitCode;
-    m_sendTimer.stop();
-    if (!m_manager || !m_started) {
+    stopping_ = true;
+    exitCode_ = exitCode;
+    sendTimer_.stop();
+    if (!manager_ || !started_) {
         emit sigFinished(exitCode);
         return;
     }
-    m_manager->stop();
+    manager_->stop();
     // The own connection's end reports sigRtcStoped; a server that never answers is not waited for.
-    QTimer::singleShot(2000, this, [this] { emit sigFinished(m_exitCode); });
+    QTimer::singleShot(2000, this, [this] { emit sigFinished(exitCode_); });
 }
 
 void CliHost::onScreenSourceLost(void *self) {
@@ -149,30 +149,30 @@ void CliHost::onMembers(const QList<SignalingUser> &users) {
     QHash<QString, QString> now;
     for (const SignalingUser &user : users) {
         now.insert(user.id, user.nickname);
-        if (!m_members.contains(user.id)) {
+        if (!members_.contains(user.id)) {
             say(QStringLiteral("member joined %1 %2 %3")
                     .arg(user.id, user.nickname, user.devicetype == 1 ? "mobile" : "desktop"));
         }
     }
-    for (auto it = m_members.constBegin(); it != m_members.constEnd(); ++it) {
+    for (auto it = members_.constBegin(); it != members_.constEnd(); ++it) {
         if (!now.contains(it.key())) {
             say(QStringLiteral("member left %1 %2").arg(it.key(), it.value()));
         }
     }
-    m_members = now;
+    members_ = now;
 }
 
 void CliHost::askNextWaiting() {
-    const QList<AdmissionQueue::Member> waiting = m_host->waitingMembers();
+    const QList<AdmissionQueue::Member> waiting = host_->waitingMembers();
     if (waiting.isEmpty()) {
-        m_asked.clear();
+        asked_.clear();
         return;
     }
     const AdmissionQueue::Member &next = waiting.first();
-    if (next.id == m_asked) {
+    if (next.id == asked_) {
         return;
     }
-    m_asked = next.id;
+    asked_ = next.id;
     static const char *const kinds[] = {"desktop", "mobile", "browser"};
     say(QStringLiteral("waiting %1 %2 %3 %4 (%5 waiting): admit? y/n/a")
             .arg(next.id, next.nickname, next.address, kinds[int(next.kind)])
@@ -181,51 +181,51 @@ void CliHost::askNextWaiting() {
 
 void CliHost::onAnswerLine(const QByteArray &line) {
     if (line == "mute" || line == "unmute") {
-        m_host->setShareSound(m_options.sound, line == "mute");
+        host_->setShareSound(options_.sound, line == "mute");
         say(QStringLiteral("sound %1").arg(line == "mute" ? "muted" : "on"));
         return;
     }
-    if (m_asked.isEmpty()) {
+    if (asked_.isEmpty()) {
         return;
     }
     if (line == "y") {
-        say(QStringLiteral("admitted %1").arg(m_asked));
-        m_host->admit(m_asked);
+        say(QStringLiteral("admitted %1").arg(asked_));
+        host_->admit(asked_);
     } else if (line == "n") {
-        say(QStringLiteral("refused %1").arg(m_asked));
-        m_host->refuse(m_asked);
+        say(QStringLiteral("refused %1").arg(asked_));
+        host_->refuse(asked_);
     } else if (line == "a") {
         say(QStringLiteral("admitted all waiting"));
-        m_host->admitAllWaiting();
+        host_->admitAllWaiting();
     }
 }
 
 void CliHost::sendToNewMembers() {
-    const QList<QString> peers = m_host->attendeeIds();
+    const QList<QString> peers = host_->attendeeIds();
     for (const QString &id : peers) {
-        if (!m_peers.contains(id)) {
+        if (!peers_.contains(id)) {
             say(QStringLiteral("peer open %1").arg(id));
         }
     }
-    for (const QString &id : m_peers) {
+    for (const QString &id : peers_) {
         if (!peers.contains(id)) {
             say(QStringLiteral("peer closed %1").arg(id));
         }
     }
-    m_peers = QSet<QString>(peers.begin(), peers.end());
-    if (m_options.sendPath.isEmpty()) {
+    peers_ = QSet<QString>(peers.begin(), peers.end());
+    if (options_.sendPath.isEmpty()) {
         return;
     }
-    const QList<QString> transferors = m_host->transferorIds();
+    const QList<QString> transferors = host_->transferorIds();
     // A member is sent the file once per data channel it opens.
-    for (auto it = m_sentTo.begin(); it != m_sentTo.end();) {
-        it = transferors.contains(*it) ? std::next(it) : m_sentTo.erase(it);
+    for (auto it = sentTo_.begin(); it != sentTo_.end();) {
+        it = transferors.contains(*it) ? std::next(it) : sentTo_.erase(it);
     }
     for (const QString &id : transferors) {
-        if (!m_sentTo.contains(id)) {
-            m_sentTo.insert(id);
-            say(QStringLiteral("sending %1 to %2").arg(m_options.sendPath, id));
-            m_host->transferFile(id, m_options.sendPath);
+        if (!sentTo_.contains(id)) {
+            sentTo_.insert(id);
+            say(QStringLiteral("sending %1 to %2").arg(options_.sendPath, id));
+            host_->transferFile(id, options_.sendPath);
         }
     }
 }

@@ -52,18 +52,18 @@ private:
     void onAnswerLine(const QByteArray &line);
     static void onScreenSourceLost(void *self);
 
-    Options m_options;
-    int m_capturer = 0;
-    std::unique_ptr<RtcManager> m_manager;
-    OriginatorRtcManager *m_host = nullptr;
-    std::shared_ptr<ScanServer> m_scanServer;
-    QHash<QString, QString> m_members;
-    QSet<QString> m_sentTo;
-    QSet<QString> m_peers;
-    QTimer m_sendTimer;
-    QString m_asked;  // the waiting member the last question was about
-    std::unique_ptr<StdinLines> m_answers;
-    bool m_started = false;
-    bool m_stopping = false;
-    int m_exitCode = 0;
+    Options options_;
+    int capturer_ = 0;
+    std::unique_ptr<RtcManager> manager_;
+    OriginatorRtcManager *host_ = nullptr;
+    std::shared_ptr<ScanServer> scanServer_;
+    QHash<QString, QString> members_;
+    QSet<QString> sentTo_;
+    QSet<QString> peers_;
+    QTimer sendTimer_;
+    QString asked_;  // the waiting member the last question was about
+    std::unique_ptr<StdinLines> answers_;
+    bool started_ = false;
+    bool stopping_ = false;
+    int exitCode_ = 0;
 };

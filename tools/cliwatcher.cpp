@@ -29,147 +29,147 @@ int percentile(QVector<int> values, double p) {
 
 }  // namespace
 
-CliWatcher::CliWatcher(const Options &options) : m_options(options) {
-    m_sink = std::make_shared<CliFrameSink>(m_options.framesDir.isEmpty() ? 0 : m_options.saveEvery,
-                                            m_options.stamps);
-    m_reportTimer.setInterval(1000);
-    connect(&m_reportTimer, &QTimer::timeout, this, &CliWatcher::report);
-    m_joinTimer.setSingleShot(true);
-    m_joinTimer.setInterval(m_options.joinTimeoutMs);
-    connect(&m_joinTimer, &QTimer::timeout, this, [this] {
+CliWatcher::CliWatcher(const Options &options) : options_(options) {
+    sink_ = std::make_shared<CliFrameSink>(options_.framesDir.isEmpty() ? 0 : options_.saveEvery,
+                                           options_.stamps);
+    reportTimer_.setInterval(1000);
+    connect(&reportTimer_, &QTimer::timeout, this, &CliWatcher::report);
+    joinTimer_.setSingleShot(true);
+    joinTimer_.setInterval(options_.joinTimeoutMs);
+    connect(&joinTimer_, &QTimer::timeout, this, [this] {
         std::fprintf(stderr, "zushare-cli: no share answered at %s:%u within %d ms\n",
-                     m_options.host.toUtf8().constData(), unsigned(m_options.port), m_options.joinTimeoutMs);
+                     options_.host.toUtf8().constData(), unsigned(options_.port), options_.joinTimeoutMs);
         emit sigFinished(2);
     });
 }
 
 CliWatcher::~CliWatcher() {
-    m_manager.reset();
+    manager_.reset();
 }
 
 void CliWatcher::start() {
-    m_startNs = CliFrameSink::monotonicNs();
-    m_manager = RtcManager::create(0);
-    m_attendee = static_cast<AttendeeRtcManager *>(m_manager.get());
-    m_manager->setServerIp(m_options.host);
-    m_manager->setServerPort(m_options.port);
-    m_manager->setVideoWidget(m_sink);
-    m_manager->signalingClient()->setNickName(m_options.nickname);
-    if (!m_options.soundPath.isEmpty()) {
-        if (!m_sound.open(m_options.soundPath)) {
-            std::fprintf(stderr, "zushare-cli: cannot write %s\n", m_options.soundPath.toUtf8().constData());
+    startNs_ = CliFrameSink::monotonicNs();
+    manager_ = RtcManager::create(0);
+    attendee_ = static_cast<AttendeeRtcManager *>(manager_.get());
+    manager_->setServerIp(options_.host);
+    manager_->setServerPort(options_.port);
+    manager_->setVideoWidget(sink_);
+    manager_->signalingClient()->setNickName(options_.nickname);
+    if (!options_.soundPath.isEmpty()) {
+        if (!sound_.open(options_.soundPath)) {
+            std::fprintf(stderr, "zushare-cli: cannot write %s\n", options_.soundPath.toUtf8().constData());
         }
-        m_attendee->setSoundSink([this](const int16_t *samples, int frames, int channels, int rate) {
-            m_sound.write(samples, frames, channels, rate);
+        attendee_->setSoundSink([this](const int16_t *samples, int frames, int channels, int rate) {
+            sound_.write(samples, frames, channels, rate);
             // The sink keeps to the clock: the first sample plays now.
-            if (m_options.stamps)
-                m_beeps.feed(samples, frames, channels, rate, CliFrameSink::monotonicNs());
+            if (options_.stamps)
+                beeps_.feed(samples, frames, channels, rate, CliFrameSink::monotonicNs());
         });
     }
-    if (m_options.play) {
-        m_attendee->setPlaysSound(true);
-        m_lines = std::make_unique<StdinLines>();
-        connect(m_lines.get(), &StdinLines::line, this, &CliWatcher::onLine);
+    if (options_.play) {
+        attendee_->setPlaysSound(true);
+        lines_ = std::make_unique<StdinLines>();
+        connect(lines_.get(), &StdinLines::line, this, &CliWatcher::onLine);
     }
-    connect(m_manager.get(), &RtcManager::sigRtcStarted, this, [this] {
-        m_started = true;
-        m_joinTimer.stop();
+    connect(manager_.get(), &RtcManager::sigRtcStarted, this, [this] {
+        started_ = true;
+        joinTimer_.stop();
         say(QStringLiteral("joined %1:%2 as %3")
-                .arg(m_options.host)
-                .arg(m_options.port)
-                .arg(m_options.nickname));
+                .arg(options_.host)
+                .arg(options_.port)
+                .arg(options_.nickname));
     });
-    connect(m_manager->signalingClient().get(), &SignalingClient::sigAdmissionWaiting, this,
+    connect(manager_->signalingClient().get(), &SignalingClient::sigAdmissionWaiting, this,
             [] { say(QStringLiteral("waiting for the host to let you in")); });
-    connect(m_manager->signalingClient().get(), &SignalingClient::sigAdmitted, this,
+    connect(manager_->signalingClient().get(), &SignalingClient::sigAdmitted, this,
             [] { say(QStringLiteral("let in")); });
-    connect(m_manager.get(), &RtcManager::sigRtcStartFailed, this, [this] {
+    connect(manager_.get(), &RtcManager::sigRtcStartFailed, this, [this] {
         std::fprintf(stderr, "zushare-cli: cannot join the share at %s:%u\n",
-                     m_options.host.toUtf8().constData(), unsigned(m_options.port));
+                     options_.host.toUtf8().constData(), unsigned(options_.port));
         emit sigFinished(2);
     });
-    connect(m_manager.get(), &RtcManager::sigRtcStoped, this, [this] {
+    connect(manager_.get(), &RtcManager::sigRtcStoped, this, [this] {
         report();
         say(QStringLiteral("stopped"));
         // The manager is let go of outside its own signal, and the engine is given a moment to
         // finish closing the peers before the process ends.
         QTimer::singleShot(0, this, [this] {
-            m_attendee = nullptr;
-            m_manager.reset();
+            attendee_ = nullptr;
+            manager_.reset();
             QTimer::singleShot(kDrainMs, this, [this] { emit sigFinished(0); });
         });
     });
-    connect(m_manager.get(), &RtcManager::sigFileTransferBegin, this, [this](QString) {
+    connect(manager_.get(), &RtcManager::sigFileTransferBegin, this, [this](QString) {
         watchTransferor();
         say(QStringLiteral("receive begin"));
     });
-    connect(m_manager.get(), &RtcManager::sigFileTransferFail, this, [](QString path, QString error) {
+    connect(manager_.get(), &RtcManager::sigFileTransferFail, this, [](QString path, QString error) {
         say(QStringLiteral("receive failed %1 %2").arg(path, error));
     });
     // Straight from the manager: a file can be complete before the next report looks for the
     // transferor.
-    connect(m_attendee, &AttendeeRtcManager::sigFileSaved, this,
+    connect(attendee_, &AttendeeRtcManager::sigFileSaved, this,
             [](QString path) { say(QStringLiteral("file saved %1").arg(path)); });
-    m_reportTimer.start();
-    m_joinTimer.start();
-    m_manager->start();
+    reportTimer_.start();
+    joinTimer_.start();
+    manager_->start();
 }
 
 void CliWatcher::onLine(const QByteArray &line) {
     bool ok = false;
     if (line == "mute" || line == "unmute") {
-        m_muted = line == "mute";
+        muted_ = line == "mute";
     } else if (line.startsWith("volume ") && line.mid(7).toInt(&ok) >= 0 && ok &&
                line.mid(7).toInt() <= 100) {
-        m_volume = line.mid(7).toInt();
+        volume_ = line.mid(7).toInt();
     } else {
         return;
     }
-    if (m_attendee) {
-        m_attendee->setSoundVolume(m_volume / 100.0, m_muted);
+    if (attendee_) {
+        attendee_->setSoundVolume(volume_ / 100.0, muted_);
     }
-    say(QStringLiteral("sound %1 volume %2").arg(m_muted ? "muted" : "on").arg(m_volume));
+    say(QStringLiteral("sound %1 volume %2").arg(muted_ ? "muted" : "on").arg(volume_));
 }
 
 void CliWatcher::stop() {
-    if (m_stopping) {
+    if (stopping_) {
         return;
     }
-    m_stopping = true;
-    if (!m_manager || !m_started) {
+    stopping_ = true;
+    if (!manager_ || !started_) {
         emit sigFinished(0);
         return;
     }
-    m_manager->stop();
+    manager_->stop();
     QTimer::singleShot(2000, this, [this] { emit sigFinished(0); });
 }
 
 void CliWatcher::watchTransferor() {
-    if (m_transferorSeen || !m_attendee) {
+    if (transferorSeen_ || !attendee_) {
         return;
     }
-    std::shared_ptr<FileTransferor> transferor = m_attendee->fileTransferor();
+    std::shared_ptr<FileTransferor> transferor = attendee_->fileTransferor();
     if (!transferor) {
         return;
     }
-    m_transferorSeen = true;
+    transferorSeen_ = true;
     say(QStringLiteral("data channel open, saving into %1").arg(transferor->saveFolder()));
 }
 
 void CliWatcher::report() {
     watchTransferor();
-    const CliFrameSink::Report r = m_sink->takeReport();
-    if (r.total > 0 && !m_firstFrame) {
-        m_firstFrame = true;
-        say(QStringLiteral("first frame after %1 ms").arg((m_sink->firstFrameNs() - m_startNs) / 1000000));
-        if (m_attendee) {
-            say(QStringLiteral("join steps (ms): %1").arg(m_attendee->joinSteps()));
+    const CliFrameSink::Report r = sink_->takeReport();
+    if (r.total > 0 && !firstFrame_) {
+        firstFrame_ = true;
+        say(QStringLiteral("first frame after %1 ms").arg((sink_->firstFrameNs() - startNs_) / 1000000));
+        if (attendee_) {
+            say(QStringLiteral("join steps (ms): %1").arg(attendee_->joinSteps()));
         }
     }
-    const qint64 sound = m_sound.framesWritten();
-    if (sound > m_soundReported) {
+    const qint64 sound = sound_.framesWritten();
+    if (sound > soundReported_) {
         say(QStringLiteral("sound frames=%1").arg(sound));
-        m_soundReported = sound;
+        soundReported_ = sound;
     }
     if (r.total > 0) {
         QString line = QStringLiteral("frames fps=%1 size=%2x%3 total=%4")
@@ -187,37 +187,37 @@ void CliWatcher::report() {
         if (r.cleared) {
             line += QStringLiteral(" cleared");
         }
-        if (m_options.stamps) {
-            m_latencies += r.latenciesMs;
+        if (options_.stamps) {
+            latencies_ += r.latenciesMs;
             line += QStringLiteral(" latency_p50=%1 latency_p99=%2 latency_n=%3 latency_startup_max=%4")
-                        .arg(percentile(m_latencies, 0.5))
-                        .arg(percentile(m_latencies, 0.99))
-                        .arg(m_latencies.size())
+                        .arg(percentile(latencies_, 0.5))
+                        .arg(percentile(latencies_, 0.99))
+                        .arg(latencies_.size())
                         .arg(r.startupLatencyMaxMs);
             // Each beep set beside the picture of the same second: positive, the sound comes later.
-            const QVector<int> beeps = m_beeps.takeLatenciesMs();
+            const QVector<int> beeps = beeps_.takeLatenciesMs();
             if (!beeps.isEmpty() && !r.latenciesMs.isEmpty()) {
                 const int picture = percentile(r.latenciesMs, 0.5);
                 for (int beep : beeps)
-                    m_avOffsets.append(beep - picture);
+                    avOffsets_.append(beep - picture);
             }
-            if (!m_avOffsets.isEmpty()) {
+            if (!avOffsets_.isEmpty()) {
                 QVector<int> spread;
-                for (int offset : m_avOffsets)
+                for (int offset : avOffsets_)
                     spread.append(std::abs(offset));
                 line += QStringLiteral(" av_offset_p50=%1 av_offset_abs_p99=%2 av_offset_n=%3")
-                            .arg(percentile(m_avOffsets, 0.5))
+                            .arg(percentile(avOffsets_, 0.5))
                             .arg(percentile(spread, 0.99))
-                            .arg(m_avOffsets.size());
+                            .arg(avOffsets_.size());
             }
         }
         say(line);
     }
-    if (!m_options.framesDir.isEmpty()) {
-        QDir().mkpath(m_options.framesDir);
-        for (const auto &saved : m_sink->takeSaved()) {
+    if (!options_.framesDir.isEmpty()) {
+        QDir().mkpath(options_.framesDir);
+        for (const auto &saved : sink_->takeSaved()) {
             const QString path =
-                QDir(m_options.framesDir)
+                QDir(options_.framesDir)
                     .filePath(QStringLiteral("frame-%1.png").arg(saved.first, 6, 10, QLatin1Char('0')));
             if (saved.second.save(path, "PNG")) {
                 say(QStringLiteral("saved frame %1").arg(path));

@@ -2,24 +2,24 @@
 
 #include <unistd.h>
 
-StdinLines::StdinLines(QObject *parent) : QObject(parent), m_notifier(0, QSocketNotifier::Read) {
-    connect(&m_notifier, &QSocketNotifier::activated, this, &StdinLines::onReadable);
+StdinLines::StdinLines(QObject *parent) : QObject(parent), notifier_(0, QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, &StdinLines::onReadable);
 }
 
 void StdinLines::onReadable() {
     char chunk[256];
     const ssize_t got = ::read(0, chunk, sizeof chunk);
     if (got <= 0) {
-        m_notifier.setEnabled(false);  // the input has ended; whatever waits for it waits on
+        notifier_.setEnabled(false);  // the input has ended; whatever waits for it waits on
         return;
     }
-    m_input.append(chunk, int(got));
-    for (int end = m_input.indexOf('\n'); end >= 0; end = m_input.indexOf('\n')) {
-        const QByteArray text = m_input.left(end).trimmed();
-        m_input.remove(0, end + 1);
+    input_.append(chunk, int(got));
+    for (int end = input_.indexOf('\n'); end >= 0; end = input_.indexOf('\n')) {
+        const QByteArray text = input_.left(end).trimmed();
+        input_.remove(0, end + 1);
         emit line(text);
     }
-    if (m_input.size() > 1024) {
-        m_input.clear();
+    if (input_.size() > 1024) {
+        input_.clear();
     }
 }

@@ -17,6 +17,6 @@ signals:
 private:
     void onReadable();
 
-    QSocketNotifier m_notifier;
-    QByteArray m_input;
+    QSocketNotifier notifier_;
+    QByteArray input_;
 };

@@ -16,49 +16,49 @@ void put16(char *at, quint16 v) {
 }  // namespace
 
 bool WavWriter::open(const QString &path) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_file.setFileName(path);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    std::lock_guard<std::mutex> lock(mutex_);
+    file_.setFileName(path);
+    return file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 void WavWriter::write(const int16_t *samples, int frames, int channels, int rate) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_file.isOpen() || frames <= 0 || channels <= 0 || rate <= 0)
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!file_.isOpen() || frames <= 0 || channels <= 0 || rate <= 0)
         return;
-    if (m_channels == 0) {
-        m_channels = channels;
-        m_rate = rate;
+    if (channels_ == 0) {
+        channels_ = channels;
+        rate_ = rate;
         writeHeader();
     }
-    if (channels != m_channels || rate != m_rate)
+    if (channels != channels_ || rate != rate_)
         return;  // one format a file
-    m_file.seek(44 + m_frames * 2 * m_channels);
-    m_file.write(reinterpret_cast<const char *>(samples), qint64(frames) * channels * 2);
-    m_frames += frames;
+    file_.seek(44 + frames_ * 2 * channels_);
+    file_.write(reinterpret_cast<const char *>(samples), qint64(frames) * channels * 2);
+    frames_ += frames;
     writeHeader();
 }
 
 qint64 WavWriter::framesWritten() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
 }
 
 void WavWriter::writeHeader() {
-    const quint32 data = quint32(m_frames * 2 * m_channels);
+    const quint32 data = quint32(frames_ * 2 * channels_);
     char h[44];
     std::memcpy(h, "RIFF", 4);
     put32(h + 4, 36 + data);
     std::memcpy(h + 8, "WAVEfmt ", 8);
     put32(h + 16, 16);
     put16(h + 20, 1);  // PCM
-    put16(h + 22, quint16(m_channels));
-    put32(h + 24, quint32(m_rate));
-    put32(h + 28, quint32(m_rate * m_channels * 2));
-    put16(h + 32, quint16(m_channels * 2));
+    put16(h + 22, quint16(channels_));
+    put32(h + 24, quint32(rate_));
+    put32(h + 28, quint32(rate_ * channels_ * 2));
+    put16(h + 32, quint16(channels_ * 2));
     put16(h + 34, 16);
     std::memcpy(h + 36, "data", 4);
     put32(h + 40, data);
-    m_file.seek(0);
-    m_file.write(h, sizeof h);
-    m_file.flush();
+    file_.seek(0);
+    file_.write(h, sizeof h);
+    file_.flush();
 }

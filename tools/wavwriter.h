@@ -16,8 +16,8 @@ public:
 private:
     void writeHeader();
 
-    mutable std::mutex m_mutex;
-    QFile m_file;
-    int m_channels = 0, m_rate = 0;
-    qint64 m_frames = 0;
+    mutable std::mutex mutex_;
+    QFile file_;
+    int channels_ = 0, rate_ = 0;
+    qint64 frames_ = 0;
 };

@@ -22,8 +22,8 @@ TerminationHandler::TerminationHandler(QObject *parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) {
         return;
     }
-    m_notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationHandler::onSignalReady);
+    notifier_ = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &TerminationHandler::onSignalReady);
 
     struct sigaction action {};
     action.sa_handler = onPosixSignal;
@@ -41,8 +41,8 @@ TerminationHandler::~TerminationHandler() {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         std::signal(sig, SIG_DFL);
     }
-    delete m_notifier;
-    m_notifier = nullptr;
+    delete notifier_;
+    notifier_ = nullptr;
     ::close(g_signalFds[0]);
     ::close(g_signalFds[1]);
     g_signalFds[0] = g_signalFds[1] = -1;

@@ -15,5 +15,5 @@ public:
 private:
     void onSignalReady();
 
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *notifier_ = nullptr;
 };

@@ -154,7 +154,7 @@ ReportManager::ReportManager(QObject *parent)
     : ReportManager(defaultConfigPath(), defaultBaseUrl(), parent) {}
 
 ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, QObject *parent)
-    : QObject(parent), m_configPath(configPath.toUtf8()), m_state(std::make_shared<TaskState>()) {
+    : QObject(parent), configPath_(configPath.toUtf8()), state_(std::make_shared<TaskState>()) {
     if (baseUrl.isEmpty()) {
         return;
     }
@@ -169,7 +169,7 @@ ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, 
     while (trimmed.endsWith(QLatin1Char('/'))) {
         trimmed.chop(1);
     }
-    m_reportUrl = QStringLiteral("%1/prod/%2/useReport/v1?").arg(trimmed, QStringLiteral("zuScreenShare"));
+    reportUrl_ = QStringLiteral("%1/prod/%2/useReport/v1?").arg(trimmed, QStringLiteral("zuScreenShare"));
     const QString folder = QFileInfo(configPath).absolutePath();
     if (!QDir().mkpath(folder)) {
         qDebug() << "report folder not created:" << folder;
@@ -178,13 +178,13 @@ ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, 
 
 ReportManager::~ReportManager() {
     {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->cancelled = true;
-        for (QEventLoop *loop : m_state->loops) {
+        QMutexLocker lock(&state_->mutex);
+        state_->cancelled = true;
+        for (QEventLoop *loop : state_->loops) {
             QMetaObject::invokeMethod(loop, &QEventLoop::quit, Qt::QueuedConnection);
         }
     }
-    m_tasks.waitForFinished();
+    tasks_.waitForFinished();
 }
 
 QFuture<void> ReportManager::report() {
@@ -193,25 +193,25 @@ QFuture<void> ReportManager::report() {
         return {};
     }
     QFuture<void> future =
-        QtConcurrent::run(runReport, QString::fromUtf8(m_configPath), m_reportUrl, m_timeoutMs, m_state);
-    m_tasks.addFuture(future);
+        QtConcurrent::run(runReport, QString::fromUtf8(configPath_), reportUrl_, timeoutMs_, state_);
+    tasks_.addFuture(future);
     return future;
 }
 
 void ReportManager::setRequestTimeout(int milliseconds) {
-    m_timeoutMs = milliseconds > 0 ? milliseconds : kDefaultTimeoutMs;
+    timeoutMs_ = milliseconds > 0 ? milliseconds : kDefaultTimeoutMs;
 }
 
 bool ReportManager::enabled() const {
-    return !m_reportUrl.isEmpty();
+    return !reportUrl_.isEmpty();
 }
 
 QString ReportManager::configPath() const {
-    return QString::fromUtf8(m_configPath);
+    return QString::fromUtf8(configPath_);
 }
 
 QString ReportManager::reportUrl() const {
-    return m_reportUrl;
+    return reportUrl_;
 }
 
 QString ReportManager::defaultConfigPath() {

@@ -44,9 +44,9 @@ public:
     struct TaskState;
 
 private:
-    QByteArray m_configPath;
-    QString m_reportUrl;
-    int m_timeoutMs = kDefaultTimeoutMs;
-    std::shared_ptr<TaskState> m_state;
-    QFutureSynchronizer<void> m_tasks;
+    QByteArray configPath_;
+    QString reportUrl_;
+    int timeoutMs_ = kDefaultTimeoutMs;
+    std::shared_ptr<TaskState> state_;
+    QFutureSynchronizer<void> tasks_;
 };

@@ -29,8 +29,8 @@ public:
         QList<Candidate> candidates;
     };
 
-    bool asking() const { return m_asking; }
-    void setAsking(bool asking) { m_asking = asking; }
+    bool asking() const { return asking_; }
+    void setAsking(bool asking) { asking_ = asking; }
 
     // Whether the member may have its peer: asking is off, or it was admitted (now, or earlier in
     // this share under the same nickname and address, which admits it again).
@@ -39,8 +39,8 @@ public:
     bool hold(const Member &member, const QString &offer);
     // Keeps a candidate for a waiting member; false when it is not waiting or has too many.
     bool holdCandidate(const QString &id, const Candidate &candidate);
-    bool isWaiting(const QString &id) const { return m_held.contains(id); }
-    QList<Member> waiting() const { return m_order; }
+    bool isWaiting(const QString &id) const { return held_.contains(id); }
+    QList<Member> waiting() const { return order_; }
 
     // The member may watch from now on; what it sent while it waited.
     Held admit(const QString &id);
@@ -53,9 +53,9 @@ public:
 private:
     static QString returning(const Member &member) { return member.nickname + '\n' + member.address; }
 
-    bool m_asking = false;
-    QList<Member> m_order;
-    QHash<QString, Held> m_held;
-    QSet<QString> m_admitted;
-    QSet<QString> m_admittedBefore;  // nickname and address
+    bool asking_ = false;
+    QList<Member> order_;
+    QHash<QString, Held> held_;
+    QSet<QString> admitted_;
+    QSet<QString> admittedBefore_;  // nickname and address
 };

@@ -18,71 +18,71 @@ constexpr int kClearAttempts = 25;
 }  // namespace
 
 AttendeeRtcManager::AttendeeRtcManager() : RtcManager(0) {
-    m_fileThread = std::make_shared<QThread>();
-    m_fileThread->start(QThread::InheritPriority);
-    m_ownerTimer.setSingleShot(true);
-    m_ownerTimer.setInterval(kOwnerPollMs);
-    connect(&m_ownerTimer, &QTimer::timeout, this, [this] { callStart(); });
+    fileThread_ = std::make_shared<QThread>();
+    fileThread_->start(QThread::InheritPriority);
+    ownerTimer_.setSingleShot(true);
+    ownerTimer_.setInterval(kOwnerPollMs);
+    connect(&ownerTimer_, &QTimer::timeout, this, [this] { callStart(); });
     // The poll stays for a server that answers late; the answer itself starts the call at once.
     connect(signalingClient().get(), &SignalingClient::sigOwnerKnown, this, [this] {
         joinStep("owner");
-        if (m_ownerTimer.isActive()) {
-            m_ownerTimer.stop();
+        if (ownerTimer_.isActive()) {
+            ownerTimer_.stop();
             callStart();
         }
     });
-    m_stopTimer.setSingleShot(true);
-    m_stopTimer.setInterval(kStopDelayMs);
-    connect(&m_stopTimer, &QTimer::timeout, this, [this] { RtcManager::onClientDisConnected(); });
-    m_clearTimer.setSingleShot(true);
-    m_clearTimer.setInterval(kClearRetryMs);
-    connect(&m_clearTimer, &QTimer::timeout, this, [this] { clearView(); });
+    stopTimer_.setSingleShot(true);
+    stopTimer_.setInterval(kStopDelayMs);
+    connect(&stopTimer_, &QTimer::timeout, this, [this] { RtcManager::onClientDisConnected(); });
+    clearTimer_.setSingleShot(true);
+    clearTimer_.setInterval(kClearRetryMs);
+    connect(&clearTimer_, &QTimer::timeout, this, [this] { clearView(); });
 }
 
 AttendeeRtcManager::~AttendeeRtcManager() {
-    m_ownerTimer.stop();
-    m_stopTimer.stop();
-    m_clearTimer.stop();
+    ownerTimer_.stop();
+    stopTimer_.stop();
+    clearTimer_.stop();
     // After ClosePeerConnection returns no callback of the peer runs, so none can reach us later.
-    if (m_pc != 0) {
-        ClosePeerConnection(m_pc);
-        m_pc = 0;
+    if (pc_ != 0) {
+        ClosePeerConnection(pc_);
+        pc_ = 0;
     }
     dropTransferor();
-    m_fileThread->exit(0);
-    m_fileThread->wait();
-    std::lock_guard<std::mutex> lock(m_frameLock);
-    m_frames.clear();
+    fileThread_->exit(0);
+    fileThread_->wait();
+    std::lock_guard<std::mutex> lock(frameLock_);
+    frames_.clear();
 }
 
 void AttendeeRtcManager::start() {
-    m_joinClock.start();
-    m_joinSteps.clear();
+    joinClock_.start();
+    joinSteps_.clear();
     connectToServer();
 }
 
 void AttendeeRtcManager::joinStep(const char *step) {
-    if (m_joinClock.isValid()) {
-        m_joinSteps.append(QStringLiteral("%1 %2").arg(QLatin1String(step)).arg(m_joinClock.elapsed()));
+    if (joinClock_.isValid()) {
+        joinSteps_.append(QStringLiteral("%1 %2").arg(QLatin1String(step)).arg(joinClock_.elapsed()));
     }
 }
 
 QString AttendeeRtcManager::joinSteps() const {
-    return m_joinSteps.join(QStringLiteral(", "));
+    return joinSteps_.join(QStringLiteral(", "));
 }
 
 void AttendeeRtcManager::stop() {
     RtcManager::stop();
-    closePeer(m_pc);
+    closePeer(pc_);
 }
 
 bool AttendeeRtcManager::transferFileRunning() {
-    return m_transferor && m_transferor->isRunning();
+    return transferor_ && transferor_->isRunning();
 }
 
 void AttendeeRtcManager::stopFileTransfer() {
-    if (m_transferor) {
-        m_transferor->postStopTask();
+    if (transferor_) {
+        transferor_->postStopTask();
     }
 }
 
@@ -93,11 +93,11 @@ void AttendeeRtcManager::onClientConnected() {
 }
 
 void AttendeeRtcManager::callStart() {
-    if (m_pc != 0) {
+    if (pc_ != 0) {
         return;  // one peer per session, also when a poll was already queued
     }
     if (signalingClient()->ownerId().isEmpty()) {
-        m_ownerTimer.start();
+        ownerTimer_.start();
         return;
     }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
@@ -105,17 +105,17 @@ void AttendeeRtcManager::callStart() {
         qWarning() << "AttendeeRtcManager: the media engine made no peer:" << pc;
         return;
     }
-    m_pc = pc;
+    pc_ = pc;
     joinStep("peer");
     RegisterOnLocalSdpReadytoSend(pc, &AttendeeRtcManager::onLocalSdp, this, pc);
     RegisterOnIceCandiateReadytoSend(pc, &AttendeeRtcManager::onLocalIce, this, pc);
     RegisterOnRemoteI420FrameReady(pc, &AttendeeRtcManager::onRemoteFrame, this, pc);
     RegisterOnLocalDataChannelReady(pc, &AttendeeRtcManager::onDataChannelReady, this, pc);
     RegisterOnPeerClosed(pc, &AttendeeRtcManager::onPeerClosed, this, pc);
-    if (m_soundSink)
+    if (soundSink_)
         RegisterOnRemoteSoundReady(pc, &AttendeeRtcManager::onRemoteSound, this, pc);
-    if (m_soundSink || m_playsSound) {
-        SetRemoteSoundVolume(pc, m_soundVolume, m_soundMuted ? 1 : 0);
+    if (soundSink_ || playsSound_) {
+        SetRemoteSoundVolume(pc, soundVolume_, soundMuted_ ? 1 : 0);
         AddStream(pc, 0, 1);
     }
     AddDataChannel(pc);
@@ -123,28 +123,28 @@ void AttendeeRtcManager::callStart() {
 }
 
 void AttendeeRtcManager::setSoundVolume(double volume, bool muted) {
-    m_soundVolume = std::clamp(volume, 0.0, 1.0);
-    m_soundMuted = muted;
-    if (m_pc != 0)
-        SetRemoteSoundVolume(m_pc, m_soundVolume, m_soundMuted ? 1 : 0);
+    soundVolume_ = std::clamp(volume, 0.0, 1.0);
+    soundMuted_ = muted;
+    if (pc_ != 0)
+        SetRemoteSoundVolume(pc_, soundVolume_, soundMuted_ ? 1 : 0);
 }
 
 void AttendeeRtcManager::onClientDisConnected() {
     // Polling for an owner is pointless without a connection.
-    m_ownerTimer.stop();
+    ownerTimer_.stop();
     // Closed before the frames are released, so that no late picture shows up again afterwards.
-    if (m_pc != 0) {
-        ClosePeerConnection(m_pc);
-        m_pc = 0;
+    if (pc_ != 0) {
+        ClosePeerConnection(pc_);
+        pc_ = 0;
     }
     {
-        std::lock_guard<std::mutex> lock(m_frameLock);
-        m_frames.clear();
+        std::lock_guard<std::mutex> lock(frameLock_);
+        frames_.clear();
     }
-    m_clearAttempts = 0;
+    clearAttempts_ = 0;
     clearView();
     dropTransferor();
-    m_stopTimer.start();
+    stopTimer_.start();
 }
 
 void AttendeeRtcManager::clearView() {
@@ -152,8 +152,8 @@ void AttendeeRtcManager::clearView() {
     if (!view) {
         return;
     }
-    if (!view->renderFrame(std::weak_ptr<VideoFrameInterface>()) && ++m_clearAttempts < kClearAttempts) {
-        m_clearTimer.start();
+    if (!view->renderFrame(std::weak_ptr<VideoFrameInterface>()) && ++clearAttempts_ < kClearAttempts) {
+        clearTimer_.start();
     }
 }
 
@@ -172,14 +172,14 @@ bool AttendeeRtcManager::fromOwner(const QString &sender, const char *what) cons
 void AttendeeRtcManager::onSdpReceived(sdpType type, QString sdp, QString sender) {
     if (fromOwner(sender, "a description")) {
         joinStep("answer");
-        SetRemoteDescription(m_pc, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
+        SetRemoteDescription(pc_, type == OFFER ? "offer" : "answer", sdp.toUtf8().constData());
     }
 }
 
 void AttendeeRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
                                                 QString sender) {
     if (fromOwner(sender, "a candidate")) {
-        AddIceCandidate(m_pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
+        AddIceCandidate(pc_, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
     }
 }
 
@@ -193,12 +193,12 @@ void AttendeeRtcManager::sendIceCandidate(std::string candidate, int sdp_mline_i
 }
 
 void AttendeeRtcManager::createFileTransferor(int pc) {
-    if (m_transferor || pc != m_pc) {
+    if (transferor_ || pc != pc_) {
         return;
     }
     joinStep("channel");
-    m_transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
-    FileTransferor *t = m_transferor.get();
+    transferor_ = std::make_shared<FileTransferor>(pc, fileThread_.get());
+    FileTransferor *t = transferor_.get();
     connect(t, &FileTransferor::sigTransferBegin, this, &AttendeeRtcManager::onReceiveFileBegin);
     connect(t, &FileTransferor::sigProgressChanged, this, &AttendeeRtcManager::onFileTransferProgressChanged);
     connect(t, &FileTransferor::sigTransferFail, this, &AttendeeRtcManager::onReceiveFail);
@@ -218,12 +218,12 @@ void AttendeeRtcManager::onReceiveFail(QString path, QString error) {
 }
 
 void AttendeeRtcManager::dropTransferor() {
-    if (!m_transferor) {
+    if (!transferor_) {
         return;
     }
-    const bool running = m_transferor->isRunning();
-    m_transferor->disconnect(this);
-    m_transferor.reset();
+    const bool running = transferor_->isRunning();
+    transferor_->disconnect(this);
+    transferor_.reset();
     if (running) {
         emit sigFileTransferFail(QString(), QStringLiteral("传输中断"));
     }
@@ -236,14 +236,14 @@ void AttendeeRtcManager::closePeer(int pc) {
         ClosePeerConnection(pc);
     }
     signalingClient()->postCloseConnect();
-    if (pc == m_pc) {
-        m_pc = 0;
+    if (pc == pc_) {
+        pc_ = 0;
     }
 }
 
 void AttendeeRtcManager::onFrame(const I420Planes &planes) {
-    std::lock_guard<std::mutex> lock(m_frameLock);
-    m_frames.deliver(planes, VideoFrameFactory::processKind(), videoWidgetLocked().get());
+    std::lock_guard<std::mutex> lock(frameLock_);
+    frames_.deliver(planes, VideoFrameFactory::processKind(), videoWidgetLocked().get());
 }
 
 // ---- engine callbacks (engine threads) ----
@@ -272,7 +272,7 @@ void AttendeeRtcManager::onRemoteFrame(const uint8_t *y, const uint8_t *u, const
 
 void AttendeeRtcManager::onRemoteSound(const int16_t *samples, int frames, int channels, int rate,
                                        void *userData, int) {
-    static_cast<AttendeeRtcManager *>(userData)->m_soundSink(samples, frames, channels, rate);
+    static_cast<AttendeeRtcManager *>(userData)->soundSink_(samples, frames, channels, rate);
 }
 
 void AttendeeRtcManager::onDataChannelReady(void *userData, int tag) {

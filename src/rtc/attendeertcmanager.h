@@ -31,14 +31,14 @@ public:
     void stopFileTransfer() override;
 
     // For tests and tools: the peer handle (0 without one) and the transferor, if any.
-    int peerConnection() const { return m_pc; }
-    std::shared_ptr<FileTransferor> fileTransferor() const { return m_transferor; }
+    int peerConnection() const { return pc_; }
+    std::shared_ptr<FileTransferor> fileTransferor() const { return transferor_; }
     // Decoded sound: interleaved 16-bit samples, frames, channels, rate; called on an engine thread.
     using SoundSink = std::function<void(const int16_t *samples, int frames, int channels, int rate)>;
     // Set before start(): the offer then asks for the host's sound, which goes to the sink.
-    void setSoundSink(SoundSink sink) { m_soundSink = std::move(sink); }
+    void setSoundSink(SoundSink sink) { soundSink_ = std::move(sink); }
     // Set before start(): the offer asks for the host's sound, which plays on the default output.
-    void setPlaysSound(bool plays) { m_playsSound = plays; }
+    void setPlaysSound(bool plays) { playsSound_ = plays; }
     // The played sound's level, 0 to 1, and whether it is muted; kept for later peers.
     void setSoundVolume(double volume, bool muted);
     // The steps of joining so far, in ms after start(): where a slow join spends its time.
@@ -81,19 +81,19 @@ private:
     static void onDataChannelReady(void *userData, int tag);
     static void onPeerClosed(void *userData, int tag);
 
-    int m_pc = 0;
-    SoundSink m_soundSink;
-    bool m_playsSound = false;
-    double m_soundVolume = 1.0;
-    bool m_soundMuted = false;
-    std::shared_ptr<FileTransferor> m_transferor;
-    std::shared_ptr<QThread> m_fileThread;
-    FramePair m_frames;  // under m_frameLock
-    QTimer m_ownerTimer;
-    QTimer m_stopTimer;
-    QTimer m_clearTimer;
-    int m_clearAttempts = 0;
-    QElapsedTimer m_joinClock;
-    QStringList m_joinSteps;
+    int pc_ = 0;
+    SoundSink soundSink_;
+    bool playsSound_ = false;
+    double soundVolume_ = 1.0;
+    bool soundMuted_ = false;
+    std::shared_ptr<FileTransferor> transferor_;
+    std::shared_ptr<QThread> fileThread_;
+    FramePair frames_;  // under frameLock_
+    QTimer ownerTimer_;
+    QTimer stopTimer_;
+    QTimer clearTimer_;
+    int clearAttempts_ = 0;
+    QElapsedTimer joinClock_;
+    QStringList joinSteps_;
     void joinStep(const char *step);
 };

@@ -32,23 +32,23 @@ std::string text(const char *s) {
 }  // namespace
 
 OriginatorRtcManager::OriginatorRtcManager() : RtcManager(1) {
-    m_fileThread = std::make_shared<QThread>();
-    m_fileThread->start(QThread::InheritPriority);
+    fileThread_ = std::make_shared<QThread>();
+    fileThread_->start(QThread::InheritPriority);
     connect(signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             [this](const QList<SignalingUser> &users) {
-                m_joined.clear();
+                joined_.clear();
                 for (const SignalingUser &user : users) {
-                    m_joined.insert(user.id, user);
+                    joined_.insert(user.id, user);
                 }
-                const QList<QString> present = m_joined.keys();
-                if (m_admission.keepOnly(QSet<QString>(present.begin(), present.end()))) {
+                const QList<QString> present = joined_.keys();
+                if (admission_.keepOnly(QSet<QString>(present.begin(), present.end()))) {
                     emit sigAdmissionQueueChanged();
                 }
             });
 }
 
 bool OriginatorRtcManager::mayMakePeerFor(const QString &id, const char *what) const {
-    if (m_joined.contains(id)) {
+    if (joined_.contains(id)) {
         return true;
     }
     logRefusal(std::string("host: ") + what, std::string("refused ") + what + " from " + id.toStdString() +
@@ -59,65 +59,64 @@ bool OriginatorRtcManager::mayMakePeerFor(const QString &id, const char *what) c
 OriginatorRtcManager::~OriginatorRtcManager() {
     // Peers first: once ClosePeerConnection returns none of their callbacks runs, so nothing can
     // reach the tables or this object any more.
-    for (int pc : m_peers) {
+    for (int pc : peers_) {
         ClosePeerConnection(pc);
     }
-    m_peers.clear();
+    peers_.clear();
     QList<int> sharePeers;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        sharePeers = m_sharePeers.values();
+        std::lock_guard<std::mutex> lock(shareLock_);
+        sharePeers = sharePeers_.values();
     }
     for (int pc : sharePeers) {
         ClosePeerConnection(pc);
     }
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        m_sharePeers.clear();
-        m_shareFrames.clear();
-        m_shareViews.clear();
+        std::lock_guard<std::mutex> lock(shareLock_);
+        sharePeers_.clear();
+        shareFrames_.clear();
+        shareViews_.clear();
     }
-    for (const auto &transferor : m_transferors) {
+    for (const auto &transferor : transferors_) {
         transferor->disconnect(this);
     }
-    m_transferors.clear();
-    m_fileThread->exit(0);
-    m_fileThread->wait();
-    if (m_server) {
-        m_server->disconnect(this);
+    transferors_.clear();
+    fileThread_->exit(0);
+    fileThread_->wait();
+    if (server_) {
+        server_->disconnect(this);
     }
 }
 
 quint16 OriginatorRtcManager::listeningPort() const {
-    return m_server ? m_server->listeningPort() : 0;
+    return server_ ? server_->listeningPort() : 0;
 }
 
 QList<QString> OriginatorRtcManager::projectionIds() const {
-    std::lock_guard<std::mutex> lock(m_shareLock);
-    return m_sharePeers.keys();
+    std::lock_guard<std::mutex> lock(shareLock_);
+    return sharePeers_.keys();
 }
 
 // ---- start and stop ----
 
 void OriginatorRtcManager::start() {
-    if (m_server) {
+    if (server_) {
         return;
     }
-    m_server = std::make_shared<SignalingServer>();
-    connect(m_server.get(), &SignalingServer::sigStarted, this,
+    server_ = std::make_shared<SignalingServer>();
+    connect(server_.get(), &SignalingServer::sigStarted, this,
             &OriginatorRtcManager::onSignalingServerStarted);
-    connect(m_server.get(), &SignalingServer::sigStartFailed, this,
+    connect(server_.get(), &SignalingServer::sigStartFailed, this,
             &OriginatorRtcManager::onSignalingServerStartFailed);
-    connect(m_server.get(), &SignalingServer::sigClosed, this,
-            &OriginatorRtcManager::onSignalingServerClosed);
-    m_server->postStartListen(serverPort());
+    connect(server_.get(), &SignalingServer::sigClosed, this, &OriginatorRtcManager::onSignalingServerClosed);
+    server_->postStartListen(serverPort());
 }
 
 void OriginatorRtcManager::onSignalingServerStarted() {
     setServerIp(QStringLiteral("127.0.0.1"));
     // With port 0 (tests) the own client must use the port actually bound.
-    if (serverPort() == 0 && m_server) {
-        setServerPort(m_server->listeningPort());
+    if (serverPort() == 0 && server_) {
+        setServerPort(server_->listeningPort());
     }
     connectToServer();
 }
@@ -128,9 +127,9 @@ void OriginatorRtcManager::onSignalingServerStartFailed() {
 }
 
 void OriginatorRtcManager::onSignalingServerClosed() {
-    if (m_server) {
-        m_server->disconnect(this);
-        m_server.reset();
+    if (server_) {
+        server_->disconnect(this);
+        server_.reset();
     }
 }
 
@@ -144,16 +143,16 @@ bool OriginatorRtcManager::setShareSound(int source, bool muted) {
 void OriginatorRtcManager::stop() {
     RtcManager::stop();
     SetShareSound(ZUWEBRTC_SOUND_NONE);
-    if (m_server) {
-        m_server->postCloseConnect();
+    if (server_) {
+        server_->postCloseConnect();
     }
 }
 
 // ---- attendee peers ----
 
 int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
-    auto it = m_peers.constFind(id);
-    if (it != m_peers.constEnd()) {
+    auto it = peers_.constFind(id);
+    if (it != peers_.constEnd()) {
         return it.value();
     }
     if (!mayMakePeerFor(id, "an offer")) {
@@ -174,9 +173,9 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
     RegisterOnIceCandiateReadytoSend(pc, &OriginatorRtcManager::onLocalIce, this, pc);
     RegisterOnLocalDataChannelReady(pc, &OriginatorRtcManager::onDataChannelReady, this, pc);
     RegisterOnPeerClosed(pc, &OriginatorRtcManager::onPeerClosed, this, pc);
-    m_peers.insert(id, pc);
+    peers_.insert(id, pc);
     QTimer::singleShot(kConnectDeadlineMs, this, [this, id, pc] {
-        if (m_peers.value(id) == pc && !m_transferors.contains(id)) {
+        if (peers_.value(id) == pc && !transferors_.contains(id)) {
             g_logger->warn("peer of {} did not connect within {} ms; closed", id.toStdString(),
                            kConnectDeadlineMs);
             closePeer(pc);
@@ -186,7 +185,7 @@ int OriginatorRtcManager::findOrCreatePeer(const QString &id) {
 }
 
 void OriginatorRtcManager::onSdpReceived(sdpType, QString sdp, QString senderID) {
-    if (m_peers.contains(senderID) || (mayMakePeerFor(senderID, "an offer") && admitted(senderID, sdp))) {
+    if (peers_.contains(senderID) || (mayMakePeerFor(senderID, "an offer") && admitted(senderID, sdp))) {
         answerOffer(senderID, sdp);
     }
 }
@@ -201,19 +200,19 @@ void OriginatorRtcManager::answerOffer(const QString &id, const QString &offer) 
 }
 
 bool OriginatorRtcManager::admitted(const QString &id, const QString &offer) {
-    const SignalingUser user = m_joined.value(id);
+    const SignalingUser user = joined_.value(id);
     const signaling::MemberOrigins::Origin origin =
-        m_server ? m_server->memberOrigins().find(id) : signaling::MemberOrigins::Origin();
+        server_ ? server_->memberOrigins().find(id) : signaling::MemberOrigins::Origin();
     AdmissionQueue::Member member{id, user.nickname, origin.address, AdmissionQueue::Kind::Desktop};
     if (user.devicetype == 1) {
         member.kind = AdmissionQueue::Kind::Mobile;
     } else if (origin.browser) {
         member.kind = AdmissionQueue::Kind::Browser;
     }
-    if (m_admission.mayWatch(member)) {
+    if (admission_.mayWatch(member)) {
         return true;
     }
-    if (m_admission.hold(member, offer)) {
+    if (admission_.hold(member, offer)) {
         g_logger->info("{} ({}, {}) waits to be let in", user.nickname.toStdString(),
                        origin.address.toStdString(), id.toStdString());
         sendDataMessage("admit_wait", id, nullptr);
@@ -223,7 +222,7 @@ bool OriginatorRtcManager::admitted(const QString &id, const QString &offer) {
 }
 
 void OriginatorRtcManager::setAskBeforeWatching(bool ask) {
-    m_admission.setAsking(ask);
+    admission_.setAsking(ask);
     if (!ask) {
         admitAllWaiting();
     }
@@ -231,14 +230,14 @@ void OriginatorRtcManager::setAskBeforeWatching(bool ask) {
 
 void OriginatorRtcManager::admit(const QString &member) {
     const QString id = member;  // the caller's string may change with what the signal below sets off
-    if (!m_admission.isWaiting(id)) {
+    if (!admission_.isWaiting(id)) {
         return;
     }
-    const AdmissionQueue::Held held = m_admission.admit(id);
+    const AdmissionQueue::Held held = admission_.admit(id);
     g_logger->info("{} is let in", id.toStdString());
     sendDataMessage("admit_ok", id, nullptr);
     answerOffer(id, held.offer);
-    const int pc = m_peers.value(id, 0);
+    const int pc = peers_.value(id, 0);
     if (pc > 0) {
         for (const AdmissionQueue::Candidate &c : held.candidates) {
             AddIceCandidate(pc, c.candidate.toUtf8().constData(), c.mlineIndex, c.mid.toUtf8().constData());
@@ -248,14 +247,14 @@ void OriginatorRtcManager::admit(const QString &member) {
 }
 
 void OriginatorRtcManager::admitAllWaiting() {
-    for (const AdmissionQueue::Member &member : m_admission.waiting()) {
+    for (const AdmissionQueue::Member &member : admission_.waiting()) {
         admit(member.id);
     }
 }
 
 void OriginatorRtcManager::refuse(const QString &member) {
     const QString id = member;
-    if (m_admission.forget(id)) {
+    if (admission_.forget(id)) {
         g_logger->info("{} is refused", id.toStdString());
         emit sigAdmissionQueueChanged();
     }
@@ -265,18 +264,18 @@ void OriginatorRtcManager::refuse(const QString &member) {
 void OriginatorRtcManager::onIceCandidateReceived(QString candidate, int sdp_mline_index, QString sdp_mid,
                                                   QString sender) {
     // Candidates follow their member's offer; alone they make no peer.
-    if (m_admission.isWaiting(sender)) {
-        m_admission.holdCandidate(sender, {candidate, sdp_mline_index, sdp_mid});
+    if (admission_.isWaiting(sender)) {
+        admission_.holdCandidate(sender, {candidate, sdp_mline_index, sdp_mid});
         return;
     }
-    const int pc = m_peers.value(sender, 0);
+    const int pc = peers_.value(sender, 0);
     if (pc > 0) {
         AddIceCandidate(pc, candidate.toUtf8().constData(), sdp_mline_index, sdp_mid.toUtf8().constData());
     }
 }
 
 void OriginatorRtcManager::sendSdp(int pc, std::string sdptype, std::string sdp) {
-    const QString id = idOfPeer(m_peers, pc);
+    const QString id = idOfPeer(peers_, pc);
     qDebug() << "sendSdp";
     qDebug() << "targetId" << id;
     sendSdpMessage("sdp", id, sdptype, sdp);
@@ -285,15 +284,15 @@ void OriginatorRtcManager::sendSdp(int pc, std::string sdptype, std::string sdp)
 void OriginatorRtcManager::sendIceCandidate(int pc, std::string candidate, int sdp_mline_index,
                                             std::string sdp_mid) {
     qDebug() << "sendIceCandidate";
-    sendIceMessage("ice_candidate", idOfPeer(m_peers, pc), candidate, sdp_mline_index, sdp_mid);
+    sendIceMessage("ice_candidate", idOfPeer(peers_, pc), candidate, sdp_mline_index, sdp_mid);
 }
 
 void OriginatorRtcManager::closePeer(int pc) {
-    const QString id = idOfPeer(m_peers, pc);
+    const QString id = idOfPeer(peers_, pc);
     closeFileTransferor(id);
     ClosePeerConnection(pc);
     if (!id.isEmpty()) {
-        m_peers.remove(id);
+        peers_.remove(id);
     }
 }
 
@@ -321,11 +320,11 @@ void OriginatorRtcManager::sendControl(const char *request, const QString &targe
 // ---- files ----
 
 void OriginatorRtcManager::createFileTransferor(int pc) {
-    const QString id = idOfPeer(m_peers, pc);
-    if (id.isEmpty() || m_transferors.contains(id)) {
+    const QString id = idOfPeer(peers_, pc);
+    if (id.isEmpty() || transferors_.contains(id)) {
         return;
     }
-    auto transferor = std::make_shared<FileTransferor>(pc, m_fileThread.get());
+    auto transferor = std::make_shared<FileTransferor>(pc, fileThread_.get());
     transferor->refuseFiles();
     connect(transferor.get(), &FileTransferor::sigTransferBegin, this,
             &OriginatorRtcManager::onFileTransferBegin);
@@ -333,31 +332,31 @@ void OriginatorRtcManager::createFileTransferor(int pc) {
             &OriginatorRtcManager::onFileTransferProgressChanged);
     connect(transferor.get(), &FileTransferor::sigTransferFail, this,
             &OriginatorRtcManager::onFileTransferFail);
-    m_transferors.insert(id, transferor);
+    transferors_.insert(id, transferor);
 }
 
 void OriginatorRtcManager::closeFileTransferor(QString id) {
-    auto it = m_transferors.find(id);
-    if (it == m_transferors.end()) {
+    auto it = transferors_.find(id);
+    if (it == transferors_.end()) {
         return;
     }
     const bool running = it.value()->isRunning();
     it.value()->disconnect(this);
-    m_transferors.erase(it);
+    transferors_.erase(it);
     if (running) {
         emit sigFileTransferFail(id, QStringLiteral("文件传输中断"));
     }
 }
 
 void OriginatorRtcManager::transferFile(const QString &id, const QString &path) {
-    auto it = m_transferors.constFind(id);
-    if (it != m_transferors.constEnd()) {
+    auto it = transferors_.constFind(id);
+    if (it != transferors_.constEnd()) {
         it.value()->addTask(path);
     }
 }
 
 QString OriginatorRtcManager::idOfTransferor(const QObject *sender) const {
-    for (auto it = m_transferors.constBegin(); it != m_transferors.constEnd(); ++it) {
+    for (auto it = transferors_.constBegin(); it != transferors_.constEnd(); ++it) {
         if (it.value().get() == sender) {
             return it.key();
         }
@@ -388,7 +387,7 @@ void OriginatorRtcManager::onFileTransferFail(QString, QString error) {
 
 bool OriginatorRtcManager::transferFileRunning() {
     bool running = false;
-    for (const auto &transferor : m_transferors) {
+    for (const auto &transferor : transferors_) {
         running = running || transferor->isRunning();
     }
     qDebug() << "transferFileRunning" << (running ? "true" : "false");
@@ -396,7 +395,7 @@ bool OriginatorRtcManager::transferFileRunning() {
 }
 
 void OriginatorRtcManager::stopFileTransfer() {
-    for (const auto &transferor : m_transferors) {
+    for (const auto &transferor : transferors_) {
         transferor->postStopTask();
     }
 }
@@ -405,7 +404,7 @@ void OriginatorRtcManager::stopFileTransfer() {
 
 void OriginatorRtcManager::onRequestShareScreen(QString id) {
     // A member the host has not let in puts no question of its own before the host either.
-    if (m_admission.isWaiting(id)) {
+    if (admission_.isWaiting(id)) {
         g_logger->info("{} asked to project while it waits; refused", id.toStdString());
         refuseShare(id);
         return;
@@ -414,12 +413,12 @@ void OriginatorRtcManager::onRequestShareScreen(QString id) {
 }
 
 void OriginatorRtcManager::setShareScreenWidget(const QString &id, std::weak_ptr<VideoWidgetInterface> view) {
-    std::lock_guard<std::mutex> lock(m_shareLock);
-    m_shareViews.insert(id, view.lock());
+    std::lock_guard<std::mutex> lock(shareLock_);
+    shareViews_.insert(id, view.lock());
 }
 
 void OriginatorRtcManager::agreeShare(const QString &id) {
-    m_agreedShares.insert(id);
+    agreedShares_.insert(id);
     sendControl("agree_share", id);
 }
 
@@ -429,8 +428,8 @@ void OriginatorRtcManager::refuseShare(const QString &id) {
 
 void OriginatorRtcManager::stopShare(const QString &id) {
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        m_shareViews.remove(id);
+        std::lock_guard<std::mutex> lock(shareLock_);
+        shareViews_.remove(id);
     }
     sendControl("stop_share", id);
     // The member may keep sending after being told to stop; its pictures have nowhere to go.
@@ -439,20 +438,20 @@ void OriginatorRtcManager::stopShare(const QString &id) {
 
 void OriginatorRtcManager::onCloseShareScreen(QString id) {
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        m_shareViews.remove(id);
+        std::lock_guard<std::mutex> lock(shareLock_);
+        shareViews_.remove(id);
     }
     releaseSharePeer(id);
     emit sigShareScreenClosed(id);
 }
 
 bool OriginatorRtcManager::releaseSharePeer(const QString &id) {
-    m_agreedShares.remove(id);
+    agreedShares_.remove(id);
     int pc = 0;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        pc = m_sharePeers.take(id);
-        m_shareFrames.remove(id);
+        std::lock_guard<std::mutex> lock(shareLock_);
+        pc = sharePeers_.take(id);
+        shareFrames_.remove(id);
     }
     // Outside the lock: closing waits for a frame callback in progress, which takes the lock.
     if (pc != 0) {
@@ -463,9 +462,9 @@ bool OriginatorRtcManager::releaseSharePeer(const QString &id) {
 
 int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        auto it = m_sharePeers.constFind(id);
-        if (it != m_sharePeers.constEnd()) {
+        std::lock_guard<std::mutex> lock(shareLock_);
+        auto it = sharePeers_.constFind(id);
+        if (it != sharePeers_.constEnd()) {
             return it.value();
         }
     }
@@ -476,8 +475,8 @@ int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
     }
     {
         // Stored before any callback is registered, so the first picture finds its member.
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        m_sharePeers.insert(id, pc);
+        std::lock_guard<std::mutex> lock(shareLock_);
+        sharePeers_.insert(id, pc);
     }
     RegisterOnLocalSdpReadytoSend(pc, &OriginatorRtcManager::onShareLocalSdp, this, pc);
     RegisterOnIceCandiateReadytoSend(pc, &OriginatorRtcManager::onShareLocalIce, this, pc);
@@ -488,7 +487,7 @@ int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
 
 void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString sender) {
     qDebug() << "onShareSdpReceived";
-    if (!m_agreedShares.contains(sender)) {
+    if (!agreedShares_.contains(sender)) {
         logRefusal("host: projection",
                    "refused a projection from " + sender.toStdString() + ", which the host did not agree to");
         return;
@@ -506,8 +505,8 @@ void OriginatorRtcManager::onShareIceCandidateReceived(QString candidate, int sd
     qDebug() << "onShareIceCandidateReceived";
     int pc = 0;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
-        pc = m_sharePeers.value(sender, 0);
+        std::lock_guard<std::mutex> lock(shareLock_);
+        pc = sharePeers_.value(sender, 0);
     }
     if (pc <= 0) {
         return;
@@ -516,13 +515,13 @@ void OriginatorRtcManager::onShareIceCandidateReceived(QString candidate, int sd
 }
 
 QString OriginatorRtcManager::shareIdOfLocked(int pc) const {
-    return idOfPeer(m_sharePeers, pc);
+    return idOfPeer(sharePeers_, pc);
 }
 
 void OriginatorRtcManager::sendShareSdp(int pc, std::string sdptype, std::string sdp) {
     QString id;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
+        std::lock_guard<std::mutex> lock(shareLock_);
         id = shareIdOfLocked(pc);
     }
     sendSdpMessage("share_screen_sdp", id, sdptype, sdp);
@@ -532,7 +531,7 @@ void OriginatorRtcManager::sendShareIceCandidate(int pc, std::string candidate, 
                                                  std::string sdp_mid) {
     QString id;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
+        std::lock_guard<std::mutex> lock(shareLock_);
         id = shareIdOfLocked(pc);
     }
     sendIceMessage("share_screen_ice_candidate", id, candidate, sdp_mline_index, sdp_mid);
@@ -542,29 +541,29 @@ void OriginatorRtcManager::closeSharePeer(int pc) {
     ClosePeerConnection(pc);
     QString id;
     {
-        std::lock_guard<std::mutex> lock(m_shareLock);
+        std::lock_guard<std::mutex> lock(shareLock_);
         id = shareIdOfLocked(pc);
         if (!id.isEmpty()) {
-            m_sharePeers.remove(id);
-            m_shareFrames.remove(id);
+            sharePeers_.remove(id);
+            shareFrames_.remove(id);
         }
     }
     // A projection already ended by "stop_share" was reported then.
     if (!id.isEmpty()) {
-        m_agreedShares.remove(id);
+        agreedShares_.remove(id);
         emit sigShareScreenClosed(id);
     }
 }
 
 void OriginatorRtcManager::onShareFrame(int pc, const I420Planes &planes) {
-    std::lock_guard<std::mutex> lock(m_shareLock);
+    std::lock_guard<std::mutex> lock(shareLock_);
     const QString id = shareIdOfLocked(pc);
     if (id.isEmpty()) {
         return;
     }
-    FramePair &frames = m_shareFrames[id];
-    auto view = m_shareViews.constFind(id);
-    VideoWidgetInterface *target = view != m_shareViews.constEnd() ? view.value().get() : nullptr;
+    FramePair &frames = shareFrames_[id];
+    auto view = shareViews_.constFind(id);
+    VideoWidgetInterface *target = view != shareViews_.constEnd() ? view.value().get() : nullptr;
     frames.deliver(planes, VideoFrameFactory::processKind(), target);
 }
 

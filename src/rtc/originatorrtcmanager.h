@@ -45,8 +45,8 @@ public:
     // "Ask before someone watches": a member that joins gets no picture and no file until the host
     // admits it; its offer waits unanswered. Turning it off admits everyone waiting.
     void setAskBeforeWatching(bool ask);
-    bool asksBeforeWatching() const { return m_admission.asking(); }
-    QList<AdmissionQueue::Member> waitingMembers() const { return m_admission.waiting(); }
+    bool asksBeforeWatching() const { return admission_.asking(); }
+    QList<AdmissionQueue::Member> waitingMembers() const { return admission_.waiting(); }
     void admit(const QString &member);
     void admitAllWaiting();
     // Cuts the waiting member off.
@@ -59,10 +59,10 @@ public:
     bool setShareSound(int source, bool muted);
 
     // For tests and tools: the members with a peer, with a transferor, and projecting now.
-    QList<QString> attendeeIds() const { return m_peers.keys(); }
-    QList<QString> transferorIds() const { return m_transferors.keys(); }
+    QList<QString> attendeeIds() const { return peers_.keys(); }
+    QList<QString> transferorIds() const { return transferors_.keys(); }
     QList<QString> projectionIds() const;
-    int peerOf(const QString &id) const { return m_peers.value(id, 0); }
+    int peerOf(const QString &id) const { return peers_.value(id, 0); }
     quint16 listeningPort() const;
 
 signals:
@@ -123,18 +123,18 @@ private:
     bool admitted(const QString &id, const QString &offer);
     void answerOffer(const QString &id, const QString &offer);
 
-    std::shared_ptr<SignalingServer> m_server;
-    QHash<QString, SignalingUser> m_joined;
-    AdmissionQueue m_admission;
+    std::shared_ptr<SignalingServer> server_;
+    QHash<QString, SignalingUser> joined_;
+    AdmissionQueue admission_;
     // Members whose projection the host agreed to; only they get a receiving peer.
-    QSet<QString> m_agreedShares;
-    QHash<QString, int> m_peers;
+    QSet<QString> agreedShares_;
+    QHash<QString, int> peers_;
     // The three projection tables are read by the engine's frame callback, so every access to
     // them, reads in this thread included, holds the share lock.
-    QHash<QString, int> m_sharePeers;
-    QHash<QString, FramePair> m_shareFrames;
-    QHash<QString, std::shared_ptr<FileTransferor>> m_transferors;
-    QHash<QString, std::shared_ptr<VideoWidgetInterface>> m_shareViews;
-    mutable std::mutex m_shareLock;
-    std::shared_ptr<QThread> m_fileThread;
+    QHash<QString, int> sharePeers_;
+    QHash<QString, FramePair> shareFrames_;
+    QHash<QString, std::shared_ptr<FileTransferor>> transferors_;
+    QHash<QString, std::shared_ptr<VideoWidgetInterface>> shareViews_;
+    mutable std::mutex shareLock_;
+    std::shared_ptr<QThread> fileThread_;
 };

@@ -19,10 +19,10 @@ std::unique_ptr<RtcManager> RtcManager::create(int type) {
     return std::make_unique<AttendeeRtcManager>();
 }
 
-RtcManager::RtcManager(int role) : QObject(nullptr), m_role(role) {
+RtcManager::RtcManager(int role) : QObject(nullptr), role_(role) {
     registerQueuedTypes();
-    m_signalingClient = std::make_shared<SignalingClient>();
-    SignalingClient *client = m_signalingClient.get();
+    signalingClient_ = std::make_shared<SignalingClient>();
+    SignalingClient *client = signalingClient_.get();
     connect(client, &SignalingClient::sigConnected, this, &RtcManager::onClientConnected);
     connect(client, &SignalingClient::sigSdpArrived, this, &RtcManager::onSdpReceived);
     connect(client, &SignalingClient::sigIceCandidateArrived, this, &RtcManager::onIceCandidateReceived);
@@ -37,7 +37,7 @@ RtcManager::RtcManager(int role) : QObject(nullptr), m_role(role) {
 
 RtcManager::~RtcManager() {
     // Nothing queued by the client may reach a manager that is half gone.
-    m_signalingClient->disconnect(this);
+    signalingClient_->disconnect(this);
 }
 
 void RtcManager::registerQueuedTypes() {
@@ -59,7 +59,7 @@ void RtcManager::sendDataMessage(const char *dataType, const QString &target,
     auto body = bean.createData();
     body->setDataType(dataType);
     body->setData(payload);
-    m_signalingClient->sendText(QString::fromStdString(bean.toText()));
+    signalingClient_->sendText(QString::fromStdString(bean.toText()));
 }
 
 void RtcManager::sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,
@@ -80,33 +80,33 @@ void RtcManager::sendIceMessage(const char *dataType, const QString &target, con
 }
 
 void RtcManager::setServerIp(const QString &ip) {
-    m_serverIp = ip;
+    serverIp_ = ip;
 }
 
 void RtcManager::setServerPort(quint16 port) {
-    m_serverPort = port;
+    serverPort_ = port;
 }
 
 void RtcManager::setVideoWidget(std::weak_ptr<VideoWidgetInterface> view) {
-    std::lock_guard<std::mutex> lock(m_frameLock);
-    m_view = view.lock();
+    std::lock_guard<std::mutex> lock(frameLock_);
+    view_ = view.lock();
 }
 
 std::shared_ptr<VideoWidgetInterface> RtcManager::videoWidget() const {
-    std::lock_guard<std::mutex> lock(m_frameLock);
-    return m_view;
+    std::lock_guard<std::mutex> lock(frameLock_);
+    return view_;
 }
 
 void RtcManager::connectToServer() {
-    const QString text = QStringLiteral("ws://") + m_serverIp + QStringLiteral(":") +
-                         QString::number(m_serverPort) + QStringLiteral("/zu_remote_ctrl");
-    m_signalingClient->postConnectServer(QUrl(text));
+    const QString text = QStringLiteral("ws://") + serverIp_ + QStringLiteral(":") +
+                         QString::number(serverPort_) + QStringLiteral("/zu_remote_ctrl");
+    signalingClient_->postConnectServer(QUrl(text));
 }
 
 void RtcManager::setShareScreenWidget(const QString &, std::weak_ptr<VideoWidgetInterface>) {}
 
 void RtcManager::stop() {
-    m_signalingClient->postCloseConnect();
+    signalingClient_->postCloseConnect();
 }
 
 void RtcManager::cutOffShare(const QString &) {}

@@ -28,16 +28,16 @@ public:
     explicit RtcManager(int role);
     ~RtcManager() override;
 
-    int role() const { return m_role; }
+    int role() const { return role_; }
 
     void setServerIp(const QString &ip);
     void setServerPort(quint16 port);
-    QString serverIp() const { return m_serverIp; }
-    quint16 serverPort() const { return m_serverPort; }
+    QString serverIp() const { return serverIp_; }
+    quint16 serverPort() const { return serverPort_; }
 
     // Keeps the view strongly; an expired reference leaves no view.
     void setVideoWidget(std::weak_ptr<VideoWidgetInterface> view);
-    std::shared_ptr<SignalingClient> signalingClient() const { return m_signalingClient; }
+    std::shared_ptr<SignalingClient> signalingClient() const { return signalingClient_; }
 
     // Connects the own client to ws://<server ip>:<port>/zu_remote_ctrl.
     void connectToServer();
@@ -79,8 +79,8 @@ protected slots:
 protected:
     // The view as the frame callbacks see it; read from engine threads, so always under the lock.
     std::shared_ptr<VideoWidgetInterface> videoWidget() const;
-    // The same, for a caller that holds m_frameLock already.
-    const std::shared_ptr<VideoWidgetInterface> &videoWidgetLocked() const { return m_view; }
+    // The same, for a caller that holds frameLock_ already.
+    const std::shared_ptr<VideoWidgetInterface> &videoWidgetLocked() const { return view_; }
     // Registers "std::string" for the queued engine callbacks, once per process.
     static void registerQueuedTypes();
 
@@ -96,12 +96,12 @@ protected:
                          const std::shared_ptr<InternalDataBean> &payload);
 
     // Guards the view and, in the attendee, its two frames.
-    mutable std::mutex m_frameLock;
+    mutable std::mutex frameLock_;
 
 private:
-    const int m_role;
-    std::shared_ptr<SignalingClient> m_signalingClient;
-    QString m_serverIp;
-    quint16 m_serverPort = 0;
-    std::shared_ptr<VideoWidgetInterface> m_view;
+    const int role_;
+    std::shared_ptr<SignalingClient> signalingClient_;
+    QString serverIp_;
+    quint16 serverPort_ = 0;
+    std::shared_ptr<VideoWidgetInterface> view_;
 };

@@ -9,24 +9,24 @@
 #include "scan/scandatagram.h"
 #include "scan/scannetwork.h"
 
-ScanClient::ScanClient() : m_thread(std::make_shared<QThread>()) {
-    m_thread->setObjectName(QStringLiteral("ScanClient"));
-    moveToThread(m_thread.get());
-    m_thread->start(QThread::InheritPriority);
+ScanClient::ScanClient() : thread_(std::make_shared<QThread>()) {
+    thread_->setObjectName(QStringLiteral("ScanClient"));
+    moveToThread(thread_.get());
+    thread_->start(QThread::InheritPriority);
 }
 
 ScanClient::~ScanClient() {
-    const unsigned stopsBefore = m_stops.load();
+    const unsigned stopsBefore = stops_.load();
     if (QMetaObject::invokeMethod(this, "stopScan", Qt::QueuedConnection)) {
-        while (m_scanning.load() || m_stops.load() == stopsBefore) {
+        while (scanning_.load() || stops_.load() == stopsBefore) {
             QThread::msleep(1);
         }
     }
-    m_thread->exit(0);
-    m_thread->wait();
-    m_hosts.clear();
-    m_id.clear();
-    m_socket.reset();
+    thread_->exit(0);
+    thread_->wait();
+    hosts_.clear();
+    id_.clear();
+    socket_.reset();
 }
 
 bool ScanClient::postStartScan() {
@@ -42,57 +42,57 @@ bool ScanClient::postRefresh() {
 }
 
 void ScanClient::startScan() {
-    m_socket = std::make_shared<QUdpSocket>();
+    socket_ = std::make_shared<QUdpSocket>();
     for (quint16 port = kFirstPort; port <= kLastPort; ++port) {
-        if (m_socket->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress)) {
-            connect(m_socket.get(), &QUdpSocket::readyRead, this, &ScanClient::processPengingDatagram);
+        if (socket_->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress)) {
+            connect(socket_.get(), &QUdpSocket::readyRead, this, &ScanClient::processPengingDatagram);
             g_logger->info("scan client bound udp port {}", port);
-            m_scanning = true;
+            scanning_ = true;
             refresh();
             return;
         }
     }
     g_logger->warn("scan client found no free udp port from {} to {}", kFirstPort, kLastPort);
-    m_socket.reset();
+    socket_.reset();
 }
 
 void ScanClient::stopScan() {
-    m_scanning = false;
-    if (m_socket) {
-        m_socket->close();
-        m_socket.reset();
+    scanning_ = false;
+    if (socket_) {
+        socket_->close();
+        socket_.reset();
     }
-    ++m_stops;
+    ++stops_;
 }
 
 void ScanClient::refresh() {
-    if (!m_scanning) {
+    if (!scanning_) {
         return;
     }
-    m_hosts.clear();
-    if (m_socket) {
-        m_id = ScanDatagram::newId();
-        const QByteArray query = ScanDatagram::encode(QLatin1String(ScanDatagram::kClientType), m_id);
+    hosts_.clear();
+    if (socket_) {
+        id_ = ScanDatagram::newId();
+        const QByteArray query = ScanDatagram::encode(QLatin1String(ScanDatagram::kClientType), id_);
         for (const QHostAddress &to : ScanNetwork::withLimitedBroadcast(ScanNetwork::directedBroadcasts())) {
-            if (m_socket->writeDatagram(query, to, kServerPort) < 0) {
-                qDebug() << "scan client send to" << to.toString() << "failed:" << m_socket->errorString();
+            if (socket_->writeDatagram(query, to, kServerPort) < 0) {
+                qDebug() << "scan client send to" << to.toString() << "failed:" << socket_->errorString();
             }
         }
     }
     QTimer::singleShot(kEmptyListMs, this, [this] {
-        if (m_hosts.isEmpty()) {
-            emit sigShareListRefreshed(m_hosts);
+        if (hosts_.isEmpty()) {
+            emit sigShareListRefreshed(hosts_);
         }
     });
 }
 
 void ScanClient::processPengingDatagram() {
-    while (m_socket && m_socket->hasPendingDatagrams()) {
-        const qint64 pending = m_socket->pendingDatagramSize();
+    while (socket_ && socket_->hasPendingDatagrams()) {
+        const qint64 pending = socket_->pendingDatagramSize();
         QHostAddress source;
         quint16 sourcePort = 0;
         QByteArray bytes(static_cast<int>(qBound<qint64>(0, pending, ScanDatagram::kMaxSize + 1)), '\0');
-        const qint64 got = m_socket->readDatagram(bytes.data(), bytes.size(), &source, &sourcePort);
+        const qint64 got = socket_->readDatagram(bytes.data(), bytes.size(), &source, &sourcePort);
         if (got < 0) {
             break;
         }
@@ -112,18 +112,18 @@ void ScanClient::processPengingDatagram() {
             qDebug() << "scan client ignores datagram:" << why;
             continue;
         }
-        if (!datagram.isServer() || !datagram.hasMsgId || datagram.msgId == m_id) {
+        if (!datagram.isServer() || !datagram.hasMsgId || datagram.msgId == id_) {
             continue;
         }
         const QString host = QHostAddress(source.toIPv4Address()).toString();
-        if (!m_hosts.contains(host)) {
-            if (m_hosts.size() >= kMaxHosts) {
+        if (!hosts_.contains(host)) {
+            if (hosts_.size() >= kMaxHosts) {
                 logRefusal("scan: too many hosts", "scan client: more than " + std::to_string(kMaxHosts) +
                                                        " hosts answered; the others are not listed");
                 continue;
             }
-            m_hosts.append(host);
+            hosts_.append(host);
         }
-        emit sigShareListRefreshed(m_hosts);
+        emit sigShareListRefreshed(hosts_);
     }
 }

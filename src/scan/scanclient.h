@@ -41,10 +41,10 @@ private:
     Q_INVOKABLE void startScan();
     Q_INVOKABLE void stopScan();
 
-    std::shared_ptr<QThread> m_thread;
-    std::atomic<bool> m_scanning{false};
-    std::shared_ptr<QUdpSocket> m_socket;
-    QString m_id;
-    QStringList m_hosts;
-    std::atomic<unsigned> m_stops{0};
+    std::shared_ptr<QThread> thread_;
+    std::atomic<bool> scanning_{false};
+    std::shared_ptr<QUdpSocket> socket_;
+    QString id_;
+    QStringList hosts_;
+    std::atomic<unsigned> stops_{0};
 };

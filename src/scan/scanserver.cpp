@@ -9,27 +9,27 @@
 #include "scan/scandatagram.h"
 #include "scan/scannetwork.h"
 
-ScanServer::ScanServer() : m_thread(std::make_shared<QThread>()) {
-    m_thread->setObjectName(QStringLiteral("ScanServer"));
-    moveToThread(m_thread.get());
-    m_thread->start(QThread::InheritPriority);
+ScanServer::ScanServer() : thread_(std::make_shared<QThread>()) {
+    thread_->setObjectName(QStringLiteral("ScanServer"));
+    moveToThread(thread_.get());
+    thread_->start(QThread::InheritPriority);
 }
 
 ScanServer::~ScanServer() {
-    const unsigned stopsBefore = m_stops.load();
+    const unsigned stopsBefore = stops_.load();
     if (QMetaObject::invokeMethod(this, "stopListening", Qt::QueuedConnection)) {
-        while (m_listening.load() || m_stops.load() == stopsBefore) {
+        while (listening_.load() || stops_.load() == stopsBefore) {
             QThread::msleep(1);
         }
     }
-    m_thread->exit(0);
-    m_thread->wait();
-    m_id.clear();
-    m_socket.reset();
+    thread_->exit(0);
+    thread_->wait();
+    id_.clear();
+    socket_.reset();
 }
 
 bool ScanServer::postStartListening(quint16 port) {
-    m_port = port;
+    port_ = port;
     return QMetaObject::invokeMethod(this, "startListening", Qt::QueuedConnection);
 }
 
@@ -38,55 +38,54 @@ bool ScanServer::postStopListening() {
 }
 
 void ScanServer::startListening() {
-    m_socket = std::make_shared<QUdpSocket>();
-    const quint16 port = m_port.load();
-    if (!m_socket->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress)) {
-        g_logger->warn("scan server cannot bind udp port {}: {}", port,
-                       m_socket->errorString().toStdString());
-        m_listening = false;
+    socket_ = std::make_shared<QUdpSocket>();
+    const quint16 port = port_.load();
+    if (!socket_->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress)) {
+        g_logger->warn("scan server cannot bind udp port {}: {}", port, socket_->errorString().toStdString());
+        listening_ = false;
         emit sigListeningFail();
         return;
     }
-    m_id = ScanDatagram::newId();
-    connect(m_socket.get(), &QUdpSocket::readyRead, this, &ScanServer::processPengingDatagram);
-    m_listening = true;
+    id_ = ScanDatagram::newId();
+    connect(socket_.get(), &QUdpSocket::readyRead, this, &ScanServer::processPengingDatagram);
+    listening_ = true;
     emit sigListeningSuccess();
-    send(ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), m_id),
+    send(ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), id_),
          QHostAddress(QHostAddress::Broadcast), port);
 }
 
 void ScanServer::stopListening() {
-    if (m_socket) {
-        m_socket->close();
+    if (socket_) {
+        socket_->close();
     }
-    m_socket.reset();
-    m_listening = false;
-    ++m_stops;
+    socket_.reset();
+    listening_ = false;
+    ++stops_;
     emit sigStop();
 }
 
 void ScanServer::send(const QByteArray &datagram, const QHostAddress &to, quint16 port) {
-    if (m_socket->writeDatagram(datagram, to, port) < 0) {
-        qDebug() << "scan server send to" << to.toString() << port << "failed:" << m_socket->errorString();
+    if (socket_->writeDatagram(datagram, to, port) < 0) {
+        qDebug() << "scan server send to" << to.toString() << port << "failed:" << socket_->errorString();
     }
 }
 
 void ScanServer::processPengingDatagram() {
-    while (m_socket && m_socket->hasPendingDatagrams()) {
-        const qint64 pending = m_socket->pendingDatagramSize();
+    while (socket_ && socket_->hasPendingDatagrams()) {
+        const qint64 pending = socket_->pendingDatagramSize();
         QHostAddress source;
         quint16 sourcePort = 0;
         if (pending > ScanDatagram::kMaxSize) {
             // Read only a little of it: the rest is discarded with the datagram.
             QByteArray head(64, '\0');
-            m_socket->readDatagram(head.data(), head.size(), &source, &sourcePort);
+            socket_->readDatagram(head.data(), head.size(), &source, &sourcePort);
             qDebug() << "datagram:" << head << "... (" << pending << "bytes, refused)";
             qDebug() << "client_address:" << source.toString();
             qDebug() << "recPort:" << sourcePort;
             continue;
         }
         QByteArray bytes(static_cast<int>(qMax<qint64>(pending, 0)), '\0');
-        const qint64 got = m_socket->readDatagram(bytes.data(), bytes.size(), &source, &sourcePort);
+        const qint64 got = socket_->readDatagram(bytes.data(), bytes.size(), &source, &sourcePort);
         if (got < 0) {
             break;
         }
@@ -109,12 +108,12 @@ void ScanServer::processPengingDatagram() {
                                ", the rest go unanswered");
                 continue;
             }
-            const QByteArray answer = ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), m_id);
+            const QByteArray answer = ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), id_);
             const auto targets = ScanNetwork::withLimitedBroadcast({ScanNetwork::broadcastFor(source)});
             for (const QHostAddress &to : targets) {
                 send(answer, to, sourcePort);
             }
-        } else if (datagram.isServer() && datagram.hasMsgId && datagram.msgId == m_id) {
+        } else if (datagram.isServer() && datagram.hasMsgId && datagram.msgId == id_) {
             // Our own announcement coming back names our address; from any other machine it is a
             // forgery that would send phones and attendees elsewhere.
             const QHostAddress from(source.toIPv4Address());
@@ -131,11 +130,11 @@ void ScanServer::processPengingDatagram() {
 
 bool ScanServer::mayAnswer(const QHostAddress &source) {
     const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
-    if (m_answered.size() > 4096) {
+    if (answered_.size() > 4096) {
         // Forged sources are unbounded in number; the table is not.
-        m_answered.clear();
+        answered_.clear();
     }
-    Answered &answered = m_answered[source.toIPv4Address()];
+    Answered &answered = answered_[source.toIPv4Address()];
     if (answered.second != second) {
         answered = Answered{second, 0};
     }

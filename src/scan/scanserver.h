@@ -41,16 +41,16 @@ private:
     void send(const QByteArray &datagram, const QHostAddress &to, quint16 port);
     bool mayAnswer(const QHostAddress &source);
 
-    std::atomic<quint16> m_port{0};
-    std::shared_ptr<QThread> m_thread;
-    std::shared_ptr<QUdpSocket> m_socket;
-    QString m_id;
+    std::atomic<quint16> port_{0};
+    std::shared_ptr<QThread> thread_;
+    std::shared_ptr<QUdpSocket> socket_;
+    QString id_;
     struct Answered {
         qint64 second = 0;
         int count = 0;
     };
-    QHash<quint32, Answered> m_answered;
-    std::atomic<bool> m_listening{false};
+    QHash<quint32, Answered> answered_;
+    std::atomic<bool> listening_{false};
     // Counts finished stops, so that destruction knows its own stop has run after anything queued before it.
-    std::atomic<unsigned> m_stops{0};
+    std::atomic<unsigned> stops_{0};
 };

@@ -7,37 +7,37 @@
 #include "userlistdatabean.h"
 
 std::shared_ptr<SdpDataBean> DataBean::getSdpData() const {
-    return std::dynamic_pointer_cast<SdpDataBean>(m_data);
+    return std::dynamic_pointer_cast<SdpDataBean>(data_);
 }
 
 std::shared_ptr<IceCandiateDataBean> DataBean::getIceCandidateData() const {
-    return std::dynamic_pointer_cast<IceCandiateDataBean>(m_data);
+    return std::dynamic_pointer_cast<IceCandiateDataBean>(data_);
 }
 
 std::shared_ptr<ModifyDataBean> DataBean::getModifyData() const {
-    return std::dynamic_pointer_cast<ModifyDataBean>(m_data);
+    return std::dynamic_pointer_cast<ModifyDataBean>(data_);
 }
 
 std::shared_ptr<UserListDataBean> DataBean::getUserListData() const {
-    return std::dynamic_pointer_cast<UserListDataBean>(m_data);
+    return std::dynamic_pointer_cast<UserListDataBean>(data_);
 }
 
 Json::Value DataBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["data_type"] = m_dataType;
-    json["data"] = m_data ? m_data->toJson() : Json::Value(Json::nullValue);
-    json["id"] = m_id;
-    json["request_data"] = m_requestData;
+    json["data_type"] = dataType_;
+    json["data"] = data_ ? data_->toJson() : Json::Value(Json::nullValue);
+    json["id"] = id_;
+    json["request_data"] = requestData_;
     return json;
 }
 
 DataBean *DataBean::fromJson(const Json::Value &json) {
     auto *bean = new DataBean;
-    bean->m_dataType = jsontext::readString(json, "data_type");
+    bean->dataType_ = jsontext::readString(json, "data_type");
     const Json::Value payload =
         json.isObject() && json.isMember("data") ? json["data"] : Json::Value(Json::nullValue);
-    bean->m_data = createInternalData(bean->m_dataType, payload);
-    bean->m_id = jsontext::readString(json, "id");
-    bean->m_requestData = jsontext::readString(json, "request_data");
+    bean->data_ = createInternalData(bean->dataType_, payload);
+    bean->id_ = jsontext::readString(json, "id");
+    bean->requestData_ = jsontext::readString(json, "request_data");
     return bean;
 }

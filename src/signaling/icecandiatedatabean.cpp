@@ -4,16 +4,16 @@
 
 Json::Value IceCandiateDataBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["candidate"] = m_candidate;
-    json["sdp_mline_index"] = m_sdpMlineIndex;
-    json["sdp_mid"] = m_sdpMid;
+    json["candidate"] = candidate_;
+    json["sdp_mline_index"] = sdpMlineIndex_;
+    json["sdp_mid"] = sdpMid_;
     return json;
 }
 
 IceCandiateDataBean *IceCandiateDataBean::fromJson(const Json::Value &json) {
     auto *bean = new IceCandiateDataBean;
-    bean->m_candidate = jsontext::readString(json, "candidate");
-    bean->m_sdpMlineIndex = jsontext::readInt(json, "sdp_mline_index");
-    bean->m_sdpMid = jsontext::readString(json, "sdp_mid");
+    bean->candidate_ = jsontext::readString(json, "candidate");
+    bean->sdpMlineIndex_ = jsontext::readInt(json, "sdp_mline_index");
+    bean->sdpMid_ = jsontext::readString(json, "sdp_mid");
     return bean;
 }

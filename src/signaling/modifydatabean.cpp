@@ -4,14 +4,14 @@
 
 Json::Value ModifyDataBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["modify_type"] = m_modifyType;
-    json["data"] = m_data;
+    json["modify_type"] = modifyType_;
+    json["data"] = data_;
     return json;
 }
 
 ModifyDataBean *ModifyDataBean::fromJson(const Json::Value &json) {
     auto *bean = new ModifyDataBean;
-    bean->m_modifyType = jsontext::readString(json, "modify_type");
-    bean->m_data = jsontext::readString(json, "data");
+    bean->modifyType_ = jsontext::readString(json, "modify_type");
+    bean->data_ = jsontext::readString(json, "data");
     return bean;
 }

@@ -4,14 +4,14 @@
 
 Json::Value SdpDataBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["sdp_type"] = m_sdpType;
-    json["sdp"] = m_sdp;
+    json["sdp_type"] = sdpType_;
+    json["sdp"] = sdp_;
     return json;
 }
 
 SdpDataBean *SdpDataBean::fromJson(const Json::Value &json) {
     auto *bean = new SdpDataBean;
-    bean->m_sdpType = jsontext::readString(json, "sdp_type");
-    bean->m_sdp = jsontext::readString(json, "sdp");
+    bean->sdpType_ = jsontext::readString(json, "sdp_type");
+    bean->sdp_ = jsontext::readString(json, "sdp");
     return bean;
 }

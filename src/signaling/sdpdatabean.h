@@ -4,15 +4,15 @@
 
 class SdpDataBean : public InternalDataBean {
 public:
-    const std::string &getSdpType() const { return m_sdpType; }
-    void setSdpType(const std::string &sdpType) { m_sdpType = sdpType; }
-    const std::string &getSdp() const { return m_sdp; }
-    void setSdp(const std::string &sdp) { m_sdp = sdp; }
+    const std::string &getSdpType() const { return sdpType_; }
+    void setSdpType(const std::string &sdpType) { sdpType_ = sdpType; }
+    const std::string &getSdp() const { return sdp_; }
+    void setSdp(const std::string &sdp) { sdp_ = sdp; }
 
     Json::Value toJson() const override;
     static SdpDataBean *fromJson(const Json::Value &json);
 
 private:
-    std::string m_sdpType;
-    std::string m_sdp;
+    std::string sdpType_;
+    std::string sdp_;
 };

@@ -3,18 +3,18 @@
 #include "core/jsontext.h"
 
 std::shared_ptr<DataBean> SignalingBean::createData() {
-    m_data = std::make_shared<DataBean>();
-    return m_data;
+    data_ = std::make_shared<DataBean>();
+    return data_;
 }
 
 Json::Value SignalingBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["type"] = m_type;
-    json["sender"] = m_sender;
-    json["target"] = m_target;
-    json["data"] = m_data ? m_data->toJson() : Json::Value(Json::nullValue);
-    json["error_code"] = m_errorCode;
-    json["error"] = m_error;
+    json["type"] = type_;
+    json["sender"] = sender_;
+    json["target"] = target_;
+    json["data"] = data_ ? data_->toJson() : Json::Value(Json::nullValue);
+    json["error_code"] = errorCode_;
+    json["error"] = error_;
     return json;
 }
 
@@ -24,14 +24,14 @@ std::string SignalingBean::toText() const {
 
 SignalingBean *SignalingBean::fromJson(const Json::Value &json) {
     auto *bean = new SignalingBean;
-    bean->m_type = jsontext::readString(json, "type");
-    bean->m_sender = jsontext::readString(json, "sender");
-    bean->m_target = jsontext::readString(json, "target");
+    bean->type_ = jsontext::readString(json, "type");
+    bean->sender_ = jsontext::readString(json, "sender");
+    bean->target_ = jsontext::readString(json, "target");
     const Json::Value body =
         json.isObject() && json.isMember("data") ? json["data"] : Json::Value(Json::nullValue);
-    bean->m_data.reset(DataBean::fromJson(body));
-    bean->m_errorCode = jsontext::readInt(json, "error_code");
-    bean->m_error = jsontext::readString(json, "error");
+    bean->data_.reset(DataBean::fromJson(body));
+    bean->errorCode_ = jsontext::readInt(json, "error_code");
+    bean->error_ = jsontext::readString(json, "error");
     return bean;
 }
 

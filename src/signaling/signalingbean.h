@@ -12,18 +12,18 @@ class SignalingBean {
 public:
     virtual ~SignalingBean() = default;
 
-    const std::string &getType() const { return m_type; }
-    void setType(const std::string &type) { m_type = type; }
-    const std::string &getSender() const { return m_sender; }
-    void setSender(const std::string &sender) { m_sender = sender; }
-    const std::string &getTarget() const { return m_target; }
-    void setTarget(const std::string &target) { m_target = target; }
-    const std::shared_ptr<DataBean> &getData() const { return m_data; }
-    void setData(const std::shared_ptr<DataBean> &data) { m_data = data; }
-    int getErrorCode() const { return m_errorCode; }
-    void setErrorCode(int errorCode) { m_errorCode = errorCode; }
-    const std::string &getError() const { return m_error; }
-    void setError(const std::string &error) { m_error = error; }
+    const std::string &getType() const { return type_; }
+    void setType(const std::string &type) { type_ = type; }
+    const std::string &getSender() const { return sender_; }
+    void setSender(const std::string &sender) { sender_ = sender; }
+    const std::string &getTarget() const { return target_; }
+    void setTarget(const std::string &target) { target_ = target; }
+    const std::shared_ptr<DataBean> &getData() const { return data_; }
+    void setData(const std::shared_ptr<DataBean> &data) { data_ = data; }
+    int getErrorCode() const { return errorCode_; }
+    void setErrorCode(int errorCode) { errorCode_ = errorCode; }
+    const std::string &getError() const { return error_; }
+    void setError(const std::string &error) { error_ = error; }
 
     // Attaches a new, empty body in place of any previous one and returns it.
     std::shared_ptr<DataBean> createData();
@@ -36,10 +36,10 @@ public:
     static std::shared_ptr<SignalingBean> fromText(const std::string &text);
 
 private:
-    std::string m_type;
-    std::string m_sender;
-    std::string m_target;
-    std::shared_ptr<DataBean> m_data;
-    int m_errorCode = 0;
-    std::string m_error;
+    std::string type_;
+    std::string sender_;
+    std::string target_;
+    std::shared_ptr<DataBean> data_;
+    int errorCode_ = 0;
+    std::string error_;
 };

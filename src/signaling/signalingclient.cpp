@@ -26,24 +26,24 @@ sdpType sdpTypeOf(const std::string &text) {
 
 SignalingClient::SignalingClient() : QObject(nullptr) {
     signalingtypes::registerMetaTypes();
-    moveToThread(&m_thread);
-    m_thread.start(QThread::InheritPriority);
+    moveToThread(&thread_);
+    thread_.start(QThread::InheritPriority);
 }
 
 SignalingClient::~SignalingClient() {
-    if (QThread::currentThread() == &m_thread) {
+    if (QThread::currentThread() == &thread_) {
         shutDown();
     } else {
         postCloseConnect();
         // A peer that never answers the closing handshake must not hold us forever: the socket
         // is aborted in shutDown after a bounded wait.
-        for (int waited = 0; m_connected.load() && waited < 3000; ++waited) {
+        for (int waited = 0; connected_.load() && waited < 3000; ++waited) {
             QThread::msleep(1);
         }
         QMetaObject::invokeMethod(this, "shutDown", Qt::BlockingQueuedConnection);
     }
-    m_thread.exit(0);
-    m_thread.wait();
+    thread_.exit(0);
+    thread_.wait();
 }
 
 bool SignalingClient::postConnectServer(const QUrl &url) {
@@ -59,25 +59,25 @@ bool SignalingClient::postSendMsg(const QString &text) {
 }
 
 void SignalingClient::sendText(const QString &text) {
-    if (m_connected.load()) {
+    if (connected_.load()) {
         postSendMsg(text);
     }
 }
 
 QString SignalingClient::ownerId() const {
-    QMutexLocker lock(&m_idLock);
-    return m_ownerId;
+    QMutexLocker lock(&idLock_);
+    return ownerId_;
 }
 
 QString SignalingClient::myId() const {
-    QMutexLocker lock(&m_idLock);
-    return m_myId;
+    QMutexLocker lock(&idLock_);
+    return myId_;
 }
 
 void SignalingClient::setNickName(const QString &nickname) {
     {
-        QMutexLocker lock(&m_idLock);
-        m_nickname = nickname;
+        QMutexLocker lock(&idLock_);
+        nickname_ = nickname;
     }
     declareNickname();
 }
@@ -103,68 +103,68 @@ void SignalingClient::cutOff(const QString &id) {
 }
 
 void SignalingClient::connectServer(QUrl url) {
-    if (!m_socket) {
-        m_socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
-        m_socket->setMaxAllowedIncomingMessageSize(signaling::kHardMessageLimitBytes);
-        m_socket->setMaxAllowedIncomingFrameSize(signaling::kMaxFrameBytes);
-        connect(m_socket, &QWebSocket::connected, this, &SignalingClient::onConnected);
-        connect(m_socket, &QWebSocket::disconnected, this, &SignalingClient::onClosed);
-        connect(m_socket, &QWebSocket::textMessageReceived, this, &SignalingClient::onTextMessageReceived);
+    if (!socket_) {
+        socket_ = new QWebSocket(QString(), QWebSocketProtocol::Version13, nullptr);
+        socket_->setMaxAllowedIncomingMessageSize(signaling::kHardMessageLimitBytes);
+        socket_->setMaxAllowedIncomingFrameSize(signaling::kMaxFrameBytes);
+        connect(socket_, &QWebSocket::connected, this, &SignalingClient::onConnected);
+        connect(socket_, &QWebSocket::disconnected, this, &SignalingClient::onClosed);
+        connect(socket_, &QWebSocket::textMessageReceived, this, &SignalingClient::onTextMessageReceived);
     }
-    m_socket->open(url);
+    socket_->open(url);
 }
 
 void SignalingClient::sendMsg(QString msg) {
     qDebug().noquote() << "SignalingClient sendMsg:" << msg;
-    if (m_socket) {
-        m_socket->sendTextMessage(msg);
+    if (socket_) {
+        socket_->sendTextMessage(msg);
     }
 }
 
 void SignalingClient::closeConnect() {
-    if (m_socket) {
-        m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+    if (socket_) {
+        socket_->close(QWebSocketProtocol::CloseCodeNormal, QString());
     }
 }
 
 void SignalingClient::shutDown() {
-    if (m_ownerTimer) {
-        delete m_ownerTimer;
-        m_ownerTimer = nullptr;
+    if (ownerTimer_) {
+        delete ownerTimer_;
+        ownerTimer_ = nullptr;
     }
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        delete m_socket;
-        m_socket = nullptr;
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->abort();
+        delete socket_;
+        socket_ = nullptr;
     }
-    m_connected = false;
+    connected_ = false;
 }
 
 void SignalingClient::onConnected() {
-    m_connected = true;
+    connected_ = true;
     declareNickname();
     requestOwner();
     emit sigConnected();
 }
 
 void SignalingClient::onClosed() {
-    if (m_connected.load()) {
+    if (connected_.load()) {
         emit sigDisConnected();
     } else {
         emit sigConnectFail();
     }
-    m_connected = false;
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->deleteLater();
-        m_socket = nullptr;
+    connected_ = false;
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->deleteLater();
+        socket_ = nullptr;
     }
 }
 
 void SignalingClient::checkOwner() {
     // An idle client stops asking; the next onConnected starts again.
-    if (m_connected.load() && ownerId().isEmpty()) {
+    if (connected_.load() && ownerId().isEmpty()) {
         requestOwner();
     }
 }
@@ -172,8 +172,8 @@ void SignalingClient::checkOwner() {
 void SignalingClient::declareNickname() {
     QString nickname;
     {
-        QMutexLocker lock(&m_idLock);
-        nickname = m_nickname;
+        QMutexLocker lock(&idLock_);
+        nickname = nickname_;
     }
     if (nickname.isEmpty()) {
         return;
@@ -199,13 +199,13 @@ void SignalingClient::requestOwner() {
     body->setRequestData("owner");
     sendBean(bean);
     // Runs on the worker thread only (onConnected and the timer itself).
-    if (!m_ownerTimer) {
-        m_ownerTimer = new QTimer(this);
-        m_ownerTimer->setSingleShot(true);
-        m_ownerTimer->setTimerType(Qt::PreciseTimer);
-        connect(m_ownerTimer, &QTimer::timeout, this, &SignalingClient::checkOwner);
+    if (!ownerTimer_) {
+        ownerTimer_ = new QTimer(this);
+        ownerTimer_->setSingleShot(true);
+        ownerTimer_->setTimerType(Qt::PreciseTimer);
+        connect(ownerTimer_, &QTimer::timeout, this, &SignalingClient::checkOwner);
     }
-    m_ownerTimer->start(kOwnerRetryMs);
+    ownerTimer_->start(kOwnerRetryMs);
 }
 
 void SignalingClient::sendBean(const SignalingBean &bean) {
@@ -247,13 +247,13 @@ void SignalingClient::handleData(const SignalingBean &bean) {
         return;
     }
     if (dataType == "id") {
-        QMutexLocker lock(&m_idLock);
-        m_myId = QString::fromStdString(body->getId());
+        QMutexLocker lock(&idLock_);
+        myId_ = QString::fromStdString(body->getId());
     } else if (dataType == "owner") {
         const QString owner = QString::fromStdString(body->getId());
         {
-            QMutexLocker lock(&m_idLock);
-            m_ownerId = owner;
+            QMutexLocker lock(&idLock_);
+            ownerId_ = owner;
         }
         if (!owner.isEmpty()) {
             emit sigOwnerKnown();
@@ -289,8 +289,8 @@ void SignalingClient::handleData(const SignalingBean &bean) {
     } else if (dataType == "admit_wait" || dataType == "admit_ok") {
         QString owner;
         {
-            QMutexLocker lock(&m_idLock);
-            owner = m_ownerId;
+            QMutexLocker lock(&idLock_);
+            owner = ownerId_;
         }
         if (sender.isEmpty() || sender != owner) {
             logRefusal("client: admission not from the host", "signaling client refused \"" + dataType +

@@ -68,12 +68,12 @@ private:
     void handleData(const SignalingBean &bean);
     void handleCtrl(const SignalingBean &bean);
 
-    QThread m_thread;
-    QWebSocket *m_socket = nullptr;
-    std::atomic<bool> m_connected{false};
-    mutable QMutex m_idLock;  // guards the ids and the nickname, read from any thread
-    QString m_myId;
-    QString m_ownerId;
-    QString m_nickname;
-    QTimer *m_ownerTimer = nullptr;
+    QThread thread_;
+    QWebSocket *socket_ = nullptr;
+    std::atomic<bool> connected_{false};
+    mutable QMutex idLock_;  // guards the ids and the nickname, read from any thread
+    QString myId_;
+    QString ownerId_;
+    QString nickname_;
+    QTimer *ownerTimer_ = nullptr;
 };

@@ -4,16 +4,16 @@
 
 Json::Value UserBean::toJson() const {
     Json::Value json(Json::objectValue);
-    json["id"] = m_id;
-    json["nickname"] = m_nickname;
-    json["devicetype"] = devicetypeToText(m_devicetype);
+    json["id"] = id_;
+    json["nickname"] = nickname_;
+    json["devicetype"] = devicetypeToText(devicetype_);
     return json;
 }
 
 UserBean *UserBean::fromJson(const Json::Value &json) {
     auto *bean = new UserBean;
-    bean->m_id = jsontext::readString(json, "id");
-    bean->m_nickname = jsontext::readString(json, "nickname");
-    bean->m_devicetype = devicetypeFromText(jsontext::readString(json, "devicetype"));
+    bean->id_ = jsontext::readString(json, "id");
+    bean->nickname_ = jsontext::readString(json, "nickname");
+    bean->devicetype_ = devicetypeFromText(jsontext::readString(json, "devicetype"));
     return bean;
 }

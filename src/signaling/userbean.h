@@ -6,13 +6,13 @@
 
 class UserBean {
 public:
-    const std::string &getId() const { return m_id; }
-    void setId(const std::string &id) { m_id = id; }
-    const std::string &getNickname() const { return m_nickname; }
-    void setNickname(const std::string &nickname) { m_nickname = nickname; }
+    const std::string &getId() const { return id_; }
+    void setId(const std::string &id) { id_ = id; }
+    const std::string &getNickname() const { return nickname_; }
+    void setNickname(const std::string &nickname) { nickname_ = nickname; }
     // 1 for a mobile device, 0 for any other.
-    int getDevicetype() const { return m_devicetype; }
-    void setDevicetype(int devicetype) { m_devicetype = devicetype; }
+    int getDevicetype() const { return devicetype_; }
+    void setDevicetype(int devicetype) { devicetype_ = devicetype; }
 
     Json::Value toJson() const;
     static UserBean *fromJson(const Json::Value &json);
@@ -22,7 +22,7 @@ public:
     static const char *devicetypeToText(int devicetype) { return devicetype == 1 ? "1" : "0"; }
 
 private:
-    std::string m_id;
-    std::string m_nickname;
-    int m_devicetype = 0;
+    std::string id_;
+    std::string nickname_;
+    int devicetype_ = 0;
 };

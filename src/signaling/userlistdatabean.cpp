@@ -2,7 +2,7 @@
 
 Json::Value UserListDataBean::toJson() const {
     Json::Value json(Json::nullValue);
-    for (const auto &user : m_users) {
+    for (const auto &user : users_) {
         if (user) {
             json.append(user->toJson());
         }
@@ -14,7 +14,7 @@ UserListDataBean *UserListDataBean::fromJson(const Json::Value &json) {
     auto *bean = new UserListDataBean;
     if (json.isArray()) {
         for (const auto &element : json) {
-            bean->m_users.emplace_back(UserBean::fromJson(element));
+            bean->users_.emplace_back(UserBean::fromJson(element));
         }
     }
     return bean;

@@ -9,29 +9,29 @@
 #include "ui/uistyle.h"
 
 AdmitMemberDialog::AdmitMemberDialog(const AdmissionQueue::Member &member, QWidget *parent)
-    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_member(member) {
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), member_(member) {
     setObjectName(QStringLiteral("AdmitMemberDialog"));
     setWindowTitle(QStringLiteral("Zu屏幕共享"));
     setMinimumSize(340, 190);
     DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
                                          QStringLiteral("有人想观看"));
-    m_message = c.addMessage(QStringLiteral("label_msg"),
-                             QStringLiteral("%1\n%2 · %3\n想观看你的共享，是否允许？")
-                                 .arg(member.nickname, member.address, kindText(member.kind)));
-    m_others = new QLabel(c.body);
-    m_others->setObjectName(QStringLiteral("label_others"));
-    m_others->setAlignment(Qt::AlignCenter);
-    m_others->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
-    c.bodyLayout->insertWidget(c.bodyLayout->indexOf(m_message) + 1, m_others);
+    message_ = c.addMessage(QStringLiteral("label_msg"),
+                            QStringLiteral("%1\n%2 · %3\n想观看你的共享，是否允许？")
+                                .arg(member.nickname, member.address, kindText(member.kind)));
+    others_ = new QLabel(c.body);
+    others_->setObjectName(QStringLiteral("label_others"));
+    others_->setAlignment(Qt::AlignCenter);
+    others_->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
+    c.bodyLayout->insertWidget(c.bodyLayout->indexOf(message_) + 1, others_);
     QPushButton *refuse = c.addButton(QStringLiteral("btn_refuse"), QStringLiteral("拒绝"), false);
-    m_admitAll = c.addButton(QStringLiteral("btn_admit_all"), QStringLiteral("全部允许"), false);
+    admitAll_ = c.addButton(QStringLiteral("btn_admit_all"), QStringLiteral("全部允许"), false);
     QPushButton *admit = c.addButton(QStringLiteral("btn_admit"), QStringLiteral("允许"), true);
     refuse->setDefault(true);
     connect(refuse, &QPushButton::clicked, this, [this] { done(Refuse); });
     connect(admit, &QPushButton::clicked, this, [this] { done(Admit); });
-    connect(m_admitAll, &QPushButton::clicked, this, [this] { done(AdmitAll); });
+    connect(admitAll_, &QPushButton::clicked, this, [this] { done(AdmitAll); });
     connect(c.closeButton, &QPushButton::clicked, this, [this] { done(Refuse); });
-    m_helper.reset(DialogChrome::makeHelper(this, c.closeButton));
+    helper_.reset(DialogChrome::makeHelper(this, c.closeButton));
     setWaitingCount(1);
 }
 
@@ -39,9 +39,9 @@ AdmitMemberDialog::~AdmitMemberDialog() = default;
 
 void AdmitMemberDialog::setWaitingCount(int count) {
     const int others = count - 1;
-    m_others->setText(others > 0 ? QStringLiteral("另有 %1 人在等待").arg(others) : QString());
-    m_others->setVisible(others > 0);
-    m_admitAll->setVisible(others > 0);
+    others_->setText(others > 0 ? QStringLiteral("另有 %1 人在等待").arg(others) : QString());
+    others_->setVisible(others > 0);
+    admitAll_->setVisible(others > 0);
 }
 
 QString AdmitMemberDialog::kindText(AdmissionQueue::Kind kind) {

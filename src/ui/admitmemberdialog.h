@@ -22,7 +22,7 @@ public:
     explicit AdmitMemberDialog(const AdmissionQueue::Member &member, QWidget *parent = nullptr);
     ~AdmitMemberDialog() override;
 
-    QString memberId() const { return m_member.id; }
+    QString memberId() const { return member_.id; }
     // How many wait, this member included.
     void setWaitingCount(int count);
     // The member is not waiting any more (it left, or the share ended): closes without an answer.
@@ -34,9 +34,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    AdmissionQueue::Member m_member;
-    QLabel *m_message;
-    QLabel *m_others;
-    QPushButton *m_admitAll;
-    std::unique_ptr<FramelessWidgetHelper> m_helper;
+    AdmissionQueue::Member member_;
+    QLabel *message_;
+    QLabel *others_;
+    QPushButton *admitAll_;
+    std::unique_ptr<FramelessWidgetHelper> helper_;
 };

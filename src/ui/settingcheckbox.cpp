@@ -6,11 +6,11 @@ const char *const SettingCheckBox::kAskBeforeWatching = "share/askBeforeWatching
 const char *const SettingCheckBox::kShareSound = "share/shareSound";
 
 SettingCheckBox::SettingCheckBox(const char *key, const QString &text, QWidget *parent)
-    : QCheckBox(text, parent), m_key(key) {
+    : QCheckBox(text, parent), key_(key) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     setChecked(stored(key));
-    connect(this, &QCheckBox::clicked, this, [this](bool on) { store(m_key, on); });
+    connect(this, &QCheckBox::clicked, this, [this](bool on) { store(key_, on); });
 }
 
 SettingCheckBox *SettingCheckBox::askBeforeWatching(QWidget *parent) {
@@ -39,6 +39,6 @@ void SettingCheckBox::store(const char *key, bool on) {
 
 void SettingCheckBox::showEvent(QShowEvent *event) {
     // Another page's box may have changed the choice while this one was hidden.
-    setChecked(stored(m_key));
+    setChecked(stored(key_));
     QCheckBox::showEvent(event);
 }

@@ -26,5 +26,5 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    const char *m_key;
+    const char *key_;
 };

@@ -15,20 +15,20 @@ bool FramePair::deliver(const I420Planes &planes, VideoFrameKind kind, VideoWidg
 }
 
 bool FramePair::fillSpare(const I420Planes &planes, VideoFrameKind kind) {
-    return VideoFrameFactory::fill(m_spare, planes, kind);
+    return VideoFrameFactory::fill(spare_, planes, kind);
 }
 
 bool FramePair::swapAndOffer(VideoWidgetInterface *view) {
-    std::swap(m_spare, m_current);
+    std::swap(spare_, current_);
     if (!view)
         return false;
-    if (view->renderFrame(m_current))
+    if (view->renderFrame(current_))
         return true;
-    std::swap(m_spare, m_current);
+    std::swap(spare_, current_);
     return false;
 }
 
 void FramePair::clear() {
-    m_current.reset();
-    m_spare.reset();
+    current_.reset();
+    spare_.reset();
 }

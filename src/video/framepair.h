@@ -27,10 +27,10 @@ public:
     // Drops both frames (connection lost); a view still holding the current keeps it alive.
     void clear();
 
-    const std::shared_ptr<VideoFrameInterface> &current() const { return m_current; }
-    const std::shared_ptr<VideoFrameInterface> &spare() const { return m_spare; }
+    const std::shared_ptr<VideoFrameInterface> &current() const { return current_; }
+    const std::shared_ptr<VideoFrameInterface> &spare() const { return spare_; }
 
 private:
-    std::shared_ptr<VideoFrameInterface> m_current;
-    std::shared_ptr<VideoFrameInterface> m_spare;
+    std::shared_ptr<VideoFrameInterface> current_;
+    std::shared_ptr<VideoFrameInterface> spare_;
 };

@@ -44,19 +44,19 @@ const GLfloat kTextureCoords[8] = {0.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1.0f, 0.0
 }  // namespace
 
 OpenGLWidget::OpenGLWidget(QWidget *parent)
-    : QOpenGLWidget(parent), m_vertices{-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f} {
-    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd >= 0) {
-        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
-        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &OpenGLWidget::onRepaintRequested);
+    : QOpenGLWidget(parent), vertices_{-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f} {
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0) {
+        wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, &OpenGLWidget::onRepaintRequested);
     }
 }
 
 OpenGLWidget::~OpenGLWidget() {
-    if (m_wakeNotifier)
-        m_wakeNotifier->setEnabled(false);
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    if (wakeNotifier_)
+        wakeNotifier_->setEnabled(false);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
     releaseGL();
     // The base destructor destroys the context, which must not call back into this part.
     if (QOpenGLContext *ctx = context())
@@ -64,51 +64,51 @@ OpenGLWidget::~OpenGLWidget() {
 }
 
 void OpenGLWidget::releaseGL() {
-    if (!m_program && !m_textureY)
+    if (!program_ && !textureY_)
         return;
     makeCurrent();
-    m_textureY.reset();
-    m_textureU.reset();
-    m_textureV.reset();
-    m_program.reset();
-    delete m_vertexShader;
-    m_vertexShader = nullptr;
-    delete m_fragmentShader;
-    m_fragmentShader = nullptr;
-    for (auto &size : m_uploadedSize)
+    textureY_.reset();
+    textureU_.reset();
+    textureV_.reset();
+    program_.reset();
+    delete vertexShader_;
+    vertexShader_ = nullptr;
+    delete fragmentShader_;
+    fragmentShader_ = nullptr;
+    for (auto &size : uploadedSize_)
         size[0] = size[1] = 0;
     doneCurrent();
 }
 
 void OpenGLWidget::setClearColor(const float rgba[4]) {
     for (int i = 0; i < 4; ++i)
-        m_clearColor[i] = rgba[i];
+        clearColor_[i] = rgba[i];
 }
 
 bool OpenGLWidget::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
-    std::unique_lock<std::mutex> lock(m_frameLock, std::try_to_lock);
+    std::unique_lock<std::mutex> lock(frameLock_, std::try_to_lock);
     if (!lock.owns_lock())
         return false;
-    m_frame = std::dynamic_pointer_cast<YUVFrame>(frame.lock());
+    frame_ = std::dynamic_pointer_cast<YUVFrame>(frame.lock());
     lock.unlock();
-    if (m_wakeFd >= 0 && !m_repaintPending.exchange(true)) {
+    if (wakeFd_ >= 0 && !repaintPending_.exchange(true)) {
         const uint64_t one = 1;
         // Only fails when the counter is saturated, and then a wake-up is pending anyway.
-        [[maybe_unused]] ssize_t written = ::write(m_wakeFd, &one, sizeof one);
+        [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof one);
     }
     return true;
 }
 
 void OpenGLWidget::onRepaintRequested() {
     uint64_t count = 0;
-    [[maybe_unused]] ssize_t got = ::read(m_wakeFd, &count, sizeof count);
-    m_repaintPending.store(false);
+    [[maybe_unused]] ssize_t got = ::read(wakeFd_, &count, sizeof count);
+    repaintPending_.store(false);
     update();
 }
 
 void OpenGLWidget::quad(float out[8]) const {
     for (int i = 0; i < 8; ++i)
-        out[i] = m_vertices[i];
+        out[i] = vertices_[i];
 }
 
 void OpenGLWidget::initializeGL() {
@@ -119,41 +119,41 @@ void OpenGLWidget::initializeGL() {
     initializeOpenGLFunctions();
     glEnable(GL_DEPTH_TEST);
 
-    m_vertexShader = new QOpenGLShader(QOpenGLShader::Vertex, this);
-    m_vertexShader->compileSourceCode(kVertexSource);
-    m_fragmentShader = new QOpenGLShader(QOpenGLShader::Fragment, this);
-    m_fragmentShader->compileSourceCode(kFragmentSource);
+    vertexShader_ = new QOpenGLShader(QOpenGLShader::Vertex, this);
+    vertexShader_->compileSourceCode(kVertexSource);
+    fragmentShader_ = new QOpenGLShader(QOpenGLShader::Fragment, this);
+    fragmentShader_->compileSourceCode(kFragmentSource);
 
-    m_program = std::make_unique<QOpenGLShaderProgram>();
-    m_program->addShader(m_fragmentShader);
-    m_program->addShader(m_vertexShader);
-    m_program->bindAttributeLocation("vertexIn", kVertexIn);
-    m_program->bindAttributeLocation("textureIn", kTextureIn);
-    m_program->link();
-    m_program->bind();
-    m_uniformY = m_program->uniformLocation("tex_y");
-    m_uniformU = m_program->uniformLocation("tex_u");
-    m_uniformV = m_program->uniformLocation("tex_v");
+    program_ = std::make_unique<QOpenGLShaderProgram>();
+    program_->addShader(fragmentShader_);
+    program_->addShader(vertexShader_);
+    program_->bindAttributeLocation("vertexIn", kVertexIn);
+    program_->bindAttributeLocation("textureIn", kTextureIn);
+    program_->link();
+    program_->bind();
+    uniformY_ = program_->uniformLocation("tex_y");
+    uniformU_ = program_->uniformLocation("tex_u");
+    uniformV_ = program_->uniformLocation("tex_v");
 
     {
-        std::lock_guard<std::mutex> lock(m_frameLock);
+        std::lock_guard<std::mutex> lock(frameLock_);
         updateVertices();
     }
 
-    m_textureY = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-    m_textureU = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-    m_textureV = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-    m_textureY->create();
-    m_textureU->create();
-    m_textureV->create();
-    m_idY = m_textureY->textureId();
-    m_idU = m_textureU->textureId();
-    m_idV = m_textureV->textureId();
+    textureY_ = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    textureU_ = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    textureV_ = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    textureY_->create();
+    textureU_->create();
+    textureV_->create();
+    idY_ = textureY_->textureId();
+    idU_ = textureU_->textureId();
+    idV_ = textureV_->textureId();
 
     // Desktop GL can skip row padding while uploading, so the texture holds only the picture.
     QOpenGLContext *ctx = context();
-    m_rowLengthUpload = !ctx->isOpenGLES() || ctx->format().majorVersion() >= 3 ||
-                        ctx->hasExtension("GL_EXT_unpack_subimage");
+    rowLengthUpload_ = !ctx->isOpenGLES() || ctx->format().majorVersion() >= 3 ||
+                       ctx->hasExtension("GL_EXT_unpack_subimage");
 }
 
 void OpenGLWidget::quadFor(int viewWidth, int viewHeight, uint32_t frameWidth, uint32_t frameHeight,
@@ -176,10 +176,10 @@ void OpenGLWidget::quadFor(int viewWidth, int viewHeight, uint32_t frameWidth, u
 }
 
 void OpenGLWidget::updateVertices() {
-    quadFor(width(), height(), m_frame ? m_frame->width() : 0, m_frame ? m_frame->height() : 0, m_vertices);
-    if (!m_program)
+    quadFor(width(), height(), frame_ ? frame_->width() : 0, frame_ ? frame_->height() : 0, vertices_);
+    if (!program_)
         return;
-    glVertexAttribPointer(kVertexIn, 2, GL_FLOAT, GL_FALSE, 0, m_vertices);
+    glVertexAttribPointer(kVertexIn, 2, GL_FLOAT, GL_FALSE, 0, vertices_);
     glVertexAttribPointer(kTextureIn, 2, GL_FLOAT, GL_FALSE, 0, kTextureCoords);
     glEnableVertexAttribArray(kVertexIn);
     glEnableVertexAttribArray(kTextureIn);
@@ -188,7 +188,7 @@ void OpenGLWidget::updateVertices() {
 void OpenGLWidget::resizeGL(int w, int h) {
     QOpenGLWidget::resizeGL(w, h);
     glViewport(0, 0, w == 0 ? 1 : w, h);
-    std::lock_guard<std::mutex> lock(m_frameLock);
+    std::lock_guard<std::mutex> lock(frameLock_);
     updateVertices();
 }
 
@@ -196,13 +196,13 @@ void OpenGLWidget::uploadPlane(int unit, unsigned int texture, const uint8_t *pl
                                int stride) {
     glActiveTexture(GL_TEXTURE0 + unit);
     glBindTexture(GL_TEXTURE_2D, texture);
-    const int textureWidth = m_rowLengthUpload ? width : stride;
-    if (m_rowLengthUpload)
+    const int textureWidth = rowLengthUpload_ ? width : stride;
+    if (rowLengthUpload_)
         glPixelStorei(GL_UNPACK_ROW_LENGTH, stride);
     // GL_RED is core on desktop GL; ES 2 only knows luminance, which the shader reads as .r too.
     const GLenum format =
         context()->isOpenGLES() && context()->format().majorVersion() < 3 ? GL_LUMINANCE : GL_RED;
-    if (m_uploadedSize[unit][0] == textureWidth && m_uploadedSize[unit][1] == height) {
+    if (uploadedSize_[unit][0] == textureWidth && uploadedSize_[unit][1] == height) {
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, textureWidth, height, format, GL_UNSIGNED_BYTE, plane);
     } else {
         glTexImage2D(GL_TEXTURE_2D, 0, format, textureWidth, height, 0, format, GL_UNSIGNED_BYTE, plane);
@@ -210,50 +210,50 @@ void OpenGLWidget::uploadPlane(int unit, unsigned int texture, const uint8_t *pl
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        m_uploadedSize[unit][0] = textureWidth;
-        m_uploadedSize[unit][1] = height;
+        uploadedSize_[unit][0] = textureWidth;
+        uploadedSize_[unit][1] = height;
     }
-    if (m_rowLengthUpload)
+    if (rowLengthUpload_)
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
 void OpenGLWidget::paintGL() {
-    glClearColor(m_clearColor[0], m_clearColor[1], m_clearColor[2], m_clearColor[3]);
+    glClearColor(clearColor_[0], clearColor_[1], clearColor_[2], clearColor_[3]);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
     bool sizeChanged = false;
     float ratio = 0.0f;
     {
-        std::lock_guard<std::mutex> lock(m_frameLock);
-        if (m_frame && m_frame->width() > 0 && m_frame->height() > 0) {
-            ratio = float(m_frame->width()) / float(m_frame->height());
-            if (std::fabs(m_lastRatio - ratio) > 0.01f) {
+        std::lock_guard<std::mutex> lock(frameLock_);
+        if (frame_ && frame_->width() > 0 && frame_->height() > 0) {
+            ratio = float(frame_->width()) / float(frame_->height());
+            if (std::fabs(lastRatio_ - ratio) > 0.01f) {
                 updateVertices();
-                m_lastRatio = ratio;
+                lastRatio_ = ratio;
                 sizeChanged = true;
             }
-            if (m_frame->data() && m_program) {
-                m_program->bind();
+            if (frame_->data() && program_) {
+                program_->bind();
                 // Rows of odd-width planes are not 4-byte aligned.
                 glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-                const int w = int(m_frame->width());
-                const int h = int(m_frame->height());
+                const int w = int(frame_->width());
+                const int h = int(frame_->height());
                 const int cw = (w + 1) / 2;
-                const int ch = int(m_frame->chromaHeight());
-                uploadPlane(0, m_idY, m_frame->planeY(), w, h, int(m_frame->yStride()));
-                uploadPlane(1, m_idU, m_frame->planeU(), cw, ch, int(m_frame->uStride()));
-                uploadPlane(2, m_idV, m_frame->planeV(), cw, ch, int(m_frame->vStride()));
+                const int ch = int(frame_->chromaHeight());
+                uploadPlane(0, idY_, frame_->planeY(), w, h, int(frame_->yStride()));
+                uploadPlane(1, idU_, frame_->planeU(), cw, ch, int(frame_->uStride()));
+                uploadPlane(2, idV_, frame_->planeV(), cw, ch, int(frame_->vStride()));
                 glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-                m_program->setUniformValue(m_uniformY, 0);
-                m_program->setUniformValue(m_uniformU, 1);
-                m_program->setUniformValue(m_uniformV, 2);
+                program_->setUniformValue(uniformY_, 0);
+                program_->setUniformValue(uniformU_, 1);
+                program_->setUniformValue(uniformV_, 2);
                 // QOpenGLWidget's own composition may have touched the attribute state.
-                glVertexAttribPointer(kVertexIn, 2, GL_FLOAT, GL_FALSE, 0, m_vertices);
+                glVertexAttribPointer(kVertexIn, 2, GL_FLOAT, GL_FALSE, 0, vertices_);
                 glVertexAttribPointer(kTextureIn, 2, GL_FLOAT, GL_FALSE, 0, kTextureCoords);
                 glEnableVertexAttribArray(kVertexIn);
                 glEnableVertexAttribArray(kTextureIn);
                 glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-                m_program->release();
+                program_->release();
                 glActiveTexture(GL_TEXTURE0);
             }
         }

@@ -1,7 +1,7 @@
 #include "video/videoframeinterface.h"
 
 VideoFrameInterface::VideoFrameInterface(std::size_t size, uint32_t width, uint32_t height)
-    : m_data(new uint8_t[size]), m_width(width), m_height(height), m_size(size) {}
+    : data_(new uint8_t[size]), width_(width), height_(height), size_(size) {}
 
 VideoFrameInterface::~VideoFrameInterface() = default;
 

@@ -14,11 +14,11 @@ public:
     VideoFrameInterface(const VideoFrameInterface &) = delete;
     VideoFrameInterface &operator=(const VideoFrameInterface &) = delete;
 
-    uint8_t *data() { return m_data.get(); }
-    const uint8_t *data() const { return m_data.get(); }
-    uint32_t width() const { return m_width; }
-    uint32_t height() const { return m_height; }
-    std::size_t size() const { return m_size; }
+    uint8_t *data() { return data_.get(); }
+    const uint8_t *data() const { return data_.get(); }
+    uint32_t width() const { return width_; }
+    uint32_t height() const { return height_; }
+    std::size_t size() const { return size_; }
 
     // Registers "std::shared_ptr<VideoFrameInterface>" for queued calls. Done at start-up already;
     // safe to call again.
@@ -28,10 +28,10 @@ protected:
     VideoFrameInterface(std::size_t size, uint32_t width, uint32_t height);
 
 private:
-    std::unique_ptr<uint8_t[]> m_data;
-    uint32_t m_width;
-    uint32_t m_height;
-    std::size_t m_size;
+    std::unique_ptr<uint8_t[]> data_;
+    uint32_t width_;
+    uint32_t height_;
+    std::size_t size_;
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<VideoFrameInterface>)

@@ -6,22 +6,22 @@
 #include <QPainter>
 
 VideoWidget::VideoWidget(QWidget *parent) : QWidget(parent) {
-    m_backgroundColor = qRgb(0, 0, 2);
+    backgroundColor_ = qRgb(0, 0, 2);
     // The whole widget is painted each time; nothing below needs to be drawn first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(&m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
-    m_repaintTimer.start(17);
+    connect(&repaintTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    repaintTimer_.start(17);
 }
 
 void VideoWidget::setBackgroundColor(uchar red, uchar green, uchar blue) {
-    m_backgroundColor = qRgb(red, green, blue);
+    backgroundColor_ = qRgb(red, green, blue);
 }
 
 bool VideoWidget::renderFrame(std::weak_ptr<VideoFrameInterface> frame) {
-    std::unique_lock<std::mutex> lock(m_frameLock, std::try_to_lock);
+    std::unique_lock<std::mutex> lock(frameLock_, std::try_to_lock);
     if (!lock.owns_lock())
         return false;
-    m_frame = std::dynamic_pointer_cast<ARGBFrame>(frame.lock());
+    frame_ = std::dynamic_pointer_cast<ARGBFrame>(frame.lock());
     return true;
 }
 
@@ -37,15 +37,15 @@ void VideoWidget::paintEvent(QPaintEvent *) {
     bool sizeChanged = false;
     float ratio = 0.0f;
     {
-        std::lock_guard<std::mutex> lock(m_frameLock);
+        std::lock_guard<std::mutex> lock(frameLock_);
         QPainter painter(this);
-        painter.fillRect(rect(), QColor::fromRgb(m_backgroundColor));
-        if (m_frame && m_frame->width() > 0 && m_frame->height() > 0) {
-            const QImage image(m_frame->data(), int(m_frame->width()), int(m_frame->height()),
-                               int(m_frame->stride()), QImage::Format_ARGB32);
-            ratio = float(m_frame->width()) / float(m_frame->height());
-            if (std::fabs(m_lastRatio - ratio) > 0.01f) {
-                m_lastRatio = ratio;
+        painter.fillRect(rect(), QColor::fromRgb(backgroundColor_));
+        if (frame_ && frame_->width() > 0 && frame_->height() > 0) {
+            const QImage image(frame_->data(), int(frame_->width()), int(frame_->height()),
+                               int(frame_->stride()), QImage::Format_ARGB32);
+            ratio = float(frame_->width()) / float(frame_->height());
+            if (std::fabs(lastRatio_ - ratio) > 0.01f) {
+                lastRatio_ = ratio;
                 sizeChanged = true;
             }
             const QRect target = pictureRect(image.size(), size());

@@ -32,9 +32,9 @@ protected:
     virtual void afterFrameDrawn() {}
 
 private:
-    std::shared_ptr<ARGBFrame> m_frame;
-    QRgb m_backgroundColor = 2;
-    std::mutex m_frameLock;
-    float m_lastRatio = 0.0f;
-    QTimer m_repaintTimer;
+    std::shared_ptr<ARGBFrame> frame_;
+    QRgb backgroundColor_ = 2;
+    std::mutex frameLock_;
+    float lastRatio_ = 0.0f;
+    QTimer repaintTimer_;
 };

@@ -15,12 +15,12 @@ public:
     virtual bool renderFrame(std::weak_ptr<VideoFrameInterface> frame) = 0;
 
     // Kept for the mobile screen page; the views themselves do not read them.
-    bool isFullScreenMode() const { return m_fullScreenMode; }
-    void setFullScreenMode(bool on) { m_fullScreenMode = on; }
-    bool isEnlargedMode() const { return m_enlargedMode; }
-    void setEnlargedMode(bool on) { m_enlargedMode = on; }
+    bool isFullScreenMode() const { return fullScreenMode_; }
+    void setFullScreenMode(bool on) { fullScreenMode_ = on; }
+    bool isEnlargedMode() const { return enlargedMode_; }
+    void setEnlargedMode(bool on) { enlargedMode_ = on; }
 
 private:
-    bool m_fullScreenMode = false;
-    bool m_enlargedMode = false;
+    bool fullScreenMode_ = false;
+    bool enlargedMode_ = false;
 };

@@ -5,9 +5,9 @@
 
 YUVFrame::YUVFrame(uint32_t yStride, uint32_t uStride, uint32_t vStride, uint32_t width, uint32_t height)
     : VideoFrameInterface(bufferSize(yStride, uStride, vStride, height), width, height),
-      m_yStride(yStride),
-      m_uStride(uStride),
-      m_vStride(vStride) {}
+      yStride_(yStride),
+      uStride_(uStride),
+      vStride_(vStride) {}
 
 std::size_t YUVFrame::bufferSize(uint32_t yStride, uint32_t uStride, uint32_t vStride, uint32_t height) {
     return std::size_t(height) * yStride + std::size_t((height + 1) / 2) * (std::size_t(uStride) + vStride);
@@ -29,16 +29,16 @@ std::shared_ptr<YUVFrame> YUVFrame::create(uint32_t yStride, uint32_t uStride, u
 
 bool YUVFrame::matches(const I420Planes &planes) const {
     return planes.isValid() && uint32_t(planes.width) == width() && uint32_t(planes.height) == height() &&
-           uint32_t(planes.strideY) == m_yStride && uint32_t(planes.strideU) == m_uStride &&
-           uint32_t(planes.strideV) == m_vStride;
+           uint32_t(planes.strideY) == yStride_ && uint32_t(planes.strideU) == uStride_ &&
+           uint32_t(planes.strideV) == vStride_;
 }
 
 bool YUVFrame::fill(const I420Planes &planes) {
     if (!matches(planes))
         return false;
-    const std::size_t ySize = std::size_t(m_yStride) * height();
-    const std::size_t uSize = std::size_t(m_uStride) * chromaHeight();
-    const std::size_t vSize = std::size_t(m_vStride) * chromaHeight();
+    const std::size_t ySize = std::size_t(yStride_) * height();
+    const std::size_t uSize = std::size_t(uStride_) * chromaHeight();
+    const std::size_t vSize = std::size_t(vStride_) * chromaHeight();
     uint8_t *out = data();
     std::memcpy(out, planes.y, ySize);
     std::memcpy(out + ySize, planes.u, uSize);

@@ -16,14 +16,14 @@ public:
                                             uint32_t width, uint32_t height);
     static std::size_t bufferSize(uint32_t yStride, uint32_t uStride, uint32_t vStride, uint32_t height);
 
-    uint32_t yStride() const { return m_yStride; }
-    uint32_t uStride() const { return m_uStride; }
-    uint32_t vStride() const { return m_vStride; }
+    uint32_t yStride() const { return yStride_; }
+    uint32_t uStride() const { return uStride_; }
+    uint32_t vStride() const { return vStride_; }
     uint32_t chromaHeight() const { return (height() + 1) / 2; }
 
     const uint8_t *planeY() const { return data(); }
-    const uint8_t *planeU() const { return data() + std::size_t(m_yStride) * height(); }
-    const uint8_t *planeV() const { return planeU() + std::size_t(m_uStride) * chromaHeight(); }
+    const uint8_t *planeU() const { return data() + std::size_t(yStride_) * height(); }
+    const uint8_t *planeV() const { return planeU() + std::size_t(uStride_) * chromaHeight(); }
 
     // True when planes can be copied in as they are: same size and the same three strides.
     bool matches(const I420Planes &planes) const;
@@ -31,7 +31,7 @@ public:
     bool fill(const I420Planes &planes);
 
 private:
-    uint32_t m_yStride;
-    uint32_t m_uStride;
-    uint32_t m_vStride;
+    uint32_t yStride_;
+    uint32_t uStride_;
+    uint32_t vStride_;
 };

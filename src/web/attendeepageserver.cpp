@@ -68,37 +68,37 @@ struct AttendeePageServer::Callbacks {
     static void onConnection(void *cls, MHD_Connection *connection, void **,
                              MHD_ConnectionNotificationCode code) {
         auto *self = static_cast<AttendeePageServer *>(cls);
-        std::lock_guard<std::mutex> lock(self->m_openLock);
+        std::lock_guard<std::mutex> lock(self->openLock_);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             const MHD_ConnectionInfo *info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             if (info)
-                self->m_open[connection] = Open{info->connect_fd, self->m_clock.elapsed()};
+                self->open_[connection] = Open{info->connect_fd, self->clock_.elapsed()};
         } else {
             // Told before the library closes the socket, so the sweep never touches a reused number.
-            self->m_open.erase(connection);
+            self->open_.erase(connection);
         }
     }
 };
 
-AttendeePageServer::AttendeePageServer(quint16 port, QObject *parent) : QObject(parent), m_port(port) {
+AttendeePageServer::AttendeePageServer(quint16 port, QObject *parent) : QObject(parent), port_(port) {
     initPageResources();
-    m_clock.start();
-    m_sweep.setInterval(kSweepMs);
-    connect(&m_sweep, &QTimer::timeout, this, &AttendeePageServer::closeOverdue);
+    clock_.start();
+    sweep_.setInterval(kSweepMs);
+    connect(&sweep_, &QTimer::timeout, this, &AttendeePageServer::closeOverdue);
 }
 
 void AttendeePageServer::closeOverdue() {
     // The library only knows an inactivity time-out, which a client sending a byte now and then
     // never reaches; a page and its assets take milliseconds, so no connection needs longer.
-    std::lock_guard<std::mutex> lock(m_openLock);
-    const qint64 now = m_clock.elapsed();
-    for (auto it = m_open.begin(); it != m_open.end();) {
+    std::lock_guard<std::mutex> lock(openLock_);
+    const qint64 now = clock_.elapsed();
+    for (auto it = open_.begin(); it != open_.end();) {
         if (now - it->second.sinceMs > kRequestDeadlineSeconds * 1000) {
             qDebug() << "AttendeePageServer: a connection went over" << kRequestDeadlineSeconds
                      << "s, closed";
             ::shutdown(it->second.fd, SHUT_RDWR);
-            it = m_open.erase(it);  // the library closes it; its notification then finds nothing
+            it = open_.erase(it);  // the library closes it; its notification then finds nothing
         } else {
             ++it;
         }
@@ -110,7 +110,7 @@ AttendeePageServer::~AttendeePageServer() {
 }
 
 void AttendeePageServer::loadAssets() {
-    if (!m_assets.isEmpty())
+    if (!assets_.isEmpty())
         return;
     for (const char *name : kAssetNames) {
         QFile file(QStringLiteral(":/web/") + QLatin1String(name));
@@ -118,53 +118,53 @@ void AttendeePageServer::loadAssets() {
             g_logger->error("attendee page asset {} is missing from the resources", name);
             continue;
         }
-        m_assets.insert(QByteArray("/") + name, Asset{file.readAll(), contentTypeOf(name)});
+        assets_.insert(QByteArray("/") + name, Asset{file.readAll(), contentTypeOf(name)});
     }
-    if (m_assets.contains("/index.html"))
-        m_assets.insert("/", m_assets.value("/index.html"));
+    if (assets_.contains("/index.html"))
+        assets_.insert("/", assets_.value("/index.html"));
 }
 
 bool AttendeePageServer::start() {
-    if (m_daemon)
+    if (daemon_)
         return true;
     loadAssets();
-    m_served = 0;
-    m_notFound = 0;
+    served_ = 0;
+    notFound_ = 0;
     const unsigned flags = MHD_USE_AUTO | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
-    m_daemon = MHD_start_daemon(
+    daemon_ = MHD_start_daemon(
         // The logger goes first so that the daemon's complaints about later options reach our log.
-        flags, m_port, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+        flags, port_, nullptr, nullptr, &Callbacks::onRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
         &logDaemonMessage, nullptr, MHD_OPTION_CONNECTION_LIMIT, kConnectionLimit,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT,
         kConnectionTimeoutSeconds, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::onConnection, this,
         MHD_OPTION_END);
-    if (!m_daemon) {
-        g_logger->warn("the attendee page server could not listen on port {}", m_port);
+    if (!daemon_) {
+        g_logger->warn("the attendee page server could not listen on port {}", port_);
         g_logger->flush();
         return false;
     }
-    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
-    m_boundPort = info ? info->port : m_port;
-    g_logger->info("attendee page served on port {}", m_boundPort);
-    m_sweep.start();
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+    boundPort_ = info ? info->port : port_;
+    g_logger->info("attendee page served on port {}", boundPort_);
+    sweep_.start();
     return true;
 }
 
 void AttendeePageServer::stop() {
-    if (!m_daemon)
+    if (!daemon_)
         return;
     // Joins the library's thread; no request is answered after this returns.
-    m_sweep.stop();
-    MHD_stop_daemon(m_daemon);
-    m_daemon = nullptr;
-    m_boundPort = 0;
+    sweep_.stop();
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+    boundPort_ = 0;
     g_logger->info("attendee page server stopped");
 }
 
 int AttendeePageServer::answer(MHD_Connection *connection, const char *url, const char *method) {
     const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
     const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
-    const auto it = m_assets.constFind(QByteArray(url ? url : ""));
+    const auto it = assets_.constFind(QByteArray(url ? url : ""));
     unsigned status = MHD_HTTP_OK;
     MHD_Response *response = nullptr;
     if (!get && !head) {
@@ -173,9 +173,9 @@ int AttendeePageServer::answer(MHD_Connection *connection, const char *url, cons
                                                    MHD_RESPMEM_PERSISTENT);
         if (response)
             MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    } else if (it == m_assets.constEnd()) {
+    } else if (it == assets_.constEnd()) {
         status = MHD_HTTP_NOT_FOUND;
-        ++m_notFound;
+        ++notFound_;
         response = MHD_create_response_from_buffer(sizeof kNotFound - 1, const_cast<char *>(kNotFound),
                                                    MHD_RESPMEM_PERSISTENT);
     } else {
@@ -197,7 +197,7 @@ int AttendeePageServer::answer(MHD_Connection *connection, const char *url, cons
     MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
-    ++m_served;
+    ++served_;
     return queued == MHD_YES;
 }
 
@@ -206,7 +206,7 @@ QString AttendeePageServer::url() const {
 }
 
 QString AttendeePageServer::url(const QString &address) const {
-    return QStringLiteral("http://%1:%2/").arg(address).arg(m_boundPort ? m_boundPort : m_port);
+    return QStringLiteral("http://%1:%2/").arg(address).arg(boundPort_ ? boundPort_ : port_);
 }
 
 QString AttendeePageServer::lanAddress() {

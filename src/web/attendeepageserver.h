@@ -31,9 +31,9 @@ public:
     // Listens on every IPv4 address; false (and logged) when the port cannot be bound.
     bool start();
     void stop();
-    bool isRunning() const { return m_daemon != nullptr; }
+    bool isRunning() const { return daemon_ != nullptr; }
     // The port bound (the one asked for, or the one chosen for port 0); 0 while stopped.
-    quint16 port() const { return m_boundPort; }
+    quint16 port() const { return boundPort_; }
 
     // "http://<address>:<port>/" with the host's first LAN address, or with the one given.
     QString url() const;
@@ -42,8 +42,8 @@ public:
     static QString lanAddress();
 
     // Requests answered since start, of which with 404.
-    int requestsServed() const { return m_served.load(); }
-    int requestsNotFound() const { return m_notFound.load(); }
+    int requestsServed() const { return served_.load(); }
+    int requestsNotFound() const { return notFound_.load(); }
 
 private:
     struct Asset {
@@ -57,19 +57,19 @@ private:
     friend struct Callbacks;
     int answer(MHD_Connection *connection, const char *url, const char *method);
 
-    const quint16 m_port;
-    quint16 m_boundPort = 0;
-    MHD_Daemon *m_daemon = nullptr;
-    QHash<QByteArray, Asset> m_assets;
-    std::atomic<int> m_served{0};
-    std::atomic<int> m_notFound{0};
+    const quint16 port_;
+    quint16 boundPort_ = 0;
+    MHD_Daemon *daemon_ = nullptr;
+    QHash<QByteArray, Asset> assets_;
+    std::atomic<int> served_{0};
+    std::atomic<int> notFound_{0};
 
     struct Open {
         int fd = -1;
         qint64 sinceMs = 0;
     };
-    QElapsedTimer m_clock;
-    QTimer m_sweep;
-    std::mutex m_openLock;
-    std::unordered_map<MHD_Connection *, Open> m_open;  // guarded by m_openLock
+    QElapsedTimer clock_;
+    QTimer sweep_;
+    std::mutex openLock_;
+    std::unordered_map<MHD_Connection *, Open> open_;  // guarded by openLock_
 };

@@ -12,32 +12,32 @@
 class HandPeer {
 public:
     explicit HandPeer(std::string sdpType = "sdp", std::string iceType = "ice_candidate")
-        : m_sdpType(std::move(sdpType)), m_iceType(std::move(iceType)) {}
+        : sdpType_(std::move(sdpType)), iceType_(std::move(iceType)) {}
     ~HandPeer() { close(); }
 
     // Makes the offer and returns its text once made (empty after 10 s).
     std::string offer(const std::string &host, bool picture) {
-        m_host = host;
+        host_ = host;
         pc = CreatePeerConnection(0, 0, 0, 0, picture ? 0 : 1);
         picture ? AddStream(pc, 1, 0) : AddDataChannel(pc);
         RegisterOnLocalSdpReadytoSend(
             pc,
             [](const char *, const char *sdp, void *self, int) {
                 auto *me = static_cast<HandPeer *>(self);
-                std::lock_guard<std::mutex> lock(me->m_mutex);
-                me->m_out.insert(me->m_out.begin(), testmsg::sdp(me->m_sdpType, me->m_host, "offer", sdp));
-                me->m_offer = sdp;
+                std::lock_guard<std::mutex> lock(me->mutex_);
+                me->out_.insert(me->out_.begin(), testmsg::sdp(me->sdpType_, me->host_, "offer", sdp));
+                me->offer_ = sdp;
             },
             this, 0);
         RegisterOnIceCandiateReadytoSend(
             pc,
             [](const char *candidate, int mline, const char *mid, void *self, int) {
                 auto *me = static_cast<HandPeer *>(self);
-                Json::Value m = testmsg::ice(me->m_iceType, me->m_host, candidate);
+                Json::Value m = testmsg::ice(me->iceType_, me->host_, candidate);
                 m["data"]["data"]["sdp_mline_index"] = mline;
                 m["data"]["data"]["sdp_mid"] = mid ? mid : "";
-                std::lock_guard<std::mutex> lock(me->m_mutex);
-                me->m_out.push_back(m);
+                std::lock_guard<std::mutex> lock(me->mutex_);
+                me->out_.push_back(m);
             },
             this, 0);
         RegisterOnLocalDataChannelReady(
@@ -50,23 +50,23 @@ public:
         std::vector<Json::Value> out;
         {
             // Not held while the engine is called: its threads take it in the callbacks.
-            std::lock_guard<std::mutex> lock(m_mutex);
-            out.swap(m_out);
+            std::lock_guard<std::mutex> lock(mutex_);
+            out.swap(out_);
         }
         for (const Json::Value &m : out) {
             signaling.send(m);
         }
-        for (; pc != 0 && m_read < signaling.messages.size(); ++m_read) {
-            const Json::Value &body = signaling.messages[m_read]["data"];
-            if (body["data_type"] == m_sdpType && !m_answered) {
-                m_answered =
+        for (; pc != 0 && read_ < signaling.messages.size(); ++read_) {
+            const Json::Value &body = signaling.messages[read_]["data"];
+            if (body["data_type"] == sdpType_ && !answered_) {
+                answered_ =
                     SetRemoteDescription(pc, "answer", body["data"]["sdp"].asCString()) == ZUWEBRTC_OK;
-            } else if (body["data_type"] == m_iceType) {
+            } else if (body["data_type"] == iceType_) {
                 AddIceCandidate(pc, body["data"]["candidate"].asCString(),
                                 body["data"]["sdp_mline_index"].asInt(), body["data"]["sdp_mid"].asCString());
             }
         }
-        return m_answered;
+        return answered_;
     }
     void close() { ClosePeerConnection(std::exchange(pc, 0)); }  // a handle of 0 is refused
 
@@ -76,13 +76,13 @@ public:
 
 private:
     std::string made() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_offer;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return offer_;
     }
-    const std::string m_sdpType, m_iceType;
-    std::string m_host, m_offer;
-    std::mutex m_mutex;
-    std::vector<Json::Value> m_out;
-    int m_read = 0;
-    bool m_answered = false;
+    const std::string sdpType_, iceType_;
+    std::string host_, offer_;
+    std::mutex mutex_;
+    std::vector<Json::Value> out_;
+    int read_ = 0;
+    bool answered_ = false;
 };

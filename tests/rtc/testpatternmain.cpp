@@ -21,9 +21,9 @@ public:
                   Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setGeometry(QGuiApplication::primaryScreen()->geometry());
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this, [this] { update(band()); });
-        m_timer.start(1000 / fps);
+        timer_.setTimerType(Qt::PreciseTimer);
+        connect(&timer_, &QTimer::timeout, this, [this] { update(band()); });
+        timer_.start(1000 / fps);
     }
 
 protected:
@@ -35,13 +35,13 @@ protected:
                        kQuadrants[q]);
         p.fillRect(band(), Qt::black);
         const int stampWidth = CliFrameSink::kStampBits * block;
-        const int x = stampWidth + 50 + int((m_paints * 16) % std::max(1, w - stampWidth - 200));
+        const int x = stampWidth + 50 + int((paints_ * 16) % std::max(1, w - stampWidth - 200));
         p.fillRect(x, band().top() + band().height() / 4, 120, band().height() / 2, Qt::white);
         const uint32_t stamp = CliFrameSink::nowStampMs();
         for (int bit = 0; bit < CliFrameSink::kStampBits; ++bit)
             if (stamp & (1u << bit))
                 p.fillRect(bit * block, CliFrameSink::stampTop(h), block, block, Qt::white);
-        if (++m_paints == 4) {  // the first, full picture has reached the screen
+        if (++paints_ == 4) {  // the first, full picture has reached the screen
             std::printf("pattern shown %dx%d %s %s %s %s\n", w, h, qPrintable(kQuadrants[0].name()),
                         qPrintable(kQuadrants[1].name()), qPrintable(kQuadrants[2].name()),
                         qPrintable(kQuadrants[3].name()));
@@ -52,8 +52,8 @@ protected:
 private:
     QRect band() const { return QRect(0, height() * 3 / 8, width(), height() * 5 / 8 - height() * 3 / 8); }
 
-    QTimer m_timer;
-    qint64 m_paints = 0;
+    QTimer timer_;
+    qint64 paints_ = 0;
 };
 
 }  // namespace

@@ -37,70 +37,70 @@ class HostileLanTest : public QObject {
 private slots:
     void initTestCase() {
         ZU_REQUIRE_TEST_NAMESPACE();
-        QVERIFY2(m_lan.up(3), qPrintable(m_lan.lan->errorString()));
+        QVERIFY2(lan_.up(3), qPrintable(lan_.lan->errorString()));
         // The programs' logs/ there: other tests' runs can rotate the one shared log at any time.
-        QVERIFY(QDir::setCurrent(m_lan.dir.path()));
-        m_hostHome = m_lan.dir.filePath("host-home");
-        m_host = m_lan.start(1, "host",
-                             {"host", "--synthetic", "--fps", "15", "--send",
-                              m_lan.write("payload.bin", QByteArray(300 * 1024 + 5, 'p'))},
-                             {"HOME=" + m_hostHome, "XDG_CONFIG_HOME=" + m_hostHome + "/.config"});
-        QVERIFY2(says(m_host, "share started", kJoinMs), m_host->tail());
+        QVERIFY(QDir::setCurrent(lan_.dir.path()));
+        hostHome_ = lan_.dir.filePath("host-home");
+        host_ = lan_.start(1, "host",
+                           {"host", "--synthetic", "--fps", "15", "--send",
+                            lan_.write("payload.bin", QByteArray(300 * 1024 + 5, 'p'))},
+                           {"HOME=" + hostHome_, "XDG_CONFIG_HOME=" + hostHome_ + "/.config"});
+        QVERIFY2(says(host_, "share started", kJoinMs), host_->tail());
         // A link at the file's name in the attendee's folder, pointing out of it.
-        m_outside = m_lan.dir.filePath("outside/payload.bin");
-        const QString downloads = m_lan.dir.filePath("downloads-A1");
-        QVERIFY(QDir().mkpath(downloads) && QFile::link(m_outside, downloads + "/payload.bin"));
-        m_attendee = m_lan.watch(2, "A1");
-        QTRY_VERIFY2_WITH_TIMEOUT(m_attendee->totalFrames() > 15 || m_attendee->ended(), m_attendee->tail(),
+        outside_ = lan_.dir.filePath("outside/payload.bin");
+        const QString downloads = lan_.dir.filePath("downloads-A1");
+        QVERIFY(QDir().mkpath(downloads) && QFile::link(outside_, downloads + "/payload.bin"));
+        attendee_ = lan_.watch(2, "A1");
+        QTRY_VERIFY2_WITH_TIMEOUT(attendee_->totalFrames() > 15 || attendee_->ended(), attendee_->tail(),
                                   kJoinMs);
-        QVERIFY2(says(m_attendee, "file saved", kJoinMs), m_attendee->tail());
-        QVERIFY2(!m_attendee->has("file saved " + downloads + "/payload.bin\n"), m_attendee->tail());
-        QVERIFY(!QFileInfo::exists(m_outside));
-        QVERIFY2(says(m_host, "transfer done", kJoinMs), m_host->tail());
+        QVERIFY2(says(attendee_, "file saved", kJoinMs), attendee_->tail());
+        QVERIFY2(!attendee_->has("file saved " + downloads + "/payload.bin\n"), attendee_->tail());
+        QVERIFY(!QFileInfo::exists(outside_));
+        QVERIFY2(says(host_, "transfer done", kJoinMs), host_->tail());
 
         // Every attack comes from host 3, where the engine's threads then live.
-        m_inHost3 = std::make_unique<testsupport::TestLan::Enter>(*m_lan.lan, 3);
-        QVERIFY(m_inHost3->ok());
-        m_offer = HandPeer().offer({}, false);
-        QVERIFY(!m_offer.empty());
+        inHost3_ = std::make_unique<testsupport::TestLan::Enter>(*lan_.lan, 3);
+        QVERIFY(inHost3_->ok());
+        offer_ = HandPeer().offer({}, false);
+        QVERIFY(!offer_.empty());
         QTest::qWait(2000);  // the host settles to its level
-        m_threads = statusField(hostPid(), "Threads");
-        m_rssKiB = statusField(hostPid(), "VmRSS");
-        QVERIFY(m_threads > 0 && m_rssKiB > 0);
+        threads_ = statusField(hostPid(), "Threads");
+        rssKiB_ = statusField(hostPid(), "VmRSS");
+        QVERIFY(threads_ > 0 && rssKiB_ > 0);
         TestPeer *asker = connectPeer();
         asker->send(testmsg::request("owner"));
         QVERIFY(asker->waitFor("owner", 1, 10000));
-        m_hostId = asker->last("owner")["data"]["id"].asString();
-        m_attendeeId =
-            QRegularExpression("member joined (\\S+) A1 ").match(m_host->output).captured(1).toStdString();
-        QVERIFY(!m_hostId.empty() && !m_attendeeId.empty());
+        hostId_ = asker->last("owner")["data"]["id"].asString();
+        attendeeId_ =
+            QRegularExpression("member joined (\\S+) A1 ").match(host_->output).captured(1).toStdString();
+        QVERIFY(!hostId_.empty() && !attendeeId_.empty());
     }
 
     // The host still shares, the attendee still watches, and the attack left nothing behind.
     void cleanup() {
-        m_peers.clear();
-        QVERIFY2(!m_host->ended() && !m_host->has("share stopped"), m_host->tail());
-        QVERIFY2(!m_attendee->ended() && !m_attendee->has("stopped"), m_attendee->tail());
-        const qint64 frames = m_attendee->totalFrames();
-        QTRY_VERIFY2_WITH_TIMEOUT(m_attendee->totalFrames() >= frames + 20, m_attendee->tail(), 10000);
+        peers_.clear();
+        QVERIFY2(!host_->ended() && !host_->has("share stopped"), host_->tail());
+        QVERIFY2(!attendee_->ended() && !attendee_->has("stopped"), attendee_->tail());
+        const qint64 frames = attendee_->totalFrames();
+        QTRY_VERIFY2_WITH_TIMEOUT(attendee_->totalFrames() >= frames + 20, attendee_->tail(), 10000);
         QTRY_VERIFY2_WITH_TIMEOUT(threadsSettled(), qPrintable(QString::number(threads())), 30000);
         const qint64 rss = statusField(hostPid(), "VmRSS");
-        QVERIFY2(rss <= m_rssKiB + kSpareKiB, qPrintable(QStringLiteral("%1 KiB").arg(rss)));
+        QVERIFY2(rss <= rssKiB_ + kSpareKiB, qPrintable(QStringLiteral("%1 KiB").arg(rss)));
         // Nothing written where no attendee asked for it: not beside the link, not into the host.
-        QVERIFY(!QFileInfo::exists(m_outside));
+        QVERIFY(!QFileInfo::exists(outside_));
         QVERIFY(
-            QDir(m_hostHome + "/Downloads").isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+            QDir(hostHome_ + "/Downloads").isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     }
 
     // At the end a new attendee still joins.
     void cleanupTestCase() {
-        if (!m_host || m_host->ended()) {
+        if (!host_ || host_->ended()) {
             return;
         }
-        Member *late = m_lan.watch(2, "B1");
-        QTRY_VERIFY2_WITH_TIMEOUT(late->totalFrames() > 15 || late->ended(), late->tail() + m_host->tail(),
+        Member *late = lan_.watch(2, "B1");
+        QTRY_VERIFY2_WITH_TIMEOUT(late->totalFrames() > 15 || late->ended(), late->tail() + host_->tail(),
                                   kJoinMs);
-        QVERIFY2(m_host->has(" B1 desktop"), m_host->tail());
+        QVERIFY2(host_->has(" B1 desktop"), host_->tail());
     }
 
     // A text nested a thousand deep (it once ended every host and scanner that read it), nicknames of
@@ -109,8 +109,7 @@ private slots:
         const QByteArray bomb(1000, '[');
         QUdpSocket udp;
         for (quint16 port = kScanPort; port <= kScanPort + 9; ++port) {
-            for (const QString &to :
-                 {m_lan.address(1), m_lan.address(2), QStringLiteral("255.255.255.255")}) {
+            for (const QString &to : {lan_.address(1), lan_.address(2), QStringLiteral("255.255.255.255")}) {
                 udp.writeDatagram(bomb, QHostAddress(to), port);
             }
         }
@@ -120,7 +119,7 @@ private slots:
         for (TestPeer *p : {a, b}) {
             p->send(testmsg::nickname(std::string(100 * 1024, '\x01')));
             for (int i = 0; i < 40; ++i) {
-                p->send(testmsg::request("share", m_hostId));
+                p->send(testmsg::request("share", hostId_));
             }
         }
         // Still answering: the server read past them; its member list came before.
@@ -137,16 +136,16 @@ private slots:
         for (int round = 0; round < 10; ++round) {
             TestPeer *stranger = connectPeer();
             sendAll(stranger,
-                    {testmsg::sdp("sdp", m_hostId, "offer", m_offer),
-                     testmsg::sdp("share_screen_sdp", m_hostId, "offer", m_offer),
-                     testmsg::ice("ice_candidate", m_hostId, "candidate:1 1 UDP 1 10.77.1.3 9 typ host")});
+                    {testmsg::sdp("sdp", hostId_, "offer", offer_),
+                     testmsg::sdp("share_screen_sdp", hostId_, "offer", offer_),
+                     testmsg::ice("ice_candidate", hostId_, "candidate:1 1 UDP 1 10.77.1.3 9 typ host")});
             if (round < 7) {
                 stranger->socket.abort();  // a peer of one that left goes with it
             }
         }
         TestPeer *otherOwner = connectPeer(QStringLiteral("/elsewhere")), *member = joinPeer("M2");
         for (TestPeer *p : {otherOwner, member}) {
-            for (const std::string &victim : {m_hostId, m_attendeeId}) {
+            for (const std::string &victim : {hostId_, attendeeId_}) {
                 sendAll(p, {testmsg::request("cut_off", "", victim), testmsg::request("agree_share", victim),
                             testmsg::request("refuse_share", victim)});
             }
@@ -154,33 +153,32 @@ private slots:
         // "allUser" of another path lists nobody of this one.
         otherOwner->send(testmsg::request("allUser"));
         QVERIFY(otherOwner->waitFor("allUser", 1, 10000));
-        QVERIFY(
-            !testmsg::userIds(otherOwner->last("allUser")).contains(QString::fromStdString(m_attendeeId)));
+        QVERIFY(!testmsg::userIds(otherOwner->last("allUser")).contains(QString::fromStdString(attendeeId_)));
         for (const char *type : {"id", "owner", "allUser", "share_id", "admit_wait", "admit_ok"}) {
-            Json::Value m = testmsg::message("data", m_attendeeId, type);
+            Json::Value m = testmsg::message("data", attendeeId_, type);
             m["data"]["id"] = "{00000000-0000-0000-0000-000000000001}";
             member->send(m);
         }
-        sendAll(member, {testmsg::sdp("sdp", m_attendeeId, "offer", m_offer),
-                         testmsg::sdp("sdp", m_attendeeId, "answer", m_offer)});
+        sendAll(member, {testmsg::sdp("sdp", attendeeId_, "offer", offer_),
+                         testmsg::sdp("sdp", attendeeId_, "answer", offer_)});
         for (int i = 0; i < 50; ++i) {
             member->send(testmsg::ice(
-                "ice_candidate", m_attendeeId,
+                "ice_candidate", attendeeId_,
                 "candidate:1 1 UDP 2122252543 10.77.1.3 " + std::to_string(40000 + i) + " typ host"));
         }
         // Well inside the deadline of an unconnected peer: none was made; only the host admits.
         QTest::qWait(3000);
         QVERIFY2(threadsSettled(), qPrintable(QString::number(threads())));
-        QVERIFY2(!m_attendee->has("waiting for the host") && !m_attendee->has("let in"), m_attendee->tail());
-        sendAll(member, {testmsg::sdp("sdp", m_hostId, "offer", m_offer),
-                         testmsg::sdp("share_screen_sdp", m_hostId, "offer", m_offer)});
+        QVERIFY2(!attendee_->has("waiting for the host") && !attendee_->has("let in"), attendee_->tail());
+        sendAll(member, {testmsg::sdp("sdp", hostId_, "offer", offer_),
+                         testmsg::sdp("share_screen_sdp", hostId_, "offer", offer_)});
         for (int i = 0; i < 2000; ++i) {
-            member->send(testmsg::ice("ice_candidate", m_hostId,
+            member->send(testmsg::ice("ice_candidate", hostId_,
                                       "candidate:" + std::to_string(i) + " 1 UDP 2122252543 10.77.1." +
                                           std::to_string(100 + i % 100) + " " + std::to_string(20000 + i) +
                                           " typ host"));
             member->send(
-                testmsg::ice("ice_candidate", m_hostId, "candidate:1 1 UDP 1 attacker.example 9 typ host"));
+                testmsg::ice("ice_candidate", hostId_, "candidate:1 1 UDP 1 attacker.example 9 typ host"));
         }
         // The unconnected peer is forgotten after the host's deadline (15 s); the settling checks wait.
         QTest::qWait(2000);
@@ -193,7 +191,7 @@ private slots:
         QVERIFY(udp.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
         const QByteArray query = ScanDatagram::encode(ScanDatagram::kClientType, ScanDatagram::newId());
         for (int i = 0; i < 300; ++i) {
-            udp.writeDatagram(query, QHostAddress(m_lan.address(1)), kScanPort);
+            udp.writeDatagram(query, QHostAddress(lan_.address(1)), kScanPort);
         }
         QTest::qWait(1500);
         QList<QByteArray> answers;
@@ -206,17 +204,17 @@ private slots:
         ScanDatagram host;
         QVERIFY(ScanDatagram::parse(answers.last(), host) && host.isServer());
         udp.writeDatagram(ScanDatagram::encode(ScanDatagram::kServerType, host.msgId),
-                          QHostAddress(m_lan.address(1)), kScanPort);
+                          QHostAddress(lan_.address(1)), kScanPort);
         QTest::qWait(1000);
-        QVERIFY2(!m_host->has("local ip " + m_lan.address(3)), m_host->tail());
+        QVERIFY2(!host_->has("local ip " + lan_.address(3)), host_->tail());
     }
 
     // A member with a real data channel offers the host a file: a host takes none.
     void hostTakesNoFileFromAMember() {
         HandPeer member;
         joinPeer("M7", &member.signaling);
-        member.offer(m_hostId, false);
-        QVERIFY2(QTest::qWaitFor([&] { return member.pump() && member.channelOpen; }, 30000), m_host->tail());
+        member.offer(hostId_, false);
+        QVERIFY2(QTest::qWaitFor([&] { return member.pump() && member.channelOpen; }, 30000), host_->tail());
         uint8_t package[transferprotocol::kControlPackageSize] = {};
         QVERIFY(transferprotocol::writeControl(package, "send_req", "begin", "planted.bin", 1000));
         // Refused unanswered and logged; a host that took it would make the file in its Downloads at once.
@@ -230,11 +228,11 @@ private slots:
     // which once held every member slot for ever.
     void foreignPagesSlowClientsAndIdleSockets() {
         for (int i = 0; i < 5; ++i) {
-            connectPeer();  // idle: m_peers holds just these
+            connectPeer();  // idle: peers_ holds just these
         }
         TestPeer page;
         QNetworkRequest request(
-            QUrl(QStringLiteral("ws://%1:%2/zu_remote_ctrl").arg(m_lan.address(1)).arg(kSignalingPort)));
+            QUrl(QStringLiteral("ws://%1:%2/zu_remote_ctrl").arg(lan_.address(1)).arg(kSignalingPort)));
         request.setRawHeader("Origin", "http://attacker.example");
         page.socket.open(request);
         QVERIFY(QTest::qWaitFor(
@@ -243,7 +241,7 @@ private slots:
 
         QTcpSocket slow[16];
         for (QTcpSocket &s : slow) {
-            s.connectToHost(QHostAddress(m_lan.address(1)), 5677);
+            s.connectToHost(QHostAddress(lan_.address(1)), 5677);
         }
         const auto open = [&] {
             return std::count_if(std::begin(slow), std::end(slow),
@@ -261,15 +259,15 @@ private slots:
             QTest::qWait(1000);  // the request trickles in a byte a second
         }
         QVERIFY2(open() == 0, qPrintable(QString::number(held.elapsed())));
-        for (auto &p : m_peers) {
+        for (auto &p : peers_) {
             QVERIFY(p->waitClosed(20000));
         }
     }
 
 private:
     TestPeer *connectPeer(const QString &path = QStringLiteral("/zu_remote_ctrl"), TestPeer *peer = nullptr) {
-        peer = peer ? peer : m_peers.emplace_back(std::make_unique<TestPeer>()).get();
-        peer->open(kSignalingPort, path, m_lan.address(1));
+        peer = peer ? peer : peers_.emplace_back(std::make_unique<TestPeer>()).get();
+        peer->open(kSignalingPort, path, lan_.address(1));
         peer->waitId(10000);
         return peer;
     }
@@ -284,18 +282,18 @@ private:
             peer->send(m);
         }
     }
-    qint64 hostPid() const { return qint64(m_host->process->processId()); }
+    qint64 hostPid() const { return qint64(host_->process->processId()); }
     qint64 threads() const { return statusField(hostPid(), "Threads"); }
-    bool threadsSettled() const { return threads() <= m_threads + kSpareThreads; }
+    bool threadsSettled() const { return threads() <= threads_ + kSpareThreads; }
 
-    SessionLan m_lan;
-    std::unique_ptr<testsupport::TestLan::Enter> m_inHost3;
-    QString m_hostHome, m_outside;
-    std::string m_offer;  // an engine's offer, to send by hand
-    std::vector<std::unique_ptr<TestPeer>> m_peers;
-    Member *m_host = nullptr, *m_attendee = nullptr;
-    std::string m_hostId, m_attendeeId;
-    qint64 m_threads = 0, m_rssKiB = 0;
+    SessionLan lan_;
+    std::unique_ptr<testsupport::TestLan::Enter> inHost3_;
+    QString hostHome_, outside_;
+    std::string offer_;  // an engine's offer, to send by hand
+    std::vector<std::unique_ptr<TestPeer>> peers_;
+    Member *host_ = nullptr, *attendee_ = nullptr;
+    std::string hostId_, attendeeId_;
+    qint64 threads_ = 0, rssKiB_ = 0;
 };
 
 QTEST_GUILESS_MAIN(HostileLanTest)

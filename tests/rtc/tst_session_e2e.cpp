@@ -61,54 +61,54 @@ class SessionEndToEndTest : public QObject {
 private slots:
     void initTestCase() {
         ZU_REQUIRE_TEST_NAMESPACE();
-        QVERIFY2(m_lan.up(4), qPrintable(m_lan.lan->errorString()));
+        QVERIFY2(lan_.up(4), qPrintable(lan_.lan->errorString()));
         // From here on everything this process starts lives in host 1.
-        m_inHost = std::make_unique<testsupport::TestLan::Enter>(*m_lan.lan, 1);
-        QVERIFY(m_inHost->ok());
-        const QString display = testsupport::startPrivateDisplay(m_xvfb, 1280, 720);
+        inHost_ = std::make_unique<testsupport::TestLan::Enter>(*lan_.lan, 1);
+        QVERIFY(inHost_->ok());
+        const QString display = testsupport::startPrivateDisplay(xvfb_, 1280, 720);
         QVERIFY(!display.isEmpty());
         qputenv("DISPLAY", display.toLatin1());
-        QProcess *pattern = m_lan.lan->start(1, QStringLiteral(ZUSHARE_PATTERN), {"30"});
+        QProcess *pattern = lan_.lan->start(1, QStringLiteral(ZUSHARE_PATTERN), {"30"});
         const QRegularExpression line("pattern shown 1280x720 (#\\w+) (#\\w+) (#\\w+) (#\\w+)\n");
         QString said;
         QTRY_VERIFY2_WITH_TIMEOUT(line.match(said += pattern->readAll()).hasMatch(), qPrintable(said), 30000);
         for (int q = 0; q < 4; ++q) {
             g_quadrants[q] = QColor(line.match(said).captured(q + 1));
         }
-        m_capturer = CreateScreenSourceCapturer();
-        QVERIFY(m_capturer > 0);
-        m_host = std::make_unique<OriginatorRtcManager>();
-        m_host->setServerPort(5678);
-        connect(m_host->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
+        capturer_ = CreateScreenSourceCapturer();
+        QVERIFY(capturer_ > 0);
+        host_ = std::make_unique<OriginatorRtcManager>();
+        host_->setServerPort(5678);
+        connect(host_->signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
                 [this](QList<SignalingUser> users) {
-                    m_members.clear();
+                    members_.clear();
                     for (const SignalingUser &user : users) {
-                        m_members.insert(user.nickname, user.id);
+                        members_.insert(user.nickname, user.id);
                     }
                 });
-        QSignalSpy started(m_host.get(), &RtcManager::sigRtcStarted);
-        m_host->start();
+        QSignalSpy started(host_.get(), &RtcManager::sigRtcStarted);
+        host_->start();
         QVERIFY(started.wait(20000));
     }
 
     void cleanup() {
         zuengine::testing::useCapturedPictures();
-        m_lan.stop();
+        lan_.stop();
     }
 
     void cleanupTestCase() {
-        m_host.reset();
-        deleteScreenSourceCpaturer(m_capturer);  // refuses a handle of 0
-        m_xvfb.terminate();
-        m_xvfb.waitForFinished(5000);
+        host_.reset();
+        deleteScreenSourceCpaturer(capturer_);  // refuses a handle of 0
+        xvfb_.terminate();
+        xvfb_.waitForFinished(5000);
     }
 
     // A phone projects its screen; the projection ends from either side, then nothing is shown; a refused
     // phone gets no share id.
     void mobileProjectionEndsFromEitherSide() {
-        QSignalSpy requests(m_host.get(), &RtcManager::sigRequestShareScreen);
-        QSignalSpy closed(m_host.get(), &RtcManager::sigShareScreenClosed);
-        const std::string owner = m_host->signalingClient()->myId().toStdString();
+        QSignalSpy requests(host_.get(), &RtcManager::sigRequestShareScreen);
+        QSignalSpy closed(host_.get(), &RtcManager::sigShareScreenClosed);
+        const std::string owner = host_->signalingClient()->myId().toStdString();
         zuengine::testing::useSyntheticPicture(640, 480, 15);
         for (const QString ending : {"by the member", "by the host", "refused"}) {
             HandPeer phone("share_screen_sdp", "share_screen_ice_candidate");
@@ -121,14 +121,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!requests.isEmpty(), kJoinMs);
             const QString id = requests.takeFirst().at(0).toString();
             if (ending == "refused") {
-                m_host->refuseShare(id);
+                host_->refuseShare(id);
                 QVERIFY(phone.signaling.waitFor("refuse_share", 1, kStepMs));
-                QVERIFY(phone.signaling.countOf("share_id") == 0 && m_host->projectionIds().isEmpty());
+                QVERIFY(phone.signaling.countOf("share_id") == 0 && host_->projectionIds().isEmpty());
                 break;
             }
             auto view = std::make_shared<CliFrameSink>();
-            m_host->setShareScreenWidget(id, view);
-            m_host->agreeShare(id);
+            host_->setShareScreenWidget(id, view);
+            host_->agreeShare(id);
             QVERIFY(phone.signaling.waitFor("share_id", 1, kStepMs));
             phone.offer(owner, true);
             QTRY_VERIFY_WITH_TIMEOUT((phone.pump(), view->takeReport().total > 5), kJoinMs);
@@ -143,23 +143,23 @@ private slots:
                 const QColor colour(shown.quadrants[q].r, shown.quadrants[q].g, shown.quadrants[q].b);
                 QVERIFY2(near(colour, want), qPrintable(colour.name()));
             }
-            QCOMPARE(m_host->projectionIds(), QList<QString>{id});
+            QCOMPARE(host_->projectionIds(), QList<QString>{id});
             if (ending == "by the member") {
                 phone.signaling.send(testmsg::request("stop_share", owner));
                 phone.close();
                 QTRY_VERIFY_WITH_TIMEOUT(!closed.isEmpty(), kStepMs);
                 QCOMPARE(closed.takeFirst().at(0).toString(), id);
             } else {
-                m_host->stopShare(id);
+                host_->stopShare(id);
                 QVERIFY(phone.signaling.waitFor("stop_share", 1, kStepMs));
             }
-            QVERIFY(m_host->projectionIds().isEmpty());
+            QVERIFY(host_->projectionIds().isEmpty());
             const qint64 total = view->takeReport().total;
             QTest::qWait(500);  // what is checked is that no frame comes
             QCOMPARE(view->takeReport().total, total);
         }
         // All gone before the next test: the server takes at most five members.
-        QTRY_VERIFY_WITH_TIMEOUT((m_host->signalingClient()->requestAllUser(), m_members.isEmpty()), kStepMs);
+        QTRY_VERIFY_WITH_TIMEOUT((host_->signalingClient()->requestAllUser(), members_.isEmpty()), kStepMs);
     }
 
     // Five, the server's most, take files; one is cut off, one killed mid-file, one gets no peer: the others
@@ -168,58 +168,58 @@ private slots:
         QList<Member *> w;
         QStringList ids;
         for (int host : {2, 3, 4, 2, 3}) {
-            w << m_lan.watch(host, QStringLiteral("W%1").arg(w.size()));
+            w << lan_.watch(host, QStringLiteral("W%1").arg(w.size()));
         }
         Member *b = w[0], *c = w[1], *cut = w[2], *killed = w[3];
         QString id;
-        QTRY_VERIFY2_WITH_TIMEOUT(!(id = idOf("W0")).isEmpty() && m_host->transferorIds().contains(id),
+        QTRY_VERIFY2_WITH_TIMEOUT(!(id = idOf("W0")).isEmpty() && host_->transferorIds().contains(id),
                                   b->tail(), kJoinMs);
         const QByteArray first = randomBytes(40 * 1024 + 4);
-        m_host->transferFile(id, m_lan.write("first.bin", first));
+        host_->transferFile(id, lan_.write("first.bin", first));
         QTRY_VERIFY2_WITH_TIMEOUT(b->saved("first.bin") == first, b->tail(), kStepMs);
         for (Member *m : w) {
             QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(m), m->tail(), 150000);
             QTRY_VERIFY_WITH_TIMEOUT(!idOf(m->name).isEmpty(), kStepMs);
             ids << idOf(m->name);
         }
-        QCOMPARE(m_host->attendeeIds().size(), 5);
-        QTRY_VERIFY2_WITH_TIMEOUT(m_host->transferorIds().contains(ids[1]), c->tail(), kJoinMs);
+        QCOMPARE(host_->attendeeIds().size(), 5);
+        QTRY_VERIFY2_WITH_TIMEOUT(host_->transferorIds().contains(ids[1]), c->tail(), kJoinMs);
         const QByteArray one = randomBytes(3 * 1024 * 1024 + 123), all = randomBytes(1024 * 1024 + 7);
-        const QString allPath = m_lan.write("for-all.bin", all);
-        m_host->transferFile(ids[0], m_lan.write("only-b.bin", one));
-        m_host->transferFile(ids[0], allPath);
-        m_host->transferFile(ids[1], allPath);
+        const QString allPath = lan_.write("for-all.bin", all);
+        host_->transferFile(ids[0], lan_.write("only-b.bin", one));
+        host_->transferFile(ids[0], allPath);
+        host_->transferFile(ids[1], allPath);
         QTRY_VERIFY2_WITH_TIMEOUT(b->saved("for-all.bin") == all, b->tail(), 120000);
         QTRY_VERIFY2_WITH_TIMEOUT(c->saved("for-all.bin") == all, c->tail(), 120000);
         QTRY_VERIFY2_WITH_TIMEOUT(b->saved("only-b.bin") == one, b->tail(), 120000);
         QVERIFY(!c->has("only-b.bin") && !c->has("first.bin"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_host->transferFileRunning(), kStepMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!host_->transferFileRunning(), kStepMs);
 
-        m_host->cutOffShare(ids[2]);
+        host_->cutOffShare(ids[2]);
         QTRY_VERIFY2_WITH_TIMEOUT(cut->has("stopped") && cut->exitedWith(0), cut->tail(), kStepMs);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_host->attendeeIds().contains(ids[2]), kStepMs);
-        QSignalSpy failed(m_host.get(), &RtcManager::sigFileTransferFail);
-        m_host->transferFile(ids[3], m_lan.write("big.bin", randomBytes(64 * 1024 * 1024)));
+        QTRY_VERIFY_WITH_TIMEOUT(!host_->attendeeIds().contains(ids[2]), kStepMs);
+        QSignalSpy failed(host_.get(), &RtcManager::sigFileTransferFail);
+        host_->transferFile(ids[3], lan_.write("big.bin", randomBytes(64 * 1024 * 1024)));
         QVERIFY2(says(killed, "receive begin", kStepMs), killed->tail());
-        QVERIFY(m_host->transferFileRunning());
+        QVERIFY(host_->transferFileRunning());
         ::kill(pid_t(killed->process->processId()), SIGKILL);
         QVERIFY(killed->process->waitForFinished(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_host->attendeeIds().contains(ids[3]) && !failed.isEmpty(), kStepMs);
-        QVERIFY(!m_host->transferorIds().contains(ids[3]) && !m_host->transferFileRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!host_->attendeeIds().contains(ids[3]) && !failed.isEmpty(), kStepMs);
+        QVERIFY(!host_->transferorIds().contains(ids[3]) && !host_->transferFileRunning());
         QCOMPARE(failed.first().at(0).toString(), ids[3]);
         QVERIFY(!QFile::exists(QDir(killed->downloads).filePath("big.bin")));
         w = {b, c, w[4]};
         QVERIFY(keepWatching(w, 30));
         // Fault once found: the host kept a failed peer's handle and left its member waiting.
         zuengine::testing::refuseNextPeers(1);
-        Member *refused = m_lan.watch(4, "E3");
+        Member *refused = lan_.watch(4, "E3");
         QVERIFY2(says(refused, "stopped", kStepMs), refused->tail());
-        QCOMPARE(m_host->attendeeIds().size(), 3);
+        QCOMPARE(host_->attendeeIds().size(), 3);
         for (Member *m : w) {
             QVERIFY2(seesPattern(m) && !m->has("stopped"), m->tail());
         }
-        m_host->stop();
-        m_host.reset();
+        host_->stop();
+        host_.reset();
         for (Member *m : w) {
             QTRY_VERIFY2_WITH_TIMEOUT(m->has("stopped") && m->exitedWith(0), m->tail(), 10000);
         }
@@ -232,19 +232,19 @@ private slots:
         const QString display = testsupport::startPrivateDisplay(xvfb, 1366, 768);
         QVERIFY(!display.isEmpty());
         Member *pattern =
-            m_lan.start(1, "pattern", {"30"}, {"DISPLAY=" + display}, QStringLiteral(ZUSHARE_PATTERN));
+            lan_.start(1, "pattern", {"30"}, {"DISPLAY=" + display}, QStringLiteral(ZUSHARE_PATTERN));
         QVERIFY2(says(pattern, "pattern shown 1366x768", 30000), pattern->tail());
         const QByteArray content = randomBytes(256 * 1024 + 9);
-        Member *host = m_lan.start(
-            1, "cli-host",
-            {"host", "--send", m_lan.write("from-cli.bin", content), "--port", "5690", "--no-web"},
-            {"DISPLAY=" + display});
+        Member *host =
+            lan_.start(1, "cli-host",
+                       {"host", "--send", lan_.write("from-cli.bin", content), "--port", "5690", "--no-web"},
+                       {"DISPLAY=" + display});
         QVERIFY2(says(host, "share started on port 5690", kJoinMs), host->tail());
-        Member *scan = m_lan.start(2, "scan", {"scan", "--seconds", "4"});
+        Member *scan = lan_.start(2, "scan", {"scan", "--seconds", "4"});
         QTRY_VERIFY2_WITH_TIMEOUT(scan->exitedWith(0), scan->tail(), 60000);
-        QVERIFY2(scan->has("host " + m_lan.address(1) + "\n"), scan->tail());
+        QVERIFY2(scan->has("host " + lan_.address(1) + "\n"), scan->tail());
 
-        Member *b = m_lan.watch(2, "B7", {"--port", "5690"}), *c = m_lan.watch(3, "C7", {"--port", "5690"});
+        Member *b = lan_.watch(2, "B7", {"--port", "5690"}), *c = lan_.watch(3, "C7", {"--port", "5690"});
         for (Member *m : {b, c}) {
             QVERIFY2(says(host, " " + m->name + " desktop", kJoinMs), host->tail());
             QTRY_VERIFY2_WITH_TIMEOUT(seesPattern(m, "1366x768"), m->tail(), kJoinMs);
@@ -269,16 +269,16 @@ private slots:
 private:
     // Nicknames are unique across the whole run, so a member list never gives a departed member's id.
     QString idOf(const QString &nickname) {
-        m_host->signalingClient()->requestAllUser();
-        return m_members.value(nickname);
+        host_->signalingClient()->requestAllUser();
+        return members_.value(nickname);
     }
 
-    SessionLan m_lan;
-    std::unique_ptr<testsupport::TestLan::Enter> m_inHost;
-    QProcess m_xvfb;
-    std::unique_ptr<OriginatorRtcManager> m_host;
-    QHash<QString, QString> m_members;  // nickname -> id
-    int m_capturer = 0;
+    SessionLan lan_;
+    std::unique_ptr<testsupport::TestLan::Enter> inHost_;
+    QProcess xvfb_;
+    std::unique_ptr<OriginatorRtcManager> host_;
+    QHash<QString, QString> members_;  // nickname -> id
+    int capturer_ = 0;
 };
 
 QTEST_GUILESS_MAIN(SessionEndToEndTest)

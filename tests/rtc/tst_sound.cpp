@@ -54,10 +54,10 @@ class SoundTest : public QObject {
 private slots:
     void speakersReachWhoAsksAndMuteSilencesThem() {
         ZU_REQUIRE_TEST_NAMESPACE();
-        QVERIFY2(m_lan.up(3), qPrintable(m_lan.lan->errorString()));
+        QVERIFY2(lan_.up(3), qPrintable(lan_.lan->errorString()));
         testsupport::SoundServer sound;
         QVERIFY2(sound.isUp(), qPrintable(sound.errorString()));
-        const QString wav = m_lan.dir.filePath("heard.wav"), played = m_lan.dir.filePath("played.raw");
+        const QString wav = lan_.dir.filePath("heard.wav"), played = lan_.dir.filePath("played.raw");
         // A tone on the speakers; what the player plays recorded as raw 16-bit stereo at 48 kHz.
         const QString tone = "audiotestsrc is-live=true volume=0.5 freq=440 ! pulsesink device=speakers";
         const QString record =
@@ -65,10 +65,10 @@ private slots:
             "! filesink sync=false buffer-mode=unbuffered location=";
         for (const QString &pipeline : {tone, record + played})
             sound.start("gst-launch-1.0", ("-q " + pipeline).split(' '));
-        Member *host = m_lan.start(1, "host",
-                                   {"host", "--synthetic", "--size", "320x240", "--fps", "15", "--sound",
-                                    "--no-web", "--no-discovery"},
-                                   sound.environment() + QStringList{"HOME=" + m_lan.dir.filePath("host")});
+        Member *host = lan_.start(1, "host",
+                                  {"host", "--synthetic", "--size", "320x240", "--fps", "15", "--sound",
+                                   "--no-web", "--no-discovery"},
+                                  sound.environment() + QStringList{"HOME=" + lan_.dir.filePath("host")});
         QVERIFY2(says(host, "share started", kWaitMs) && !host->has("no sound to share"), host->tail());
         Member *ear = watch(2, "ear", {"--sound", wav}), *deaf = watch(3, "deaf");
         Member *player =
@@ -88,7 +88,7 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(rms(newest(file, 200, header)) > 1000, who->tail(), 5000);
         }
         // An attendee that takes nothing more (stopped, then given up on by the host).
-        Member *stalled = watch(3, "stalled", {"--sound", m_lan.dir.filePath("stalled.wav")});
+        Member *stalled = watch(3, "stalled", {"--sound", lan_.dir.filePath("stalled.wav")});
         QVERIFY2(says(stalled, "sound frames=", kWaitMs), stalled->tail());
         QCOMPARE(::kill(pid_t(stalled->process->processId()), SIGSTOP), 0);
         const qint64 before = QFileInfo(wav).size();
@@ -106,11 +106,11 @@ private slots:
 
 private:
     Member *watch(int host, const QString &name, const QStringList &extra = {}, const QStringList &env = {}) {
-        return m_lan.start(host, name, QStringList{"watch", m_lan.address(1), "--nickname", name} + extra,
-                           QStringList{"HOME=" + m_lan.dir.filePath(name)} + env);
+        return lan_.start(host, name, QStringList{"watch", lan_.address(1), "--nickname", name} + extra,
+                          QStringList{"HOME=" + lan_.dir.filePath(name)} + env);
     }
 
-    SessionLan m_lan;
+    SessionLan lan_;
 };
 
 QTEST_GUILESS_MAIN(SoundTest)

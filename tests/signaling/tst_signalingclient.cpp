@@ -18,16 +18,16 @@ static const QString kOwnerRequest = message("ctrl", body("null", "request", "",
 class TestSignalingClient : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QWebSocketServer> m_server;  // scripted here: records every text the client sends
-    std::unique_ptr<QWebSocket> m_socket;
-    QStringList m_received;
-    std::unique_ptr<SignalingClient> m_client;
-    std::unique_ptr<QObject> m_context;  // receives the signals; its end drops any still queued
-    QStringList m_events;                // the client's signals as "event|argument|..."
+    std::unique_ptr<QWebSocketServer> server_;  // scripted here: records every text the client sends
+    std::unique_ptr<QWebSocket> socket_;
+    QStringList received_;
+    std::unique_ptr<SignalingClient> client_;
+    std::unique_ptr<QObject> context_;  // receives the signals; its end drops any still queued
+    QStringList events_;                // the client's signals as "event|argument|..."
 
-    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(m_server->serverPort())); }
+    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(server_->serverPort())); }
     void send(const QString &t) {
-        t.startsWith("bin:") ? m_socket->sendBinaryMessage(t.mid(4).toUtf8()) : m_socket->sendTextMessage(t);
+        t.startsWith("bin:") ? socket_->sendBinaryMessage(t.mid(4).toUtf8()) : socket_->sendTextMessage(t);
     }
     static QString part(const QString &s) { return s; }
     static QString part(int i) { return QString::number(i); }
@@ -40,30 +40,29 @@ class TestSignalingClient : public QObject {
     }
 
     bool connectClient() {
-        m_client->postConnectServer(url());
-        return testsupport::waitUntil([&] { return m_events == QStringList{"connected"} && m_socket; }, 5000);
+        client_->postConnectServer(url());
+        return testsupport::waitUntil([&] { return events_ == QStringList{"connected"} && socket_; }, 5000);
     }
 
 private slots:
     void initTestCase() { ZU_REQUIRE_TEST_NAMESPACE(); }
 
     void init() {
-        m_server =
-            std::make_unique<QWebSocketServer>(QStringLiteral("fake"), QWebSocketServer::NonSecureMode);
-        QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
-        connect(m_server.get(), &QWebSocketServer::newConnection, this, [this] {
-            m_socket.reset(m_server->nextPendingConnection());
-            connect(m_socket.get(), &QWebSocket::textMessageReceived, this,
-                    [this](QString t) { m_received << t; });
+        server_ = std::make_unique<QWebSocketServer>(QStringLiteral("fake"), QWebSocketServer::NonSecureMode);
+        QVERIFY(server_->listen(QHostAddress::LocalHost, 0));
+        connect(server_.get(), &QWebSocketServer::newConnection, this, [this] {
+            socket_.reset(server_->nextPendingConnection());
+            connect(socket_.get(), &QWebSocket::textMessageReceived, this,
+                    [this](QString t) { received_ << t; });
         });
-        m_client = std::make_unique<SignalingClient>();
-        m_context = std::make_unique<QObject>();
+        client_ = std::make_unique<SignalingClient>();
+        context_ = std::make_unique<QObject>();
         // Through queued connections: the signals come from the client's worker thread.
         const auto on = [this](auto signal, const char *event) {
-            connect(m_client.get(), signal, m_context.get(), [this, event](const auto &...args) {
+            connect(client_.get(), signal, context_.get(), [this, event](const auto &...args) {
                 QStringList parts{event};
                 ((parts << part(args)), ...);
-                m_events << parts.join('|');
+                events_ << parts.join('|');
             });
         };
         on(&SignalingClient::sigConnected, "connected");
@@ -81,67 +80,67 @@ private slots:
     }
 
     void cleanup() {
-        m_client.reset();
-        m_context.reset();
-        m_socket.reset();
-        m_server.reset();
-        m_received.clear();
-        m_events.clear();
+        client_.reset();
+        context_.reset();
+        socket_.reset();
+        server_.reset();
+        received_.clear();
+        events_.clear();
     }
 
     // Byte for byte what goes out, nothing before connecting; the owner request repeats until answered.
     void outgoingTexts() {
-        m_client->sendText(QStringLiteral("early"));
-        m_client->requestAllUser();
-        m_client->cutOff(QStringLiteral("{x}"));
-        m_client->setNickName(QString::fromUtf8("\xe6\x9d\x8e\xe5\x9b\x9b"));
+        client_->sendText(QStringLiteral("early"));
+        client_->requestAllUser();
+        client_->cutOff(QStringLiteral("{x}"));
+        client_->setNickName(QString::fromUtf8("\xe6\x9d\x8e\xe5\x9b\x9b"));
         QVERIFY(connectClient());
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY(m_received.size() >= 2);
-        QCOMPARE(m_received.mid(0, 2),
+        QTRY_VERIFY(received_.size() >= 2);
+        QCOMPARE(received_.mid(0, 2),
                  (QStringList{
                      message("ctrl", body(R"({"data":"\u674e\u56db","modify_type":"nickname"})", "modify")),
                      kOwnerRequest}));
         // Once the id is known, a new nickname is declared at once; requests carry the id.
         send(dataMessage("id", "{me}"));
-        QTRY_COMPARE(m_client->myId(), QStringLiteral("{me}"));
-        m_client->setNickName(QStringLiteral("wang"));
-        m_client->requestAllUser();
-        m_client->cutOff(QStringLiteral("{victim}"));
-        m_client->sendText(QStringLiteral("late"));
-        QTRY_VERIFY(m_received.contains(QStringLiteral("late")));
+        QTRY_COMPARE(client_->myId(), QStringLiteral("{me}"));
+        client_->setNickName(QStringLiteral("wang"));
+        client_->requestAllUser();
+        client_->cutOff(QStringLiteral("{victim}"));
+        client_->sendText(QStringLiteral("late"));
+        QTRY_VERIFY(received_.contains(QStringLiteral("late")));
         // Less the owner requests, which go on until the owner is known.
-        QCOMPARE(m_received.mid(1).filter(QRegularExpression(R"(^(?!.*"request_data":"owner"))")),
+        QCOMPARE(received_.mid(1).filter(QRegularExpression(R"(^(?!.*"request_data":"owner"))")),
                  (QStringList{
                      message("ctrl", body(R"({"data":"wang","modify_type":"nickname"})", "modify"), "{me}"),
                      message("ctrl", body("null", "request", "", "allUser"), "{me}"),
                      message("ctrl", body("null", "request", "{victim}", "cut_off")), "late"}));
-        const auto asked = [this] { return m_received.filter("\"request_data\":\"owner\"").size(); };
+        const auto asked = [this] { return received_.filter("\"request_data\":\"owner\"").size(); };
         QTRY_VERIFY_WITH_TIMEOUT(asked() >= 5, 5000);
         QVERIFY(clock.elapsed() >= 4 * 200 - 50);  // four retry periods of 200 ms
         send(dataMessage("owner", "{the-owner}"));
-        QTRY_COMPARE(m_client->ownerId(), QStringLiteral("{the-owner}"));
+        QTRY_COMPARE(client_->ownerId(), QStringLiteral("{the-owner}"));
         const int settled = asked();  // one request may have crossed the answer; then the asking stops
         QTest::qWait(600);
         QVERIFY(asked() <= settled + 1);
     }
 
     void connectionEvents() {
-        m_client->postConnectServer(QUrl("ws://127.0.0.1:1/x"));  // nothing listens in the namespace
-        QTRY_COMPARE(m_events, QStringList{"connectFail"});
+        client_->postConnectServer(QUrl("ws://127.0.0.1:1/x"));  // nothing listens in the namespace
+        QTRY_COMPARE(events_, QStringList{"connectFail"});
         // A later attempt makes a new socket and can succeed; either end closing is reported once.
-        m_client->postConnectServer(url());
-        QTRY_VERIFY(m_socket);
-        m_socket->close();
-        QTRY_COMPARE(m_events, (QStringList{"connectFail", "connected", "disconnected"}));
-        m_client->postConnectServer(url());
-        QTRY_COMPARE(m_events.count("connected"), 2);
-        m_client->postCloseConnect();
-        QTRY_COMPARE(m_events,
+        client_->postConnectServer(url());
+        QTRY_VERIFY(socket_);
+        socket_->close();
+        QTRY_COMPARE(events_, (QStringList{"connectFail", "connected", "disconnected"}));
+        client_->postConnectServer(url());
+        QTRY_COMPARE(events_.count("connected"), 2);
+        client_->postCloseConnect();
+        QTRY_COMPARE(events_,
                      (QStringList{"connectFail", "connected", "disconnected", "connected", "disconnected"}));
-        m_client->postConnectServer(url());
-        m_client.reset();  // destroyed while still connecting
+        client_->postConnectServer(url());
+        client_.reset();  // destroyed while still connecting
     }
 
     void messagesBecomeSignals_data() {
@@ -202,16 +201,16 @@ private slots:
         QFETCH(QString, event);
         QVERIFY(connectClient());
         send(dataMessage("owner", "{host}"));
-        QTRY_COMPARE(m_client->ownerId(), QStringLiteral("{host}"));
+        QTRY_COMPARE(client_->ownerId(), QStringLiteral("{host}"));
         send(sent);
         // Once the signal of a message sent after it is there, the row's message was handled.
         send(text(testmsg::sdp("sdp", "{me}", "answer", "v=0 after", "{host}")));
         QStringList expected = QStringList{"connected", event, "sdp|2|v=0 after|{host}"};
         expected.removeAll(QString());
-        (void)testsupport::waitUntil([&] { return m_events.size() >= expected.size(); }, 5000);
-        QCOMPARE(m_events, expected);
-        QCOMPARE(m_client->ownerId(), QStringLiteral("{host}"));
-        QCOMPARE(m_client->myId(), QString());
+        (void)testsupport::waitUntil([&] { return events_.size() >= expected.size(); }, 5000);
+        QCOMPARE(events_, expected);
+        QCOMPARE(client_->ownerId(), QStringLiteral("{host}"));
+        QCOMPARE(client_->myId(), QString());
     }
 };
 

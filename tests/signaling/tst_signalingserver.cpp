@@ -14,9 +14,9 @@ const char kGhost[] = "{11111111-2222-3333-4444-555555555555}";
 class TestSignalingServer : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SignalingServer> m_server;
-    quint16 m_port = 0;
-    QList<TestPeer *> m_peers;
+    std::unique_ptr<SignalingServer> server_;
+    quint16 port_ = 0;
+    QList<TestPeer *> peers_;
 
     static std::string str(const QString &s) { return s.toStdString(); }
     static bool closedNormally(TestPeer *p) { return p->closeCode == QWebSocketProtocol::CloseCodeNormal; }
@@ -46,28 +46,28 @@ class TestSignalingServer : public QObject {
     bool serve(int nicknameDeadlineMs) {
         signaling::RelayLimits limits;
         limits.nicknameDeadlineMs = nicknameDeadlineMs;
-        m_server = std::make_unique<SignalingServer>(limits);
-        return startServer(*m_server, 0) == 1 && (m_port = m_server->listeningPort()) != 0;
+        server_ = std::make_unique<SignalingServer>(limits);
+        return startServer(*server_, 0) == 1 && (port_ = server_->listeningPort()) != 0;
     }
 
     TestPeer *join(const QString &path = QStringLiteral("/zu_remote_ctrl")) {
-        m_peers << new TestPeer;
-        m_peers.last()->open(m_port, path);
-        m_peers.last()->waitId();
-        return m_peers.last();
+        peers_ << new TestPeer;
+        peers_.last()->open(port_, path);
+        peers_.last()->waitId();
+        return peers_.last();
     }
 
     // Refused at once: closed normally without a word.
     bool refused() const {
         TestPeer p;
-        p.open(m_port);
+        p.open(port_);
         return p.waitClosed() && closedNormally(&p) && p.messages.isEmpty();
     }
 
     // The template with $0, $1... replaced by the ids of the peers in the order they joined.
     QString fill(QString text) const {
-        for (int i = int(m_peers.size()) - 1; i >= 0; --i) {
-            text.replace(QStringLiteral("$%1").arg(i), m_peers[i]->id);
+        for (int i = int(peers_.size()) - 1; i >= 0; --i) {
+            text.replace(QStringLiteral("$%1").arg(i), peers_[i]->id);
         }
         return text.replace(QStringLiteral("$g"), kGhost);
     }
@@ -79,9 +79,9 @@ private slots:
     void init() { QVERIFY(serve(0)); }
 
     void cleanup() {
-        qDeleteAll(m_peers);
-        m_peers.clear();
-        m_server.reset();
+        qDeleteAll(peers_);
+        peers_.clear();
+        server_.reset();
     }
 
     void routing_data() {
@@ -161,7 +161,7 @@ private slots:
             QCOMPARE(p->texts, QStringList{message("data", body("null", "id", p->id), "", p->id)});
             p->texts.clear();
         }
-        QList<TestPeer *> all = m_peers;
+        QList<TestPeer *> all = peers_;
         sent = fill(sent);
         sent.startsWith("bin:") ? all[from]->socket.sendBinaryMessage(sent.mid(4).toLatin1())
                                 : all[from]->socket.sendTextMessage(sent);
@@ -174,10 +174,10 @@ private slots:
             relayed->setTarget(str(fill(target)));
             expected << QString::fromStdString(relayed->toText());
         }
-        for (int i = 0; i < int(m_peers.size()); ++i) {
-            QStringList got = m_peers[i]->texts;  // the fence's answer last, to the asker only
+        for (int i = 0; i < int(peers_.size()); ++i) {
+            QStringList got = peers_[i]->texts;  // the fence's answer last, to the asker only
             QCOMPARE(got.takeLast(),
-                     message("data", body("null", "owner", m_peers[i == 3 ? 3 : 0]->id), "", m_peers[i]->id));
+                     message("data", body("null", "owner", peers_[i == 3 ? 3 : 0]->id), "", peers_[i]->id));
             QCOMPARE(got, i == to ? expected : QStringList());
         }
         // No message for an absent id makes a place for it: two more fill the six places, a seventh is
@@ -317,7 +317,7 @@ private slots:
         TestPeer *owner = join(), *member = join();
         // A raw participant that completes the handshake, then sends half a frame and goes quiet.
         QTcpSocket raw;
-        raw.connectToHost(QHostAddress::LocalHost, m_port);
+        raw.connectToHost(QHostAddress::LocalHost, port_);
         QVERIFY(raw.waitForConnected(5000));
         raw.write(
             "GET /zu_remote_ctrl HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -340,13 +340,12 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             QVERIFY(!join()->id.isEmpty());
         }
-        QVERIFY(refused() && fence(m_peers));
-        const std::unique_ptr<TestPeer> leaving(m_peers.takeLast());
+        QVERIFY(refused() && fence(peers_));
+        const std::unique_ptr<TestPeer> leaving(peers_.takeLast());
         leaving->socket.close();
-        QVERIFY(leaving->waitClosed() && m_peers[0]->waitFor("allUser") && !join()->id.isEmpty() &&
-                refused());
-        m_server.reset();  // destroyed with clients connected, it closes them
-        for (TestPeer *p : m_peers) {
+        QVERIFY(leaving->waitClosed() && peers_[0]->waitFor("allUser") && !join()->id.isEmpty() && refused());
+        server_.reset();  // destroyed with clients connected, it closes them
+        for (TestPeer *p : peers_) {
             QVERIFY(p->waitClosed());
         }
         QTcpServer blocker;

@@ -13,18 +13,18 @@ namespace testsupport {
 class ProcessGroup {
 public:
     ~ProcessGroup() {
-        for (; !m_processes.empty(); m_processes.pop_back()) {
-            m_processes.back()->terminate();
-            m_processes.back()->waitForFinished(3000);
+        for (; !processes_.empty(); processes_.pop_back()) {
+            processes_.back()->terminate();
+            processes_.back()->waitForFinished(3000);
         }
     }
 
-    QString path() const { return m_dir.path(); }
-    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString &name) const { return dir_.filePath(name); }
     // withInput keeps standard input open; otherwise it is empty (pw-cli with an open input waits for more).
     QProcess *start(const QString &program, const QStringList &arguments, const QStringList &environment = {},
                     bool withInput = false) {
-        auto &p = m_processes.emplace_back(std::make_unique<QProcess>());
+        auto &p = processes_.emplace_back(std::make_unique<QProcess>());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString &e : environment)
             env.insert(e.section('=', 0, 0), e.section('=', 1));
@@ -32,15 +32,15 @@ public:
         p->setProcessChannelMode(QProcess::MergedChannels);
         if (!withInput)
             p->setStandardInputFile(QProcess::nullDevice());
-        p->setWorkingDirectory(m_dir.path());
+        p->setWorkingDirectory(dir_.path());
         p->start(program, arguments);
         p->waitForStarted();
         return p.get();
     }
 
 private:
-    QTemporaryDir m_dir;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    QTemporaryDir dir_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
 }  // namespace testsupport

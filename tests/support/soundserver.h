@@ -11,27 +11,27 @@ namespace testsupport {
 // "speakers" (the default output) and "attendee" (for PULSE_SINK=attendee); a monitor is "NAME.monitor".
 class SoundServer {
 public:
-    SoundServer() { m_error = bringUp(); }
+    SoundServer() { error_ = bringUp(); }
 
-    bool isUp() const { return m_error.isEmpty(); }
-    QString errorString() const { return m_error; }
+    bool isUp() const { return error_.isEmpty(); }
+    QString errorString() const { return error_; }
     // "NAME=value" entries that lead a program to this server.
     QStringList environment() const {
-        const QString dir = m_programs.path(), runtime = dir + "/runtime";
+        const QString dir = programs_.path(), runtime = dir + "/runtime";
         return {"XDG_RUNTIME_DIR=" + runtime, "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus",
                 "PULSE_SERVER=unix:" + runtime + "/pulse/native", "XDG_CONFIG_HOME=" + dir + "/config",
                 "XDG_STATE_HOME=" + dir + "/state"};
     }
     // Starts a program with environment() plus extra; it is ended with the server.
     QProcess *start(const QString &program, const QStringList &arguments, const QStringList &extra = {}) {
-        return m_programs.start(program, arguments, environment() + extra);
+        return programs_.start(program, arguments, environment() + extra);
     }
 
 private:
     QString bringUp() {  // empty, or what did not come up
-        const QString runtime = m_programs.filePath("runtime");
+        const QString runtime = programs_.filePath("runtime");
         const QString error =
-            startPipeWire(m_programs.path(), runtime,
+            startPipeWire(programs_.path(), runtime,
                           [this](const QString &p, const QStringList &a) { return start(p, a); });
         if (!error.isEmpty())
             return error;
@@ -58,8 +58,8 @@ private:
         return why.isEmpty() ? QString() : "the default output was not set" + why;
     }
 
-    ProcessGroup m_programs;
-    QString m_error;
+    ProcessGroup programs_;
+    QString error_;
 };
 
 }  // namespace testsupport

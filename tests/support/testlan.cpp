@@ -18,22 +18,22 @@ TestLan::TestLan(int hosts, const QMap<int, QList<int>> &subnets) {
         args << QStringLiteral("--net")
              << QStringLiteral("%1=%2").arg(it.key()).arg(nets.join(QLatin1Char(',')));
     }
-    m_holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_holder.start(QStringLiteral(ZU_NETLAN_SCRIPT), args);
-    if (!m_holder.waitForStarted(10000)) {
-        m_error = QStringLiteral("cannot start netlan.sh: %1").arg(m_holder.errorString());
+    holder_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    holder_.start(QStringLiteral(ZU_NETLAN_SCRIPT), args);
+    if (!holder_.waitForStarted(10000)) {
+        error_ = QStringLiteral("cannot start netlan.sh: %1").arg(holder_.errorString());
         return;
     }
     QStringList names;
     QList<QStringList> addresses;
     while (true) {
-        while (!m_holder.canReadLine()) {
-            if (!m_holder.waitForReadyRead(20000)) {
-                m_error = QStringLiteral("netlan.sh ended or stalled before the LAN was ready");
+        while (!holder_.canReadLine()) {
+            if (!holder_.waitForReadyRead(20000)) {
+                error_ = QStringLiteral("netlan.sh ended or stalled before the LAN was ready");
                 return;
             }
         }
-        const QString line = QString::fromUtf8(m_holder.readLine()).trimmed();
+        const QString line = QString::fromUtf8(holder_.readLine()).trimmed();
         if (line == QLatin1String("ready")) {
             break;
         }
@@ -44,16 +44,16 @@ TestLan::TestLan(int hosts, const QMap<int, QList<int>> &subnets) {
         }
     }
     if (names.size() != hosts) {
-        m_error = QStringLiteral("netlan.sh described %1 hosts of %2").arg(names.size()).arg(hosts);
+        error_ = QStringLiteral("netlan.sh described %1 hosts of %2").arg(names.size()).arg(hosts);
         return;
     }
-    m_netns = names;
-    m_addresses = addresses;
-    m_up = true;
+    netns_ = names;
+    addresses_ = addresses;
+    up_ = true;
 }
 
 TestLan::~TestLan() {
-    for (auto &process : m_processes) {
+    for (auto &process : processes_) {
         if (process->state() != QProcess::NotRunning) {
             process->terminate();
             if (!process->waitForFinished(5000)) {
@@ -62,23 +62,23 @@ TestLan::~TestLan() {
             }
         }
     }
-    m_processes.clear();
-    if (m_holder.state() != QProcess::NotRunning) {
+    processes_.clear();
+    if (holder_.state() != QProcess::NotRunning) {
         // End of stdin is the holder's sign to remove the namespaces.
-        m_holder.closeWriteChannel();
-        if (!m_holder.waitForFinished(20000)) {
-            m_holder.terminate();
-            m_holder.waitForFinished(10000);
+        holder_.closeWriteChannel();
+        if (!holder_.waitForFinished(20000)) {
+            holder_.terminate();
+            holder_.waitForFinished(10000);
         }
     }
 }
 
 QString TestLan::netns(int host) const {
-    return host >= 1 && host <= m_netns.size() ? m_netns[host - 1] : QString();
+    return host >= 1 && host <= netns_.size() ? netns_[host - 1] : QString();
 }
 
 QString TestLan::address(int host) const {
-    return host >= 1 && host <= m_addresses.size() ? m_addresses[host - 1].value(0) : QString();
+    return host >= 1 && host <= addresses_.size() ? addresses_[host - 1].value(0) : QString();
 }
 
 TestLan::Enter::Enter(const TestLan &lan, int host) {
@@ -86,10 +86,10 @@ TestLan::Enter::Enter(const TestLan &lan, int host) {
     if (name.isEmpty()) {
         return;
     }
-    m_saved = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    saved_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
     const int target = ::open(QByteArray("/run/netns/" + name.toUtf8()).constData(), O_RDONLY | O_CLOEXEC);
-    if (m_saved >= 0 && target >= 0) {
-        m_ok = ::setns(target, CLONE_NEWNET) == 0;
+    if (saved_ >= 0 && target >= 0) {
+        ok_ = ::setns(target, CLONE_NEWNET) == 0;
     }
     if (target >= 0) {
         ::close(target);
@@ -97,11 +97,11 @@ TestLan::Enter::Enter(const TestLan &lan, int host) {
 }
 
 TestLan::Enter::~Enter() {
-    if (m_saved >= 0) {
-        if (m_ok) {
-            (void)::setns(m_saved, CLONE_NEWNET);
+    if (saved_ >= 0) {
+        if (ok_) {
+            (void)::setns(saved_, CLONE_NEWNET);
         }
-        ::close(m_saved);
+        ::close(saved_);
     }
 }
 
@@ -124,7 +124,7 @@ QProcess *TestLan::start(int host, const QString &program, const QStringList &ar
     process->start(QStringLiteral("ip"),
                    QStringList{QStringLiteral("netns"), QStringLiteral("exec"), name, program} + arguments);
     QProcess *raw = process.get();
-    m_processes.push_back(std::move(process));
+    processes_.push_back(std::move(process));
     return raw;
 }
 

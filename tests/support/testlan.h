@@ -28,9 +28,9 @@ public:
     TestLan(const TestLan &) = delete;
     TestLan &operator=(const TestLan &) = delete;
 
-    bool isUp() const { return m_up; }
-    QString errorString() const { return m_error; }
-    int hostCount() const { return m_netns.size(); }
+    bool isUp() const { return up_; }
+    QString errorString() const { return error_; }
+    int hostCount() const { return netns_.size(); }
     // The namespace name, usable with `ip netns exec` and /run/netns/<name>.
     QString netns(int host) const;
     // The host's address on its first subnet.
@@ -44,11 +44,11 @@ public:
         ~Enter();
         Enter(const Enter &) = delete;
         Enter &operator=(const Enter &) = delete;
-        bool ok() const { return m_ok; }
+        bool ok() const { return ok_; }
 
     private:
-        int m_saved = -1;
-        bool m_ok = false;
+        int saved_ = -1;
+        bool ok_ = false;
     };
 
     // Starts a program in a host with its output merged and kept; the LAN ends it (SIGTERM, then
@@ -57,12 +57,12 @@ public:
                     const QStringList &extraEnvironment = {});
 
 private:
-    bool m_up = false;
-    QString m_error;
-    QProcess m_holder;
-    QStringList m_netns;
-    QList<QStringList> m_addresses;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    bool up_ = false;
+    QString error_;
+    QProcess holder_;
+    QStringList netns_;
+    QList<QStringList> addresses_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
 }  // namespace testsupport

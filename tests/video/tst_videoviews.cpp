@@ -36,28 +36,28 @@ struct TestPicture {
     explicit TestPicture(QSize size, int padding = 0, const Yuv *only = nullptr)
         : w(size.width()), h(size.height()), sY(w + padding), sU((w + 1) / 2 + padding), sV(sU + padding) {
         const Yuv fields[2][2] = {{kRed, kGreen}, {kBlue, kGrey}};
-        m_y.assign(std::size_t(sY) * h, 0xEE);
-        m_u.assign(std::size_t(sU) * ((h + 1) / 2), 0x11);
-        m_v.assign(std::size_t(sV) * ((h + 1) / 2), 0x33);
+        y_.assign(std::size_t(sY) * h, 0xEE);
+        u_.assign(std::size_t(sU) * ((h + 1) / 2), 0x11);
+        v_.assign(std::size_t(sV) * ((h + 1) / 2), 0x33);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const Yuv c = only ? *only : fields[y >= h / 2][x >= w / 2];
-                m_y[std::size_t(y) * sY + x] = c.y;
+                y_[std::size_t(y) * sY + x] = c.y;
                 if (x % 2 == 0 && y % 2 == 0) {  // a 2x2 block's chroma is its top-left pixel's
-                    m_u[std::size_t(y / 2) * sU + x / 2] = c.u;
-                    m_v[std::size_t(y / 2) * sV + x / 2] = c.v;
+                    u_[std::size_t(y / 2) * sU + x / 2] = c.u;
+                    v_[std::size_t(y / 2) * sV + x / 2] = c.v;
                 }
             }
     }
 
-    I420Planes planes() const { return I420Planes::of(m_y.data(), m_u.data(), m_v.data(), sY, sU, sV, w, h); }
+    I420Planes planes() const { return I420Planes::of(y_.data(), u_.data(), v_.data(), sY, sU, sV, w, h); }
     Yuv at(int x, int y) const {
         const std::size_t c = std::size_t(y / 2);
-        return Yuv{m_y[std::size_t(y) * sY + x], m_u[c * sU + x / 2], m_v[c * sV + x / 2]};
+        return Yuv{y_[std::size_t(y) * sY + x], u_[c * sU + x / 2], v_[c * sV + x / 2]};
     }
 
     const int w, h, sY, sU, sV;
-    std::vector<uint8_t> m_y, m_u, m_v;
+    std::vector<uint8_t> y_, u_, v_;
 };
 
 QColor rgb(double r, double g, double b) {
@@ -173,12 +173,12 @@ public:
 
 class TestVideoViews : public QObject {
     Q_OBJECT
-    QObject m_owner;
-    const TestPicture m_small{{8, 8}};
+    QObject owner_;
+    const TestPicture small_{{8, 8}};
 
 private slots:
     void initTestCase() {
-        QVERIFY(OpenGLHelper::init(&m_owner));
+        QVERIFY(OpenGLHelper::init(&owner_));
         pinLoadedLibraries();
         // Debian's Mesa (libgl1-mesa-dri) gives llvmpipe on Xvfb: the process takes the shader path.
         QVERIFY(OpenGLHelper::isSupported() && VideoFrameFactory::processKind() == VideoFrameKind::YUV);
@@ -186,7 +186,7 @@ private slots:
 
     void refusesHostilePlanes_data() {
         QTest::addColumn<I420Planes>("planes");
-        const I420Planes p = m_small.planes();
+        const I420Planes p = small_.planes();
         QTest::newRow("no planes") << I420Planes();
         QTest::newRow("null V") << I420Planes::of(p.y, p.u, nullptr, 8, 4, 4, 8, 8);
         QTest::newRow("Y stride short") << I420Planes::of(p.y, p.u, p.v, 7, 4, 4, 8, 8);
@@ -258,7 +258,7 @@ private slots:
     // Earlier fault: a queued call by name (the source dialog's thumbnails) did not know the frame type.
     void queuedCallByNameCarriesAFrame() {
         FrameReceiver receiver;
-        auto frame = VideoFrameFactory::create(m_small.planes(), VideoFrameKind::ARGB);
+        auto frame = VideoFrameFactory::create(small_.planes(), VideoFrameKind::ARGB);
         QVERIFY(QMetaObject::invokeMethod(&receiver, "appendApp", Qt::QueuedConnection,
                                           Q_ARG(QString, QStringLiteral("screen")),
                                           Q_ARG(std::shared_ptr<VideoFrameInterface>, frame)));

@@ -7,9 +7,9 @@
 #include "support/testsupport.h"
 
 CdpBrowser::CdpBrowser() {
-    QObject::connect(&m_socket, &QWebSocket::textMessageReceived, &m_socket, [this](const QString &text) {
+    QObject::connect(&socket_, &QWebSocket::textMessageReceived, &socket_, [this](const QString &text) {
         const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
-        m_replies.insert(m.value("id").toInt(), m);  // events, without one, under 0, which no call uses
+        replies_.insert(m.value("id").toInt(), m);  // events, without one, under 0, which no call uses
     });
 }
 
@@ -18,23 +18,23 @@ QString CdpBrowser::chromiumPath() {
 }
 
 bool CdpBrowser::launch(int width, int height, QString *error) {
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
     // The flags keep Chromium from reaching for any network but the test's.
-    m_process.start(chromiumPath(),
-                    {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--disable-default-apps", "--disable-extensions", "--metrics-recording-only",
-                     "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0",
-                     QString("--window-size=%1,%2").arg(width).arg(height),
-                     "--user-data-dir=" + m_profile.path(), "about:blank"});
+    process_.start(chromiumPath(),
+                   {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--disable-default-apps", "--disable-extensions", "--metrics-recording-only",
+                    "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0",
+                    QString("--window-size=%1,%2").arg(width).arg(height),
+                    "--user-data-dir=" + profile_.path(), "about:blank"});
     QString endpoint;
     const auto found = [&] {
         endpoint = QRegularExpression("DevTools listening on (ws://\\S+)").match(output()).captured(1);
-        return !endpoint.isEmpty() || m_process.state() == QProcess::NotRunning;
+        return !endpoint.isEmpty() || process_.state() == QProcess::NotRunning;
     };
     if (testsupport::waitUntil(found, 30000) && !endpoint.isEmpty())
-        m_socket.open(QUrl(endpoint));
-    if (!testsupport::waitUntil([this] { return m_socket.state() == QAbstractSocket::ConnectedState; },
+        socket_.open(QUrl(endpoint));
+    if (!testsupport::waitUntil([this] { return socket_.state() == QAbstractSocket::ConnectedState; },
                                 10000)) {
         *error = "no DevTools connection: " + output();
         return false;
@@ -42,8 +42,8 @@ bool CdpBrowser::launch(int width, int height, QString *error) {
     const QJsonObject target = call("Target.createTarget", {{"url", "about:blank"}}, false);
     const QJsonObject attached =
         call("Target.attachToTarget", {{"targetId", target.value("targetId")}, {"flatten", true}}, false);
-    m_sessionId = attached.value("sessionId").toString();
-    if (m_sessionId.isEmpty() || call("Page.enable").contains("error") ||
+    sessionId_ = attached.value("sessionId").toString();
+    if (sessionId_.isEmpty() || call("Page.enable").contains("error") ||
         call("Runtime.enable").contains("error")) {
         *error = "no page session: " + QString::fromUtf8(QJsonDocument(attached).toJson());
         return false;
@@ -58,15 +58,15 @@ bool CdpBrowser::navigate(const QString &url) {
 }
 
 QJsonObject CdpBrowser::call(const QString &method, const QJsonObject &params, bool onPage, int timeoutMs) {
-    const int id = m_nextId++;
+    const int id = nextId_++;
     QJsonObject message{{"id", id}, {"method", method}, {"params", params}};
     if (onPage)
-        message.insert("sessionId", m_sessionId);
-    m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+        message.insert("sessionId", sessionId_);
+    socket_.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
     testsupport::waitUntil(
-        [&] { return m_replies.contains(id) || m_socket.state() != QAbstractSocket::ConnectedState; },
+        [&] { return replies_.contains(id) || socket_.state() != QAbstractSocket::ConnectedState; },
         timeoutMs);
-    const QJsonObject reply = m_replies.take(id);
+    const QJsonObject reply = replies_.take(id);
     if (reply.isEmpty())
         return {{"error", QString("no reply to %1").arg(method)}};
     return reply.contains("error") ? QJsonObject{{"error", reply.value("error")}}
@@ -81,15 +81,15 @@ QJsonValue CdpBrowser::evaluate(const QString &expression, int timeoutMs) {
 }
 
 QString CdpBrowser::output() {
-    m_output += m_process.readAll();
-    return QString::fromUtf8(m_output.right(4000));
+    output_ += process_.readAll();
+    return QString::fromUtf8(output_.right(4000));
 }
 
 void CdpBrowser::close() {
     // Closed from inside, every helper process of the browser ends before the main one.
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
+    if (socket_.state() == QAbstractSocket::ConnectedState)
         call("Browser.close", {}, false, 5000);
-    m_socket.abort();
-    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(10000))
-        m_process.kill();
+    socket_.abort();
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(10000))
+        process_.kill();
 }

@@ -25,11 +25,11 @@ public:
     void close();
 
 private:
-    QTemporaryDir m_profile;
-    QProcess m_process;  // its destructor waits for a killed browser
-    QWebSocket m_socket;
-    QString m_sessionId;
-    int m_nextId = 1;
-    QHash<int, QJsonObject> m_replies;
-    QByteArray m_output;
+    QTemporaryDir profile_;
+    QProcess process_;  // its destructor waits for a killed browser
+    QWebSocket socket_;
+    QString sessionId_;
+    int nextId_ = 1;
+    QHash<int, QJsonObject> replies_;
+    QByteArray output_;
 };

@@ -36,13 +36,13 @@ QByteArray request(const char *path, const char *method = "GET", const char *res
 
 class TestAttendeePageServer : public QObject {
     Q_OBJECT
-    AttendeePageServer m_server{0};
-    int getStatus() { return exchange(m_server.port(), request("/")).status; }
+    AttendeePageServer server_{0};
+    int getStatus() { return exchange(server_.port(), request("/")).status; }
 
 private slots:
     void initTestCase() {
         ZU_REQUIRE_TEST_NAMESPACE();
-        QVERIFY(m_server.start() && m_server.port() != 0);
+        QVERIFY(server_.start() && server_.port() != 0);
     }
 
     // One asset per content type; the query carries options for the page and changes nothing served.
@@ -61,7 +61,7 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QByteArray, type);
         QFETCH(QString, file);
-        const Reply r = exchange(m_server.port(), request(qPrintable(path)));
+        const Reply r = exchange(server_.port(), request(qPrintable(path)));
         QVERIFY2(r.status == 200 && r.headers.contains("Content-Type: " + type), r.headers.constData());
         if (file.isEmpty())
             QVERIFY(r.body.contains("md5Bytes") && r.body.contains("function rstrMD5"));
@@ -88,15 +88,15 @@ private slots:
     void refuses() {
         QFETCH(QByteArray, bytes);
         QFETCH(int, status);
-        const int notFound = m_server.requestsNotFound();
-        const Reply r = exchange(m_server.port(), bytes, 3000);
+        const int notFound = server_.requestsNotFound();
+        const Reply r = exchange(server_.port(), bytes, 3000);
         const QByteArray what = bytes.left(60) + " -> " + r.raw.left(60);
         QVERIFY2(!r.body.contains("<video") && !r.body.contains("root:"), what.constData());
         if (status == 404)
             QVERIFY2(r.status == 404 || r.status == 400, what.constData());
         else
             QVERIFY2(status ? r.status == status : r.status == 0 || r.status >= 400, what.constData());
-        QCOMPARE(m_server.requestsNotFound(), notFound + (r.status == 404));
+        QCOMPARE(server_.requestsNotFound(), notFound + (r.status == 404));
         QVERIFY(status != 405 || r.headers.contains("Allow: GET, HEAD"));
         QCOMPARE(getStatus(), 200);
     }
@@ -104,11 +104,11 @@ private slots:
     // A stalled request does not block the others; a byte now and then once held a connection for ever.
     void slowClientsDoNotBlockOthers() {
         QTcpSocket stalled, trickle;
-        stalled.connectToHost(QHostAddress(testsupport::addressA()), m_server.port());
+        stalled.connectToHost(QHostAddress(testsupport::addressA()), server_.port());
         QVERIFY(stalled.waitForConnected(5000) && stalled.write("GET / HTTP/1.1\r\nHost: pa") > 0 &&
                 stalled.flush());
         QCOMPARE(getStatus(), 200);
-        trickle.connectToHost(QHostAddress(testsupport::addressA()), m_server.port());
+        trickle.connectToHost(QHostAddress(testsupport::addressA()), server_.port());
         QVERIFY(trickle.waitForConnected(5000));
         QElapsedTimer held;
         held.start();
@@ -124,8 +124,8 @@ private slots:
 
     // Stopped and started again it serves; on a port someone else holds it does not start.
     void restartsButNotOnATakenPort() {
-        m_server.stop();
-        QVERIFY(m_server.start() && getStatus() == 200);
+        server_.stop();
+        QVERIFY(server_.start() && getStatus() == 200);
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::AnyIPv4, 0));
         AttendeePageServer taken(squatter.serverPort());

@@ -36,9 +36,9 @@ struct Tool : QProcess {
         (void)QTest::qWaitFor([&] { return (m = re.match(read())).hasMatch(); }, timeoutMs);
         return m.hasMatch() ? m.captured(m.lastCapturedIndex()) : QString();
     }
-    QString read() { return QString::fromUtf8(m_out += readAllStandardOutput()); }
+    QString read() { return QString::fromUtf8(out_ += readAllStandardOutput()); }
     QString report() { return read() + " || " + QString::fromUtf8(readAllStandardError().right(1500)); }
-    QByteArray m_out;
+    QByteArray out_;
 };
 
 // A control package as a sender sends it, or with kReceiveResponse as a receiver answers.
@@ -82,39 +82,39 @@ const char kFeed[] = R"((async (packages) => {
 class TestBrowserAttendee : public QObject {
     Q_OBJECT
 
-    QJsonValue js(const QString &expression) { return m_browser.evaluate(expression); }
+    QJsonValue js(const QString &expression) { return browser_.evaluate(expression); }
     QJsonValue byId(const QString &idAndProperty) { return js("document.getElementById('" + idAndProperty); }
     QString state() { return js("document.body.dataset.state").toString(); }
     QString notice() { return byId("notice-title').textContent").toString(); }
     QString report() {
         return QString("page state %1, notice '%2'\nhost: %3\nchromium: %4")
-            .arg(state(), notice(), m_host ? m_host->report() : QString(), m_browser.output());
+            .arg(state(), notice(), host_ ? host_->report() : QString(), browser_.output());
     }
     bool share(const QStringList &options) {
-        m_host = std::make_unique<Tool>(QStringList{"host", "--synthetic", "--port", "0", "--no-discovery"} +
-                                        options);
-        m_signalingPort = m_host->waitFor("^share started on port (\\d+)$", 20000);
-        m_webPort = m_host->waitFor("^attendee page http://\\S+:(\\d+)/$", 5000);
-        m_url = QString("http://%1:%2/?port=%3").arg(testsupport::addressA(), m_webPort, m_signalingPort);
-        return !m_signalingPort.isEmpty() && !m_webPort.isEmpty();
+        host_ = std::make_unique<Tool>(QStringList{"host", "--synthetic", "--port", "0", "--no-discovery"} +
+                                       options);
+        signalingPort_ = host_->waitFor("^share started on port (\\d+)$", 20000);
+        webPort_ = host_->waitFor("^attendee page http://\\S+:(\\d+)/$", 5000);
+        url_ = QString("http://%1:%2/?port=%3").arg(testsupport::addressA(), webPort_, signalingPort_);
+        return !signalingPort_.isEmpty() && !webPort_.isEmpty();
     }
     // Opens the share's page, where the nickname is the remembered one, types one if none, and joins.
     bool join(const QString &remembered) {
-        if (!m_browser.navigate(m_url) || state() != "join" || byId("nickname').value") != remembered)
+        if (!browser_.navigate(url_) || state() != "join" || byId("nickname').value") != remembered)
             return false;
         if (remembered.isEmpty()) {  // typed as a user types it
             byId("nickname').focus()");
-            m_browser.call("Input.insertText", {{"text", kNickname}});
+            browser_.call("Input.insertText", {{"text", kNickname}});
         }
         return byId("join-button').click(), true").toBool();
     }
 
-    CdpBrowser m_browser;
-    AttendeePageServer m_server{0};  // the page alone, for its receiver
-    std::unique_ptr<Tool> m_host;
-    QString m_signalingPort, m_webPort, m_url, m_memberId;
-    QTemporaryDir m_work;
-    const QByteArray m_content = bytes(16384 * 6 + 4321, 20261207);  // six chunks and a short seventh
+    CdpBrowser browser_;
+    AttendeePageServer server_{0};  // the page alone, for its receiver
+    std::unique_ptr<Tool> host_;
+    QString signalingPort_, webPort_, url_, memberId_;
+    QTemporaryDir work_;
+    const QByteArray content_ = bytes(16384 * 6 + 4321, 20261207);  // six chunks and a short seventh
 
 private slots:
     void initTestCase() {
@@ -122,8 +122,8 @@ private slots:
         if (CdpBrowser::chromiumPath().isEmpty())
             QSKIP("Debian's chromium package is not installed");
         QString error;
-        QVERIFY2(m_browser.launch(390, 844, &error), qPrintable(error));
-        QVERIFY(m_server.start() && m_browser.navigate(m_server.url(testsupport::addressA())));
+        QVERIFY2(browser_.launch(390, 844, &error), qPrintable(error));
+        QVERIFY(server_.start() && browser_.navigate(server_.url(testsupport::addressA())));
     }
 
     // The answers the receiver sends (their kinds) and the events it tells the page, '|' between them.
@@ -198,9 +198,9 @@ private slots:
     }
 
     void waitsWhileTheShareIsFullThenJoinsAndWatches() {
-        QFile sent(m_work.filePath(kFileName));
-        QVERIFY(sent.open(QIODevice::WriteOnly) && sent.write(m_content) == m_content.size() && sent.flush());
-        QVERIFY(QDir().mkpath(m_work.filePath("browser")));
+        QFile sent(work_.filePath(kFileName));
+        QVERIFY(sent.open(QIODevice::WriteOnly) && sent.write(content_) == content_.size() && sent.flush());
+        QVERIFY(QDir().mkpath(work_.filePath("browser")));
         CHECK(share({"--size", "640x360", "--fps", "30", "--web-port", "0", "--send", sent.fileName()}));
         // Five attendees already there: the share is full.
         auto others = std::make_unique<QWebSocket[]>(5);
@@ -208,21 +208,21 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             connect(&others[i], &QWebSocket::textMessageReceived, this,
                     [&greeted](const QString &t) { greeted += t.contains("\"data_type\":\"id\""); });
-            others[i].open(QUrl("ws://127.0.0.1:" + m_signalingPort + "/zu_remote_ctrl"));
+            others[i].open(QUrl("ws://127.0.0.1:" + signalingPort_ + "/zu_remote_ctrl"));
         }
         QTRY_COMPARE_WITH_TIMEOUT(greeted, 5, 10000);
         const QJsonObject phone{{"width", 390}, {"height", 844}, {"deviceScaleFactor", 2}, {"mobile", true}};
-        QVERIFY(!m_browser.call("Emulation.setDeviceMetricsOverride", phone).contains("error"));
-        const QJsonObject downloads{{"behavior", "allow"}, {"downloadPath", m_work.filePath("browser")}};
-        QVERIFY(!m_browser.call("Browser.setDownloadBehavior", downloads, false).contains("error"));
+        QVERIFY(!browser_.call("Emulation.setDeviceMetricsOverride", phone).contains("error"));
+        const QJsonObject downloads{{"behavior", "allow"}, {"downloadPath", work_.filePath("browser")}};
+        QVERIFY(!browser_.call("Browser.setDownloadBehavior", downloads, false).contains("error"));
         CHECK(join(QString()));
         BECOMES("full", 10000);
         QCOMPARE(notice(), QStringLiteral("共享人数已满"));
         // Room again: the page retries on its own and joins.
         others.reset();
         BECOMES("watching", 30000);
-        m_memberId = m_host->waitFor("^member joined (\\{[0-9a-f-]+\\}) " + kNickname + " desktop$", 10000);
-        CHECK(!m_memberId.isEmpty());
+        memberId_ = host_->waitFor("^member joined (\\{[0-9a-f-]+\\}) " + kNickname + " desktop$", 10000);
+        CHECK(!memberId_.isEmpty());
         // The host's picture fills the window.
         QTRY_COMPARE_WITH_TIMEOUT(byId("screen').videoWidth").toInt(), 640, 10000);
         QCOMPARE(byId("screen').videoHeight").toInt(), 360);
@@ -232,18 +232,18 @@ private slots:
 
     // The host sends its file to the new member; the page checks every chunk and saves it.
     void savesTheHostsFileByteForByte() {
-        QVERIFY(!m_memberId.isEmpty());
-        CHECK(!m_host->waitFor("^transfer done " + QRegularExpression::escape(m_memberId), 60000).isEmpty());
-        const QString saved = QDir(m_work.filePath("browser")).filePath(kFileName);
-        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(saved).size() == m_content.size(), qPrintable(report()), 20000);
-        QCOMPARE(testsupport::readFile(saved), m_content);
+        QVERIFY(!memberId_.isEmpty());
+        CHECK(!host_->waitFor("^transfer done " + QRegularExpression::escape(memberId_), 60000).isEmpty());
+        const QString saved = QDir(work_.filePath("browser")).filePath(kFileName);
+        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(saved).size() == content_.size(), qPrintable(report()), 20000);
+        QCOMPARE(testsupport::readFile(saved), content_);
         QCOMPARE(js("document.querySelector('#download-list li').dataset.state").toString(), QString("done"));
     }
 
     void saysThatTheShareEnded() {
-        QVERIFY(!m_memberId.isEmpty());
-        m_host->terminate();
-        QVERIFY(m_host->waitForFinished(15000));
+        QVERIFY(!memberId_.isEmpty());
+        host_->terminate();
+        QVERIFY(host_->waitForFinished(15000));
         BECOMES("ended", 10000);
         QVERIFY(notice() == QStringLiteral("共享已结束") && !byId("rejoin').hidden").toBool());
         QTest::qWait(4000);  // nothing to wait for: what is checked is that the page does not retry
@@ -252,15 +252,15 @@ private slots:
 
     // The next share serves the page from the same address, where the page remembers the nickname.
     void waitsToBeLetInThenHearsTheHost() {
-        QVERIFY(!m_memberId.isEmpty());
-        CHECK(share({"--size", "320x240", "--web-port", m_webPort, "--admit", "ask", "--synthetic-sound"}));
+        QVERIFY(!memberId_.isEmpty());
+        CHECK(share({"--size", "320x240", "--web-port", webPort_, "--admit", "ask", "--synthetic-sound"}));
         CHECK(join(kNickname));
-        CHECK(!m_host->waitFor("^waiting \\S+ " + kNickname + " \\S+ browser \\(1 waiting\\): admit", 20000)
+        CHECK(!host_->waitFor("^waiting \\S+ " + kNickname + " \\S+ browser \\(1 waiting\\): admit", 20000)
                    .isEmpty());
         BECOMES("admission", 10000);
         QTest::qWait(2000);  // nothing to wait for: what is checked is that no picture comes
         QVERIFY(byId("screen').videoWidth").toInt() == 0 && state() == "admission");
-        m_host->write("y\n");
+        host_->write("y\n");
         BECOMES("watching", 20000);
         QTRY_COMPARE_WITH_TIMEOUT(byId("screen').videoWidth").toInt(), 320, 10000);
         // The sound waits for a tap; then its strongest frequency is the host's tone.
@@ -277,7 +277,7 @@ private slots:
             return (1 + above.indexOf(Math.max(...above))) * ctx.sampleRate / analyser.fftSize;
         })())");
         QVERIFY2(std::abs(peak.toDouble() - 440) < 15, qPrintable(peak.toVariant().toString() + " Hz"));
-        m_browser.close();
+        browser_.close();
     }
 };
 

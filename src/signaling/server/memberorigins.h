@@ -21,8 +21,8 @@ public:
     Origin find(const QString &id) const;
 
 private:
-    mutable std::mutex m_mutex;
-    QHash<QString, Origin> m_origins;
+    mutable std::mutex mutex_;
+    QHash<QString, Origin> origins_;
 };
 
 }  // namespace signaling

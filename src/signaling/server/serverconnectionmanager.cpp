@@ -17,35 +17,35 @@ namespace signaling {
 
 ServerConnectionManager::ServerConnectionManager(const RelayLimits &limits,
                                                  std::shared_ptr<MemberOrigins> origins)
-    : m_connections(std::make_shared<QHash<QString, Connection>>()),
-      m_processor(std::make_shared<ServerSignalingProcessor>(m_connections)),
-      m_limits(limits),
-      m_origins(origins ? std::move(origins) : std::make_shared<MemberOrigins>()) {
+    : connections_(std::make_shared<QHash<QString, Connection>>()),
+      processor_(std::make_shared<ServerSignalingProcessor>(connections_)),
+      limits_(limits),
+      origins_(origins ? std::move(origins) : std::make_shared<MemberOrigins>()) {
     qRegisterMetaType<QWebSocket *>("QWebSocket*");
-    m_clock.start();
+    clock_.start();
 }
 
 ServerConnectionManager::~ServerConnectionManager() {
     // Runs on the worker thread before its event loop ends, so the sockets go now rather than
     // by a deferred delete that no loop would ever run.
-    const QList<Connection> records = m_connections->values();
-    m_connections->clear();
+    const QList<Connection> records = connections_->values();
+    connections_->clear();
     for (const Connection &record : records) {
-        m_origins->remove(record.id);
+        origins_->remove(record.id);
         if (record.socket) {
             record.socket->disconnect(this);
             record.socket->abort();
             delete record.socket;
         }
     }
-    m_processor.reset();
+    processor_.reset();
 }
 
 void ServerConnectionManager::addConnection(QWebSocket *socket) {
     if (!socket) {
         return;
     }
-    if (m_connections->size() > kMaxConnections - 1) {
+    if (connections_->size() > kMaxConnections - 1) {
         // The refused socket is ours to free: once the close has gone out, or with the manager
         // when the server stops first.
         socket->setParent(this);
@@ -63,13 +63,13 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     watchControlFrames(socket);
     connect(socket, &QWebSocket::disconnected, this, &ServerConnectionManager::onDisconnected);
 
-    const QString id = m_processor->sendId(socket);
+    const QString id = processor_->sendId(socket);
     const QString path = socket->requestUrl().path(QUrl::FullyDecoded);
     qDebug().noquote() << "new connection path:" << path;
     QString ownerId;
-    auto owner = m_owners.constFind(path);
-    if (owner == m_owners.constEnd()) {
-        m_owners.insert(path, id);
+    auto owner = owners_.constFind(path);
+    if (owner == owners_.constEnd()) {
+        owners_.insert(path, id);
         ownerId = id;
     } else {
         ownerId = *owner;
@@ -80,19 +80,19 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
     record.id = id;
     record.ownerId = ownerId;
     record.socket = socket;
-    m_connections->insert(id, record);
+    connections_->insert(id, record);
     QHostAddress address = socket->peerAddress();
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped);
     if (mapped)
         address = QHostAddress(v4);
-    m_origins->set(id, {address.toString(), !socket->origin().isEmpty()});
-    if (m_limits.nicknameDeadlineMs > 0 && id != ownerId) {
-        QTimer::singleShot(m_limits.nicknameDeadlineMs, this, [this, id] {
-            auto it = m_connections->constFind(id);
-            if (it != m_connections->constEnd() && it->nickname.isEmpty() && it->socket) {
+    origins_->set(id, {address.toString(), !socket->origin().isEmpty()});
+    if (limits_.nicknameDeadlineMs > 0 && id != ownerId) {
+        QTimer::singleShot(limits_.nicknameDeadlineMs, this, [this, id] {
+            auto it = connections_->constFind(id);
+            if (it != connections_->constEnd() && it->nickname.isEmpty() && it->socket) {
                 logRefusal("server: no nickname", "id:" + id.toStdString() + " refused: no nickname within " +
-                                                      std::to_string(m_limits.nicknameDeadlineMs) +
+                                                      std::to_string(limits_.nicknameDeadlineMs) +
                                                       " ms, connection closed");
                 it->socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no nickname"));
             }
@@ -129,10 +129,10 @@ Connection ServerConnectionManager::charge(QWebSocket *socket, qint64 bytes) {
         // What the socket had already taken in before it was closed.
         return {};
     }
-    if (!withinBudget(budget, bytes + m_limits.chargePerMessage)) {
+    if (!withinBudget(budget, bytes + limits_.chargePerMessage)) {
         budget.refused = true;
         g_logger->warn("id:{} refused: more than {} bytes per second relayed, connection closed",
-                       record.id.toStdString(), qint64(m_limits.bytesPerSecond));
+                       record.id.toStdString(), qint64(limits_.bytesPerSecond));
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("flooding"));
         return {};
     }
@@ -142,22 +142,22 @@ Connection ServerConnectionManager::charge(QWebSocket *socket, qint64 bytes) {
 void ServerConnectionManager::onTextMessage(QString message) {
     const Connection record = charge(qobject_cast<QWebSocket *>(sender()), message.size());
     if (!record.id.isEmpty()) {
-        m_processor->onMsg(record, message);
+        processor_->onMsg(record, message);
     }
 }
 
 ServerConnectionManager::RelayBudget &ServerConnectionManager::budgetOf(const QString &id) {
-    auto it = m_budgets.find(id);
-    if (it == m_budgets.end()) {
-        it = m_budgets.insert(id, RelayBudget{m_limits.burstBytes, m_clock.nsecsElapsed(), false});
+    auto it = budgets_.find(id);
+    if (it == budgets_.end()) {
+        it = budgets_.insert(id, RelayBudget{limits_.burstBytes, clock_.nsecsElapsed(), false});
     }
     return *it;
 }
 
 bool ServerConnectionManager::withinBudget(RelayBudget &budget, qint64 bytes) {
-    const qint64 now = m_clock.nsecsElapsed();
+    const qint64 now = clock_.nsecsElapsed();
     budget.bytes =
-        std::min(m_limits.burstBytes, budget.bytes + (now - budget.lastNs) * 1e-9 * m_limits.bytesPerSecond);
+        std::min(limits_.burstBytes, budget.bytes + (now - budget.lastNs) * 1e-9 * limits_.bytesPerSecond);
     budget.lastNs = now;
     if (budget.bytes < bytes) {
         return false;
@@ -176,27 +176,27 @@ void ServerConnectionManager::onDisconnected() {
     if (record.id.isEmpty()) {
         return;
     }
-    if (m_connections->contains(record.id)) {
+    if (connections_->contains(record.id)) {
         if (!record.shareId.isEmpty()) {
-            m_processor->stopShareOf(record);
+            processor_->stopShareOf(record);
         }
         socket->disconnect(this);
         socket->deleteLater();
-        m_connections->remove(record.id);
-        m_origins->remove(record.id);
-        m_budgets.remove(record.id);
-        m_processor->broadcastAllUser();
+        connections_->remove(record.id);
+        origins_->remove(record.id);
+        budgets_.remove(record.id);
+        processor_->broadcastAllUser();
     }
     if (record.id == record.ownerId) {
-        for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
+        for (auto it = connections_->constBegin(); it != connections_->constEnd(); ++it) {
             if (it->ownerId == record.id && it->socket) {
                 QMetaObject::invokeMethod(this, "closeSocket", Qt::QueuedConnection,
                                           Q_ARG(QWebSocket *, it->socket));
             }
         }
-        for (auto it = m_owners.begin(); it != m_owners.end(); ++it) {
+        for (auto it = owners_.begin(); it != owners_.end(); ++it) {
             if (it.value() == record.id) {
-                m_owners.erase(it);
+                owners_.erase(it);
                 break;
             }
         }
@@ -208,7 +208,7 @@ void ServerConnectionManager::closeSocket(QWebSocket *socket) {
     if (!socket) {
         return;
     }
-    for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
+    for (auto it = connections_->constBegin(); it != connections_->constEnd(); ++it) {
         if (it->socket == socket) {
             socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
             return;
@@ -218,7 +218,7 @@ void ServerConnectionManager::closeSocket(QWebSocket *socket) {
 
 Connection ServerConnectionManager::findBySocket(const QWebSocket *socket) const {
     if (socket) {
-        for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
+        for (auto it = connections_->constBegin(); it != connections_->constEnd(); ++it) {
             if (it->socket == socket) {
                 return *it;
             }

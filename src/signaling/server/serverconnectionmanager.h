@@ -30,7 +30,7 @@ public:
     void addConnection(QWebSocket *socket);
 
     // For tests and the owner's diagnostics; call on the worker thread.
-    int connectionCount() const { return m_connections->size(); }
+    int connectionCount() const { return connections_->size(); }
 
 private slots:
     void onTextMessage(QString message);
@@ -53,13 +53,13 @@ private:
     Connection charge(QWebSocket *socket, qint64 bytes);
     void watchControlFrames(QWebSocket *socket);
 
-    std::shared_ptr<QHash<QString, Connection>> m_connections;
-    QHash<QString, QString> m_owners;
-    std::shared_ptr<ServerSignalingProcessor> m_processor;
-    RelayLimits m_limits;
-    QHash<QString, RelayBudget> m_budgets;
-    QElapsedTimer m_clock;
-    std::shared_ptr<MemberOrigins> m_origins;
+    std::shared_ptr<QHash<QString, Connection>> connections_;
+    QHash<QString, QString> owners_;
+    std::shared_ptr<ServerSignalingProcessor> processor_;
+    RelayLimits limits_;
+    QHash<QString, RelayBudget> budgets_;
+    QElapsedTimer clock_;
+    std::shared_ptr<MemberOrigins> origins_;
 };
 
 }  // namespace signaling

@@ -18,20 +18,20 @@ namespace signaling {
 using std::placeholders::_1;
 
 ServerSignalingProcessor::ServerSignalingProcessor(std::shared_ptr<ConnectionTable> connections)
-    : m_connections(std::move(connections)) {
-    m_typeHandlers["ctrl"] = std::bind(&ServerSignalingProcessor::onCtrl, this, _1);
-    m_typeHandlers["data"] = std::bind(&ServerSignalingProcessor::onData, this, _1);
-    m_ctrlHandlers["request"] = std::bind(&ServerSignalingProcessor::onRequest, this, _1);
-    m_ctrlHandlers["modify"] = std::bind(&ServerSignalingProcessor::onModify, this, _1);
-    m_requestHandlers["allUser"] = std::bind(&ServerSignalingProcessor::onAllUser, this, _1);
-    m_requestHandlers["owner"] = std::bind(&ServerSignalingProcessor::onOwner, this, _1);
-    m_requestHandlers["share"] = std::bind(&ServerSignalingProcessor::onShare, this, _1);
-    m_requestHandlers["agree_share"] = std::bind(&ServerSignalingProcessor::onAgreeShare, this, _1);
-    m_requestHandlers["refuse_share"] = std::bind(&ServerSignalingProcessor::onRefuseShare, this, _1);
-    m_requestHandlers["stop_share"] = std::bind(&ServerSignalingProcessor::onStopShare, this, _1);
-    m_requestHandlers["cut_off"] = std::bind(&ServerSignalingProcessor::onCutOff, this, _1);
-    m_modifyHandlers["nickname"] = std::bind(&ServerSignalingProcessor::onNickname, this, _1);
-    m_modifyHandlers["devicetype"] = std::bind(&ServerSignalingProcessor::onDeviceType, this, _1);
+    : connections_(std::move(connections)) {
+    typeHandlers_["ctrl"] = std::bind(&ServerSignalingProcessor::onCtrl, this, _1);
+    typeHandlers_["data"] = std::bind(&ServerSignalingProcessor::onData, this, _1);
+    ctrlHandlers_["request"] = std::bind(&ServerSignalingProcessor::onRequest, this, _1);
+    ctrlHandlers_["modify"] = std::bind(&ServerSignalingProcessor::onModify, this, _1);
+    requestHandlers_["allUser"] = std::bind(&ServerSignalingProcessor::onAllUser, this, _1);
+    requestHandlers_["owner"] = std::bind(&ServerSignalingProcessor::onOwner, this, _1);
+    requestHandlers_["share"] = std::bind(&ServerSignalingProcessor::onShare, this, _1);
+    requestHandlers_["agree_share"] = std::bind(&ServerSignalingProcessor::onAgreeShare, this, _1);
+    requestHandlers_["refuse_share"] = std::bind(&ServerSignalingProcessor::onRefuseShare, this, _1);
+    requestHandlers_["stop_share"] = std::bind(&ServerSignalingProcessor::onStopShare, this, _1);
+    requestHandlers_["cut_off"] = std::bind(&ServerSignalingProcessor::onCutOff, this, _1);
+    modifyHandlers_["nickname"] = std::bind(&ServerSignalingProcessor::onNickname, this, _1);
+    modifyHandlers_["devicetype"] = std::bind(&ServerSignalingProcessor::onDeviceType, this, _1);
 }
 
 void ServerSignalingProcessor::onMsg(const Connection &from, const QString &text) {
@@ -47,8 +47,8 @@ void ServerSignalingProcessor::onMsg(const Connection &from, const QString &text
         return;
     }
     bean->setSender(from.id.toStdString());
-    auto handler = m_typeHandlers.find(bean->getType());
-    if (handler != m_typeHandlers.end()) {
+    auto handler = typeHandlers_.find(bean->getType());
+    if (handler != typeHandlers_.end()) {
         handler->second(*bean);
     }
 }
@@ -72,8 +72,8 @@ void ServerSignalingProcessor::stopShareOf(const Connection &conn) {
     SignalingBean bean;
     bean.setType("ctrl");
     bean.setSender(conn.id.toStdString());
-    auto record = m_connections->constFind(conn.id);
-    bean.setTarget((record != m_connections->constEnd() ? record->ownerId : conn.ownerId).toStdString());
+    auto record = connections_->constFind(conn.id);
+    bean.setTarget((record != connections_->constEnd() ? record->ownerId : conn.ownerId).toStdString());
     auto body = bean.createData();
     body->setDataType("request");
     body->setRequestData("stop_share");
@@ -84,7 +84,7 @@ void ServerSignalingProcessor::broadcastAllUser() {
     // Each path is a share of its own: its members see its list only.
     QHash<QString, std::shared_ptr<UserListDataBean>> lists;
     // Iterate a copy: a failing send may disconnect its socket, which edits the table.
-    const QList<Connection> receivers = m_connections->values();
+    const QList<Connection> receivers = connections_->values();
     for (const Connection &record : receivers) {
         if (!record.socket) {
             continue;
@@ -116,7 +116,7 @@ void ServerSignalingProcessor::forwardData(const SignalingBean &bean) {
 
 std::shared_ptr<UserListDataBean> ServerSignalingProcessor::makeUserList(const QString &ownerId) const {
     auto list = std::make_shared<UserListDataBean>();
-    for (auto it = m_connections->constBegin(); it != m_connections->constEnd(); ++it) {
+    for (auto it = connections_->constBegin(); it != connections_->constEnd(); ++it) {
         if (it->ownerId == ownerId && it->id != it->ownerId && !it->nickname.isEmpty()) {
             auto user = std::make_shared<UserBean>();
             user->setId(it->id.toStdString());
@@ -144,8 +144,8 @@ void ServerSignalingProcessor::sendText(QWebSocket *socket, const QString &text)
 }
 
 const Connection *ServerSignalingProcessor::findRecord(const std::string &id) const {
-    auto it = m_connections->constFind(QString::fromStdString(id));
-    return it == m_connections->constEnd() ? nullptr : &*it;
+    auto it = connections_->constFind(QString::fromStdString(id));
+    return it == connections_->constEnd() ? nullptr : &*it;
 }
 
 const Connection *ServerSignalingProcessor::memberOfSendersShare(const SignalingBean &bean,
@@ -164,8 +164,8 @@ void ServerSignalingProcessor::onCtrl(const SignalingBean &bean) {
     if (!bean.getData()) {
         return;
     }
-    auto handler = m_ctrlHandlers.find(bean.getData()->getDataType());
-    if (handler != m_ctrlHandlers.end()) {
+    auto handler = ctrlHandlers_.find(bean.getData()->getDataType());
+    if (handler != ctrlHandlers_.end()) {
         handler->second(bean);
     }
 }
@@ -211,8 +211,8 @@ void ServerSignalingProcessor::onRequest(const SignalingBean &bean) {
     if (!bean.getData()) {
         return;
     }
-    auto handler = m_requestHandlers.find(bean.getData()->getRequestData());
-    if (handler != m_requestHandlers.end()) {
+    auto handler = requestHandlers_.find(bean.getData()->getRequestData());
+    if (handler != requestHandlers_.end()) {
         handler->second(bean);
     }
 }
@@ -225,8 +225,8 @@ void ServerSignalingProcessor::onModify(const SignalingBean &bean) {
     if (!modify) {
         return;
     }
-    auto handler = m_modifyHandlers.find(modify->getModifyType());
-    if (handler != m_modifyHandlers.end()) {
+    auto handler = modifyHandlers_.find(modify->getModifyType());
+    if (handler != modifyHandlers_.end()) {
         handler->second(bean);
     }
 }
@@ -274,8 +274,8 @@ void ServerSignalingProcessor::onAgreeShare(const SignalingBean &bean) {
     if (!sender || !isOwner(*sender) || !memberOfSendersShare(bean, *sender, "agree_share")) {
         return;
     }
-    auto target = m_connections->find(QString::fromStdString(bean.getTarget()));
-    if (target == m_connections->end()) {
+    auto target = connections_->find(QString::fromStdString(bean.getTarget()));
+    if (target == connections_->end()) {
         return;
     }
     target->shareId = QUuid::createUuid().toString();
@@ -335,8 +335,8 @@ void ServerSignalingProcessor::onCutOff(const SignalingBean &bean) {
 }
 
 void ServerSignalingProcessor::onNickname(const SignalingBean &bean) {
-    auto sender = m_connections->find(QString::fromStdString(bean.getSender()));
-    if (sender == m_connections->end()) {
+    auto sender = connections_->find(QString::fromStdString(bean.getSender()));
+    if (sender == connections_->end()) {
         return;
     }
     const QString nickname = QString::fromStdString(bean.getData()->getModifyData()->getData());
@@ -351,8 +351,8 @@ void ServerSignalingProcessor::onNickname(const SignalingBean &bean) {
 }
 
 void ServerSignalingProcessor::onDeviceType(const SignalingBean &bean) {
-    auto sender = m_connections->find(QString::fromStdString(bean.getSender()));
-    if (sender == m_connections->end()) {
+    auto sender = connections_->find(QString::fromStdString(bean.getSender()));
+    if (sender == connections_->end()) {
         return;
     }
     sender->devicetype = UserBean::devicetypeFromText(bean.getData()->getModifyData()->getData());

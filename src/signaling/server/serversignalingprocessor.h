@@ -59,11 +59,11 @@ private:
     void onNickname(const SignalingBean &bean);
     void onDeviceType(const SignalingBean &bean);
 
-    std::shared_ptr<ConnectionTable> m_connections;
-    std::map<std::string, Handler> m_typeHandlers;
-    std::map<std::string, Handler> m_ctrlHandlers;
-    std::map<std::string, Handler> m_requestHandlers;
-    std::map<std::string, Handler> m_modifyHandlers;
+    std::shared_ptr<ConnectionTable> connections_;
+    std::map<std::string, Handler> typeHandlers_;
+    std::map<std::string, Handler> ctrlHandlers_;
+    std::map<std::string, Handler> requestHandlers_;
+    std::map<std::string, Handler> modifyHandlers_;
 };
 
 }  // namespace signaling

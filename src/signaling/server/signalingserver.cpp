@@ -34,25 +34,25 @@ bool originAllowed(const QString &origin) {
 
 }  // namespace
 
-SignalingServer::SignalingServer(const signaling::RelayLimits &limits) : QObject(nullptr), m_limits(limits) {
-    moveToThread(&m_thread);
-    m_thread.start(QThread::InheritPriority);
+SignalingServer::SignalingServer(const signaling::RelayLimits &limits) : QObject(nullptr), limits_(limits) {
+    moveToThread(&thread_);
+    thread_.start(QThread::InheritPriority);
 }
 
 SignalingServer::~SignalingServer() {
     // The listening socket, the manager and the accepted sockets are released on the worker
     // thread while its loop still runs, so nothing is left to a deferred delete that never comes.
-    if (QThread::currentThread() == &m_thread) {
+    if (QThread::currentThread() == &thread_) {
         shutDown();
     } else {
         QMetaObject::invokeMethod(this, "shutDown", Qt::BlockingQueuedConnection);
     }
-    m_thread.exit(0);
-    m_thread.wait();
+    thread_.exit(0);
+    thread_.wait();
 }
 
 bool SignalingServer::postStartListen(quint16 port) {
-    m_port = port;
+    port_ = port;
     return QMetaObject::invokeMethod(this, "startListen", Qt::QueuedConnection);
 }
 
@@ -61,19 +61,19 @@ bool SignalingServer::postCloseConnect() {
 }
 
 void SignalingServer::startListen() {
-    if (m_server) {
-        if (m_server->isListening()) {
-            m_server->close();
+    if (server_) {
+        if (server_->isListening()) {
+            server_->close();
         }
-        m_server->disconnect(this);
+        server_->disconnect(this);
         retireServer();
     }
-    m_server = new QWebSocketServer(QStringLiteral("Signaling Server"), QWebSocketServer::NonSecureMode);
-    connect(m_server, &QWebSocketServer::newConnection, this, &SignalingServer::onNewConnection);
-    connect(m_server, &QWebSocketServer::closed, this, &SignalingServer::onClosed);
+    server_ = new QWebSocketServer(QStringLiteral("Signaling Server"), QWebSocketServer::NonSecureMode);
+    connect(server_, &QWebSocketServer::newConnection, this, &SignalingServer::onNewConnection);
+    connect(server_, &QWebSocketServer::closed, this, &SignalingServer::onClosed);
     // Decided during the handshake, so it must run directly: a refusal answers 403.
     connect(
-        m_server, &QWebSocketServer::originAuthenticationRequired, this,
+        server_, &QWebSocketServer::originAuthenticationRequired, this,
         [](QWebSocketCorsAuthenticator *authenticator) {
             const bool allowed = originAllowed(authenticator->origin());
             if (!allowed) {
@@ -83,37 +83,37 @@ void SignalingServer::startListen() {
             authenticator->setAllowed(allowed);
         },
         Qt::DirectConnection);
-    if (!m_server->listen(QHostAddress::AnyIPv4, m_port)) {
+    if (!server_->listen(QHostAddress::AnyIPv4, port_)) {
         emit sigStartFailed();
         return;
     }
     // Accepted sockets inherit this: a relay must not wait behind a broadcast that the receiver
     // has not acknowledged yet (small writes held back until a delayed acknowledgement, 40 ms).
     const int noDelay = 1;
-    if (setsockopt(int(m_server->nativeDescriptor()), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) !=
+    if (setsockopt(int(server_->nativeDescriptor()), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) !=
         0) {
         qDebug() << "signaling server: no TCP_NODELAY on the listening socket";
     }
-    m_boundPort = m_server->serverPort();
-    qDebug() << "signaling server listening, address:" << m_server->serverAddress();
-    qDebug() << "signaling server listening, port:" << m_server->serverPort();
+    boundPort_ = server_->serverPort();
+    qDebug() << "signaling server listening, address:" << server_->serverAddress();
+    qDebug() << "signaling server listening, port:" << server_->serverPort();
     emit sigStarted();
 }
 
 void SignalingServer::onNewConnection() {
-    if (!m_server) {
+    if (!server_) {
         return;
     }
-    QWebSocket *socket = m_server->nextPendingConnection();
+    QWebSocket *socket = server_->nextPendingConnection();
     if (!socket) {
         return;
     }
     // Accepted sockets outlive the listening socket, which is replaced or closed at will.
     socket->setParent(nullptr);
-    if (!m_manager) {
-        m_manager = std::make_shared<signaling::ServerConnectionManager>(m_limits, m_origins);
+    if (!manager_) {
+        manager_ = std::make_shared<signaling::ServerConnectionManager>(limits_, origins_);
     }
-    m_manager->addConnection(socket);
+    manager_->addConnection(socket);
 }
 
 void SignalingServer::onClosed() {
@@ -121,8 +121,8 @@ void SignalingServer::onClosed() {
 }
 
 void SignalingServer::closeConnect() {
-    if (m_server) {
-        m_server->close();
+    if (server_) {
+        server_->close();
         retireServer();
     }
 }
@@ -131,20 +131,20 @@ void SignalingServer::retireServer() {
     // The accepted sockets' TCP sockets are children of the listening socket's TCP server, so
     // deleting it would pull the transport out from under every open connection. A closed
     // listening socket is therefore kept until the connections are gone.
-    m_retiredServers.push_back(m_server);
-    m_server = nullptr;
-    m_boundPort = 0;
+    retiredServers_.push_back(server_);
+    server_ = nullptr;
+    boundPort_ = 0;
 }
 
 void SignalingServer::shutDown() {
-    if (m_server) {
-        m_server->disconnect(this);
-        m_server->close();
+    if (server_) {
+        server_->disconnect(this);
+        server_->close();
         retireServer();
     }
-    m_manager.reset();
-    for (QWebSocketServer *retired : m_retiredServers) {
+    manager_.reset();
+    for (QWebSocketServer *retired : retiredServers_) {
         delete retired;
     }
-    m_retiredServers.clear();
+    retiredServers_.clear();
 }

@@ -27,9 +27,9 @@ public:
     bool postCloseConnect();
 
     // The port actually bound (useful after listening on port 0); 0 while not listening.
-    quint16 listeningPort() const { return m_boundPort.load(); }
+    quint16 listeningPort() const { return boundPort_.load(); }
     // Where the members connect from; safe to read on any thread.
-    const signaling::MemberOrigins &memberOrigins() const { return *m_origins; }
+    const signaling::MemberOrigins &memberOrigins() const { return *origins_; }
 
 signals:
     void sigStarted();
@@ -46,12 +46,12 @@ private:
     Q_INVOKABLE void shutDown();
     void retireServer();
 
-    QThread m_thread;
-    const signaling::RelayLimits m_limits;
-    std::atomic<quint16> m_port{0};
-    QWebSocketServer *m_server = nullptr;
-    std::shared_ptr<signaling::ServerConnectionManager> m_manager;
-    std::atomic<quint16> m_boundPort{0};
-    const std::shared_ptr<signaling::MemberOrigins> m_origins = std::make_shared<signaling::MemberOrigins>();
-    std::vector<QWebSocketServer *> m_retiredServers;
+    QThread thread_;
+    const signaling::RelayLimits limits_;
+    std::atomic<quint16> port_{0};
+    QWebSocketServer *server_ = nullptr;
+    std::shared_ptr<signaling::ServerConnectionManager> manager_;
+    std::atomic<quint16> boundPort_{0};
+    const std::shared_ptr<signaling::MemberOrigins> origins_ = std::make_shared<signaling::MemberOrigins>();
+    std::vector<QWebSocketServer *> retiredServers_;
 };
