@@ -241,7 +241,7 @@ void runSize(int width, int height) {
     // The paced stream as the engine sees it: CPU share of one core.
     for (int fps : {30, 60}) {
         uint64_t pictures = 0;
-        ScreenStream stream([&pictures](const I420View &) { ++pictures; }, [] {}, fps);
+        ScreenStream stream([&pictures](const I420Planes &) { ++pictures; }, [] {}, fps);
         stream.setDemand(true);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const uint64_t p0 = pictures;
@@ -293,7 +293,7 @@ void runPortal(int width, int height) {
     std::printf("\n%dx%d through the desktop portal and PipeWire\n", width, height);
     const int fps = 30;
     uint64_t pictures = 0;
-    ScreenStream stream([&pictures](const I420View &) { ++pictures; }, [] {}, fps);
+    ScreenStream stream([&pictures](const I420Planes &) { ++pictures; }, [] {}, fps);
     stream.setDemand(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the cast starts
     const uint64_t p0 = pictures;

@@ -15,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -24,12 +23,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <QUrl>
 
 #include "core/logger.h"
 #ifdef ZUSHARE_BENCH_ENGINE
 #include "enginepair.h"
-#include "rtc/gst/zuwebrtc_testing.h"
+#include "rtc/zuwebrtc.h"
 #include "support/testsupport.h"
 #else
 #include "loopbackchannel.h"
@@ -126,8 +124,10 @@ double transferRate(const QString &path, bool &identical, const QByteArray &dige
     receiverThread.start();
     double rate = 0;
     {
-        FileTransferor sender(senderPc, &senderThread);
-        FileTransferor receiver(receiverPc, &receiverThread);
+        FileTransferor sender(senderPc);
+        FileTransferor receiver(receiverPc);
+        sender.moveToThread(&senderThread);
+        receiver.moveToThread(&receiverThread);
         QEventLoop loop;
         QString saved;
         bool senderDone = false;
@@ -179,12 +179,6 @@ void printLine(const QString &what, double rtt, double limit, double rate, doubl
 
 }  // namespace
 
-class UrlSink : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl &) {}
-};
-
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir home;
@@ -192,8 +186,6 @@ int main(int argc, char **argv) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/.config"));
     QLoggingCategory::setFilterRules("zushare.transfer.debug=false");
     g_logger->set_level(spdlog::level::warn);
-    UrlSink urls;
-    QDesktopServices::setUrlHandler("file", &urls, "open");
 
     QByteArray content(int(kFileSize), Qt::Uninitialized);
     QRandomGenerator random(1234);
@@ -234,7 +226,7 @@ int main(int argc, char **argv) {
         std::printf("engine peers: skipped, run inside tests/support/in-netns.sh\n");
         return 0;
     }
-    zuengine::testing::useSyntheticPicture(160, 90, 5);
+    ShareSyntheticPicture(160, 90, 5);
     enginetest::EnginePair pair;
     pair.start();
     QElapsedTimer wait;
@@ -257,5 +249,3 @@ int main(int argc, char **argv) {
 #endif
     return 0;
 }
-
-#include "transferbench.moc"

@@ -399,7 +399,7 @@ void dataFigures() {
 
 void streamFigures(int width, int height, zuengine::VideoCodec codec) {
     zuengine::setOfferPreference(codec);
-    zuengine::testing::useSyntheticPicture(width, height, 30);
+    ShareSyntheticPicture(width, height, 30);
     std::vector<double> firsts;
     double fps = 0;
     for (int run = 0; run < 3; ++run) {
@@ -451,7 +451,7 @@ int main(int argc, char **argv) {
     streamFigures(1920, 1080, zuengine::VideoCodec::H264);
     streamFigures(1280, 720, zuengine::VideoCodec::VP8);
 
-    zuengine::testing::useSyntheticPicture(1280, 720, 30);
+    ShareSyntheticPicture(1280, 720, 30);
     zuengine::setOfferPreference(zuengine::VideoCodec::H264);
     std::map<int, double> cpu, fps;
     for (int n : {1, 3, 5}) {

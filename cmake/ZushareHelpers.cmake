@@ -1,10 +1,12 @@
-# zushare_library(<folder-name> SOURCES ... LIBS ...): one library target per source folder,
-# named zushare_<name>, whose headers are included by folder ("signaling/signalingbean.h").
+# zushare_library(<folder-name> SOURCES ... LIBS ... [PRIVATE_LIBS ...]): one library target per
+# source folder, named zushare_<name>, whose headers are included by folder
+# ("signaling/signalingbean.h"). LIBS are part of its headers; PRIVATE_LIBS only of its sources, so
+# that no target linking it gets their include paths.
 function(zushare_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
     add_library(zushare_${name} STATIC ${ARG_SOURCES})
     target_include_directories(zushare_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(zushare_${name} PUBLIC ${ARG_LIBS})
+    target_link_libraries(zushare_${name} PUBLIC ${ARG_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
 endfunction()
 
 # zushare_test(<name> SOURCES ... LIBS ... [DISPLAY] [LABELS ...]): one QtTest executable registered

@@ -8,13 +8,11 @@
 #include <map>
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QUrl>
 
 #include "core/logger.h"
 #include "rtc/zuwebrtc.h"
@@ -51,12 +49,6 @@ extern "C" int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelR
     return ZUWEBRTC_OK;
 }
 
-class UrlSink : public QObject {
-    Q_OBJECT
-public slots:
-    void open(const QUrl &) {}
-};
-
 namespace {
 
 struct Environment {
@@ -65,7 +57,6 @@ struct Environment {
     char *argv[2] = {name, nullptr};
     QCoreApplication *app = nullptr;
     QTemporaryDir *home = nullptr;
-    UrlSink *urls = nullptr;
     QString sendPath;
 
     Environment() {
@@ -75,8 +66,6 @@ struct Environment {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home->path() + "/.config"));
         QLoggingCategory::setFilterRules("zushare.transfer.debug=false");
         g_logger->set_level(spdlog::level::off);
-        urls = new UrlSink;
-        QDesktopServices::setUrlHandler("file", urls, "open");
         sendPath = home->filePath("send.bin");
         QFile file(sendPath);
         if (!file.open(QIODevice::WriteOnly)) {
@@ -100,8 +89,8 @@ void deliver(int pc, const uint8_t *bytes, size_t size, int claimed) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static Environment *env = new Environment;
     {
-        FileTransferor receiver(kReceiverPc, QThread::currentThread());
-        FileTransferor sender(kSenderPc, QThread::currentThread());
+        FileTransferor receiver(kReceiverPc);
+        FileTransferor sender(kSenderPc);
         sender.addTask(env->sendPath);
         QCoreApplication::sendPostedEvents();
 
@@ -132,5 +121,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     QDir(env->home->filePath("Downloads")).removeRecursively();
     return 0;
 }
-
-#include "fuzz_transfer.moc"

@@ -1,3 +1,1 @@
-if(TARGET zushare_report)
-    zushare_fuzzer(report SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_report.cpp LIBS zushare_report)
-endif()
+zushare_fuzzer(report SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_report.cpp LIBS zushare_report)

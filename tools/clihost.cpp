@@ -5,7 +5,6 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "rtc/gst/zuwebrtc_testing.h"
 #include "rtc/originatorrtcmanager.h"
 #include "rtc/screencastchoice.h"
 #include "rtc/zuwebrtc.h"
@@ -46,7 +45,12 @@ bool CliHost::start() {
         }
     }
     if (options_.synthetic) {
-        zuengine::testing::useSyntheticPicture(options_.width, options_.height, options_.fps);
+        if (ShareSyntheticPicture(options_.width, options_.height, options_.fps) != ZUWEBRTC_OK) {
+            std::fprintf(
+                stderr,
+                "zushare-cli: the synthetic picture must be 16 to 4096 pixels a side at 1 to 60 fps\n");
+            return false;
+        }
     } else {
         const bool wayland = UsesDesktopPortalCapture() == 1;
         if (!wayland && qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -207,7 +211,7 @@ void CliHost::sendToNewMembers() {
             say(QStringLiteral("peer open %1").arg(id));
         }
     }
-    for (const QString &id : peers_) {
+    for (const QString &id : qAsConst(peers_)) {
         if (!peers.contains(id)) {
             say(QStringLiteral("peer closed %1").arg(id));
         }

@@ -203,7 +203,7 @@ void CliWatcher::report() {
             }
             if (!avOffsets_.isEmpty()) {
                 QVector<int> spread;
-                for (int offset : avOffsets_)
+                for (int offset : qAsConst(avOffsets_))
                     spread.append(std::abs(offset));
                 line += QStringLiteral(" av_offset_p50=%1 av_offset_abs_p99=%2 av_offset_n=%3")
                             .arg(percentile(avOffsets_, 0.5))
@@ -215,11 +215,12 @@ void CliWatcher::report() {
     }
     if (!options_.framesDir.isEmpty()) {
         QDir().mkpath(options_.framesDir);
-        for (const auto &saved : sink_->takeSaved()) {
+        const auto saved = sink_->takeSaved();
+        for (const auto &picture : saved) {
             const QString path =
                 QDir(options_.framesDir)
-                    .filePath(QStringLiteral("frame-%1.png").arg(saved.first, 6, 10, QLatin1Char('0')));
-            if (saved.second.save(path, "PNG")) {
+                    .filePath(QStringLiteral("frame-%1.png").arg(picture.first, 6, 10, QLatin1Char('0')));
+            if (picture.second.save(path, "PNG")) {
                 say(QStringLiteral("saved frame %1").arg(path));
             } else {
                 say(QStringLiteral("could not save frame %1").arg(path));

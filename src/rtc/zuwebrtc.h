@@ -133,6 +133,11 @@ int deleteScreenSourceCpaturer(int cap);
  * capture functions. */
 int RegisterOnScreenSourceLost(int cap, OnScreenSourceLost callback, void *user_data);
 
+/* A share without a screen (a machine without a display, a demonstration): a moving picture of
+ * width x height (even, 16 to 4096) at fps (1 to 60) is sent instead of whatever a capturer pushes;
+ * 0 for all three goes back to the captured pictures. */
+int ShareSyntheticPicture(int width, int height, int fps);
+
 #ifdef __cplusplus
 }
 #endif

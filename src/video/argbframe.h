@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "video/i420planes.h"
+#include "core/i420planes.h"
 #include "video/videoframeinterface.h"
 
 // width x height pixels of 4 bytes (B, G, R, A in memory, alpha 255), rows of width x 4 bytes:

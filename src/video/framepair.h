@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "video/i420planes.h"
+#include "core/i420planes.h"
 #include "video/videoframefactory.h"
 #include "video/videoframeinterface.h"
 

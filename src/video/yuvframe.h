@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "video/i420planes.h"
+#include "core/i420planes.h"
 #include "video/videoframeinterface.h"
 
 // Three I420 planes back to back: Y (height rows of yStride), then U and V ((height + 1) / 2 rows

@@ -1,11 +1,12 @@
 #include "web/attendeepageserver.h"
 
 #include <microhttpd.h>
+#include <pthread.h>
 #include <sys/socket.h>
 
-#include <QDebug>
 #include <QFile>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <cstdarg>
 #include <cstring>
@@ -16,6 +17,8 @@ static void initPageResources() {
     // The resources live in a static library; this reference keeps them in the program.
     Q_INIT_RESOURCE(attendeepage);
 }
+
+Q_LOGGING_CATEGORY(lcWeb, "zushare.web")
 
 namespace {
 
@@ -51,7 +54,7 @@ const char kSecurityPolicy[] =
 void logDaemonMessage(void *, const char *format, va_list args) {
     char line[512];
     vsnprintf(line, sizeof line, format, args);
-    qDebug() << "AttendeePageServer:" << line;
+    qCDebug(lcWeb) << "AttendeePageServer:" << line;
 }
 
 }  // namespace
@@ -68,6 +71,9 @@ struct AttendeePageServer::Callbacks {
     static void onConnection(void *cls, MHD_Connection *connection, void **,
                              MHD_ConnectionNotificationCode code) {
         auto *self = static_cast<AttendeePageServer *>(cls);
+        // The library starts its thread unnamed; the first connection names it.
+        static thread_local const bool named = pthread_setname_np(pthread_self(), "zu-page-server") == 0;
+        (void)named;
         std::lock_guard<std::mutex> lock(self->openLock_);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             const MHD_ConnectionInfo *info =
@@ -95,8 +101,8 @@ void AttendeePageServer::closeOverdue() {
     const qint64 now = clock_.elapsed();
     for (auto it = open_.begin(); it != open_.end();) {
         if (now - it->second.sinceMs > kRequestDeadlineSeconds * 1000) {
-            qDebug() << "AttendeePageServer: a connection went over" << kRequestDeadlineSeconds
-                     << "s, closed";
+            qCDebug(lcWeb) << "AttendeePageServer: a connection went over" << kRequestDeadlineSeconds
+                           << "s, closed";
             ::shutdown(it->second.fd, SHUT_RDWR);
             it = open_.erase(it);  // the library closes it; its notification then finds nothing
         } else {
@@ -210,12 +216,14 @@ QString AttendeePageServer::url(const QString &address) const {
 }
 
 QString AttendeePageServer::lanAddress() {
-    for (const QNetworkInterface &netif : QNetworkInterface::allInterfaces()) {
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &netif : interfaces) {
         const auto flags = netif.flags();
         if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning) ||
             (flags & QNetworkInterface::IsLoopBack))
             continue;
-        for (const QNetworkAddressEntry &entry : netif.addressEntries()) {
+        const QList<QNetworkAddressEntry> entries = netif.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
             const QHostAddress ip = entry.ip();
             if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
                 return ip.toString();

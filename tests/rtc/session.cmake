@@ -16,20 +16,18 @@ function(zushare_session_test name)
                  "QT_LOGGING_RULES=default.debug=false\;zushare.*.debug=false" "QTEST_FUNCTION_TIMEOUT=300000")
 endfunction()
 
-if(TARGET zushare_rtc AND TARGET zushare-cli)
-    # The moving picture as a program of its own, for the end-to-end test and the benchmark.
-    add_executable(zushare_testpattern_app ${CMAKE_CURRENT_LIST_DIR}/testpatternmain.cpp
-                   ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp)
-    target_include_directories(zushare_testpattern_app PRIVATE ${PROJECT_SOURCE_DIR}/tools ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(zushare_testpattern_app PRIVATE zushare_video Qt5::Widgets)
+# The moving picture as a program of its own, for the end-to-end test and the benchmark.
+add_executable(zushare_testpattern_app ${CMAKE_CURRENT_LIST_DIR}/testpatternmain.cpp
+               ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp)
+target_include_directories(zushare_testpattern_app PRIVATE ${PROJECT_SOURCE_DIR}/tools ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(zushare_testpattern_app PRIVATE zushare_video Qt5::Widgets)
 
-    zushare_session_test(tst_session_e2e DISPLAY TIMEOUT 300
-        SOURCES ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp
-        LIBS zushare_rtc zushare_video zushare_signaling_testpeer)
-    target_include_directories(tst_session_e2e PRIVATE ${PROJECT_SOURCE_DIR}/tools)
-    add_dependencies(tst_session_e2e zushare_testpattern_app)
-    target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_PATTERN="$<TARGET_FILE:zushare_testpattern_app>")
-    zushare_session_test(tst_hostilelan TIMEOUT 400 LIBS zushare_rtc zushare_scan zushare_signaling_testpeer)
-    zushare_session_test(tst_admission TIMEOUT 300)
-    zushare_session_test(tst_sound TIMEOUT 180)
-endif()
+zushare_session_test(tst_session_e2e DISPLAY TIMEOUT 300
+    SOURCES ${PROJECT_SOURCE_DIR}/tools/cliframesink.cpp
+    LIBS zushare_rtc zushare_video zushare_signaling_testpeer)
+target_include_directories(tst_session_e2e PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+add_dependencies(tst_session_e2e zushare_testpattern_app)
+target_compile_definitions(tst_session_e2e PRIVATE ZUSHARE_PATTERN="$<TARGET_FILE:zushare_testpattern_app>")
+zushare_session_test(tst_hostilelan TIMEOUT 400 LIBS zushare_rtc zushare_scan zushare_signaling_testpeer)
+zushare_session_test(tst_admission TIMEOUT 300)
+zushare_session_test(tst_sound TIMEOUT 180)

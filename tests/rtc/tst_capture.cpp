@@ -43,7 +43,7 @@ Yuv yuvOf(uint32_t rgb) {  // BT.601 limited range, as libyuv converts
     return {((66 * r + 129 * g + 25 * b + 128) >> 8) + 16, ((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128,
             ((112 * r - 94 * g - 18 * b + 128) >> 8) + 128};
 }
-Yuv at(const I420View &p, int x, int y) {
+Yuv at(const I420Planes &p, int x, int y) {
     return {p.y[y * p.strideY + x], p.u[y / 2 * p.strideU + x / 2], p.v[y / 2 * p.strideV + x / 2]};
 }
 bool near(Yuv a, uint32_t rgb, int t = 6) {
@@ -57,7 +57,7 @@ struct PictureRecorder {  // copies of what a stream pushes, for the test thread
     std::mutex mutex;
     ScreenFrame frame;
     std::atomic<int> count{0}, keyFrames{0};
-    void push(const I420View &p) {
+    void push(const I420Planes &p) {
         std::lock_guard lock(mutex);
         frame.resize(p.width, p.height);
         libyuv::I420Copy(p.y, p.strideY, p.u, p.strideU, p.v, p.strideV, frame.y(), frame.strideY(),
@@ -106,7 +106,7 @@ void onSnapshot(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int s
     if (user == goneCollector)
         ++lateSnapshots;
     auto *collector = static_cast<Collector *>(user);
-    const I420View p{y, u, v, strideY, strideU, strideV, w, h};
+    const I420Planes p{y, u, v, strideY, strideU, strideV, w, h};
     const bool packed = strideU == (w + 1) / 2 && u == y + std::size_t(strideY) * h &&
                         v == u + std::size_t(strideU) * ((h + 1) / 2);
     std::lock_guard lock(collector->mutex);
@@ -329,7 +329,7 @@ private slots:
             *std::find_if(all.begin(), all.end(), [](auto &s) { return s.title == "分享 红"; });
         PictureRecorder recorder;
         std::atomic<int> opened{0};
-        ScreenStream stream([&recorder](const I420View &p) { recorder.push(p); },
+        ScreenStream stream([&recorder](const I420Planes &p) { recorder.push(p); },
                             [&recorder] { ++recorder.keyFrames; }, 30,
                             [&opened]() -> std::unique_ptr<ScreenSourceBackend> {
                                 ++opened;

@@ -92,7 +92,7 @@ private slots:
     }
 
     void cleanup() {
-        zuengine::testing::useCapturedPictures();
+        ShareSyntheticPicture(0, 0, 0);
         lan_.stop();
     }
 
@@ -109,7 +109,7 @@ private slots:
         QSignalSpy requests(host_.get(), &RtcManager::sigRequestShareScreen);
         QSignalSpy closed(host_.get(), &RtcManager::sigShareScreenClosed);
         const std::string owner = host_->signalingClient()->myId().toStdString();
-        zuengine::testing::useSyntheticPicture(640, 480, 15);
+        ShareSyntheticPicture(640, 480, 15);
         for (const QString ending : {"by the member", "by the host", "refused"}) {
             HandPeer phone("share_screen_sdp", "share_screen_ice_candidate");
             phone.signaling.open(5678);

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "enginepair.h"
-#include "rtc/gst/encoder.h"
 #include "rtc/gst/videofeed.h"
 #include "rtc/gst/zuwebrtc_testing.h"
 #include "support/testsupport.h"
@@ -35,11 +34,11 @@ class TestZuWebrtc : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { engine::useSyntheticPicture(kWidth, kHeight, 30); }
+    void initTestCase() { ShareSyntheticPicture(kWidth, kHeight, 30); }
     void init() { ZU_REQUIRE_TEST_NAMESPACE(); }
     void cleanup() {
         zuengine::VideoFeed::instance().setDemandListener(nullptr);
-        engine::useSyntheticPicture(kWidth, kHeight, 30);
+        ShareSyntheticPicture(kWidth, kHeight, 30);
         zuengine::setOfferPreference(VideoCodec::H264);
         QTRY_VERIFY_WITH_TIMEOUT(engine::encodersRunning() == 0 && engine::openPeers() == 0, 10000);
     }
@@ -172,7 +171,7 @@ private slots:
         std::thread capturer;
         if (pushed) {
             zuengine::VideoFeed::instance().setDemandListener([&](bool on) { (on ? wanted : unwanted)++; });
-            engine::useCapturedPictures();
+            ShareSyntheticPicture(0, 0, 0);
             capturer = std::thread([&, w = size.width(), h = size.height()] {
                 const int sy = 512, sc = 256;  // padded rows, as capturers give
                 const Bytes y(sy * h, 180), u(sc * h / 2, 60), v(sc * h / 2, 200);
@@ -180,7 +179,7 @@ private slots:
                     zuengine::VideoFeed::instance().push({y.data(), u.data(), v.data(), sy, sc, sc, w, h});
             });
         } else {
-            engine::useSyntheticPicture(size.width(), size.height(), 15);
+            ShareSyntheticPicture(size.width(), size.height(), 15);
         }
         EnginePair pair;
         pair.receiver.closeSelfAfterFrames = fromInside ? frames : 0;
@@ -279,39 +278,26 @@ private slots:
 
     // Fault once found: a key-frame request before the encoder's first picture blocked all later ones.
     void earlyKeyFrameRequestDoesNotBlockLaterOnes() {
-        (void)engine::encodersRunning();  // GStreamer is up
-        std::atomic<int> out{0}, keys{0};
-        zuengine::Encoder encoder(VideoCodec::H264, [&](VideoCodec, GstSample *sample) {
-            GstBuffer *buffer = gst_sample_get_buffer(sample);
-            keys += buffer && !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-            out++;
-        });
+        engine::EncoderProbe encoder(320, 180);
         QVERIFY(encoder.start());
-        const int size = 320 * 180 * 3 / 2;
-        GstCaps *caps = gst_caps_from_string("video/x-raw,format=I420,width=320,height=180,framerate=30/1");
         int n = 0;
         const auto keysWhilePushing = [&](int pictures) {
-            const int from = keys;
+            const int from = encoder.keyFramesOut();
             for (int i = 0; i < pictures; ++i) {
-                GstBuffer *picture = gst_buffer_new_allocate(nullptr, size, nullptr);
-                gst_buffer_memset(picture, 0, static_cast<guint8>(n++ * 7), size);
-                encoder.push(picture, caps, 320, 180);
-                gst_buffer_unref(picture);
+                encoder.push(static_cast<uint8_t>(n++ * 7));
                 std::this_thread::sleep_for(std::chrono::milliseconds(33));
             }
-            return keys - from;
+            return encoder.keyFramesOut() - from;
         };
         encoder.requestKeyFrame();
-        for (int i = 0; i < 30 && out == 0; ++i)
+        for (int i = 0; i < 30 && encoder.samplesOut() == 0; ++i)
             keysWhilePushing(1);
-        QVERIFY(out > 0);
+        QVERIFY(encoder.samplesOut() > 0);
         // Fault once found: the first viewer's key frame waited out the gap that the first picture started.
         encoder.requestKeyFrame();
         QVERIFY2(keysWhilePushing(3) == 1, "a request just after the first picture waited");
         encoder.requestKeyFrame();
         QVERIFY2(keysWhilePushing(12) == 1, "a request inside the gap was lost or not held");
-        gst_caps_unref(caps);
-        encoder.stop();
     }
 };
 

@@ -17,7 +17,7 @@ class TestBrowserPeer : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { zuengine::testing::useSyntheticPicture(kWidth, kHeight, 30); }
+    void initTestCase() { ShareSyntheticPicture(kWidth, kHeight, 30); }
 
     void browserAttendeeReceivesTheScreen_data() {
         QTest::addColumn<QString>("codec");

@@ -10,10 +10,10 @@
 #include <QOpenGLContext>
 #include <QtTest>
 
+#include "core/i420planes.h"
 #include "support/pinlibraries.h"
 #include "video/argbframe.h"
 #include "video/framepair.h"
-#include "video/i420planes.h"
 #include "video/openglhelper.h"
 #include "video/openglwidget.h"
 #include "video/videoframefactory.h"

@@ -18,7 +18,7 @@ CapturerRegistry &CapturerRegistry::instance() {
 
 CapturerRegistry::CapturerRegistry() {
     stream_ =
-        std::make_unique<ScreenStream>([](const I420View &picture) { VideoFeed::instance().push(picture); },
+        std::make_unique<ScreenStream>([](const I420Planes &picture) { VideoFeed::instance().push(picture); },
                                        [] { VideoFeed::instance().requestKeyFrame(); });
     stream_->setLostListener([this] {
         std::lock_guard<std::mutex> lock(lostMutex_);

@@ -24,6 +24,7 @@ void CapturerThread::post(std::function<void()> task) {
 }
 
 void CapturerThread::run() {
+    nameThisThread("zu-capturer");
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return quit_ || !tasks_.empty(); });

@@ -2,7 +2,6 @@
 
 #include <gst/gst.h>
 #include <openssl/crypto.h>
-#include <pthread.h>
 
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "rtc/gst/feedhub.h"
 #include "rtc/gst/peer.h"
 #include "rtc/gst/soundhub.h"
+#include "rtc/gst/threadjoin.h"
 
 namespace zuengine {
 
@@ -48,6 +48,7 @@ Engine::Engine() {
     std::condition_variable cv;
     bool started = false;
     thread_ = std::thread([&] {
+        nameThisThread("zu-engine");
         threadId_ = std::this_thread::get_id();
         {
             std::lock_guard<std::mutex> lock(m);
@@ -65,7 +66,7 @@ Engine::Engine() {
     // milliseconds), then the decoders' plugins, whose loading held up a first picture by about
     // 90 ms while the stream's branch was built.
     warmUpThread_ = std::thread([] {
-        pthread_setname_np(pthread_self(), "zu-warm-up");
+        nameThisThread("zu-warm-up");
         if (GstElement *dtls = gst_element_factory_make("dtlsdec", nullptr))
             gst_object_unref(gst_object_ref_sink(dtls));
         for (const char *name : {"rtph264depay", "h264parse", "avdec_h264", "vp8dec", "videoconvert"}) {

@@ -72,7 +72,7 @@ void FeedHub::tellDemand(bool wanted) {
         listener_(wanted);
 }
 
-void FeedHub::push(const I420View &p) {
+void FeedHub::push(const I420Planes &p) {
     if (!p.y || !p.u || !p.v || p.width <= 0 || p.height <= 0 || p.strideY < p.width ||
         p.strideU < (p.width + 1) / 2 || p.strideV < (p.width + 1) / 2)
         return;
@@ -262,6 +262,7 @@ void FeedHub::ensureSyntheticThread() {
 }
 
 void FeedHub::syntheticLoop() {
+    nameThisThread("zu-synthetic");
     std::vector<uint8_t> picture;
     int64_t frame = 0;
     auto next = std::chrono::steady_clock::now();

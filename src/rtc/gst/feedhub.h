@@ -29,7 +29,7 @@ public:
     ~FeedHub();
 
     // Any thread.
-    void push(const I420View &picture);
+    void push(const I420Planes &picture);
     void setDemandListener(std::function<void(bool)> listener);
     void requestKeyFrame();
     void requestKeyFrame(VideoCodec codec);

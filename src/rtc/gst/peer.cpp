@@ -12,6 +12,7 @@
 #include "rtc/gst/engine.h"
 #include "rtc/gst/feedhub.h"
 #include "rtc/gst/soundhub.h"
+#include "rtc/gst/threadjoin.h"
 
 namespace zuengine {
 
@@ -635,17 +636,21 @@ void Peer::pushSound(GstSample *sample) {
         pushToSource(soundSrc_, soundCaps_, buffer, gst_sample_get_caps(sample));
 }
 
-void Peer::addSoundReceiver() {
-    GstCaps *caps =
-        gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio", "encoding-name",
-                            G_TYPE_STRING, "OPUS", "payload", G_TYPE_INT, kOfferedOpusPayload, "clock-rate",
-                            G_TYPE_INT, 48000, "encoding-params", G_TYPE_STRING, "2", nullptr);
+void Peer::addReceiveOnly(GstCaps *caps) {
     GstWebRTCRTPTransceiver *transceiver = nullptr;
     g_signal_emit_by_name(webrtc_, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, caps,
                           &transceiver);
     gst_caps_unref(caps);
     if (transceiver)
         gst_object_unref(transceiver);
+}
+
+void Peer::addSoundReceiver() {
+    GstCaps *caps =
+        gst_caps_new_simple("application/x-rtp", "media", G_TYPE_STRING, "audio", "encoding-name",
+                            G_TYPE_STRING, "OPUS", "payload", G_TYPE_INT, kOfferedOpusPayload, "clock-rate",
+                            G_TYPE_INT, 48000, "encoding-params", G_TYPE_STRING, "2", nullptr);
+    addReceiveOnly(caps);
     soundBranchBuilt_ = true;
 }
 
@@ -699,12 +704,7 @@ void Peer::addReceiveTransceiver(const SdpMedia *media) {
         caps = codecCaps(first, first == VideoCodec::H264 ? 102 : 96, "");
         gst_caps_append(caps, codecCaps(second, second == VideoCodec::H264 ? 102 : 96, ""));
     }
-    GstWebRTCRTPTransceiver *transceiver = nullptr;
-    g_signal_emit_by_name(webrtc_, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, caps,
-                          &transceiver);
-    gst_caps_unref(caps);
-    if (transceiver)
-        gst_object_unref(transceiver);
+    addReceiveOnly(caps);
     receiveTransceiverAdded_ = true;
 }
 
@@ -1154,6 +1154,7 @@ void Peer::enqueueMessage(const uint8_t *data, size_t size) {
 }
 
 void Peer::deliveryLoop() {
+    nameThisThread("zu-delivery");
     std::unique_lock<std::mutex> lock(queueMutex_);
     while (!stopDelivery_) {
         if (queue_.empty()) {

@@ -112,6 +112,8 @@ private:
     static void pushToSource(GstElement *src, GstCaps *&sentCaps, GstBuffer *buffer, GstCaps *caps);
     void buildSendBranch(VideoCodec codec, int payloadType);
     void addReceiveTransceiver(const SdpMedia *media);
+    // Adds a receive-only transceiver for caps, which it takes.
+    void addReceiveOnly(GstCaps *caps);
     void buildSoundBranch(int payloadType);
     void addSoundReceiver();
     void createDataChannel();

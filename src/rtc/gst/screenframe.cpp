@@ -21,8 +21,8 @@ void ScreenFrame::fillBlack() {
     std::memset(buffer_.data() + lumaBytes, 128, buffer_.size() - lumaBytes);
 }
 
-I420View ScreenFrame::view() const {
-    I420View view;
+I420Planes ScreenFrame::view() const {
+    I420Planes view;
     view.y = y();
     view.u = u();
     view.v = v();

@@ -32,7 +32,7 @@ public:
     const uint8_t *u() const { return buffer_.data() + static_cast<std::size_t>(strideY()) * height_; }
     const uint8_t *v() const { return u() + static_cast<std::size_t>(strideUV()) * chromaRows(); }
 
-    I420View view() const;
+    I420Planes view() const;
 
 private:
     int width_ = 0;

@@ -66,12 +66,8 @@ void ScreenStream::size(int &width, int &height) const {
     height = height_;
 }
 
-uint64_t ScreenStream::picturesPushed() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pushed_;
-}
-
 void ScreenStream::run() {
+    nameThisThread("zu-screen");
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::nanoseconds(1000000000LL / fps_);
     ScreenScaler scaler;
@@ -161,7 +157,6 @@ void ScreenStream::run() {
             if (next < now - period)
                 next = now;  // fell behind: no burst of late pictures
             lock.lock();
-            ++pushed_;
             wake_.wait_until(lock, next, [this, seenGeneration] {
                 return quit_ || !wanted_ || generation_ != seenGeneration;
             });

@@ -23,7 +23,7 @@ class ScreenSourceBackend;
 // into the whole desktop.
 class ScreenStream {
 public:
-    using PictureSink = std::function<void(const I420View &picture)>;
+    using PictureSink = std::function<void(const I420Planes &picture)>;
     using BackendFactory = std::function<std::unique_ptr<ScreenSourceBackend>()>;
 
     static constexpr int kNoDisplayWidth = 1280;
@@ -50,7 +50,6 @@ public:
 
     // The stream's picture size, fixed once known; 0 x 0 before the first capture.
     void size(int &width, int &height) const;
-    uint64_t picturesPushed() const;
 
 private:
     void run();
@@ -71,7 +70,6 @@ private:
     uint64_t generation_ = 0;
     int width_ = 0;
     int height_ = 0;
-    uint64_t pushed_ = 0;
     std::thread thread_;
 };
 

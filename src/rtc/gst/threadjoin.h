@@ -1,5 +1,7 @@
 #pragma once
 
+#include <pthread.h>
+
 #include <thread>
 
 namespace zuengine {
@@ -13,6 +15,12 @@ inline void joinUnlessSelf(std::thread &thread) {
         thread.detach();
     else
         thread.join();
+}
+
+// Names the calling thread (at most 15 characters), so that a stack dump or top -H tells the engine's
+// threads apart.
+inline void nameThisThread(const char *name) {
+    pthread_setname_np(pthread_self(), name);
 }
 
 }  // namespace zuengine

@@ -10,7 +10,7 @@ VideoFeed &VideoFeed::instance() {
     return feed;
 }
 
-void VideoFeed::push(const I420View &picture) {
+void VideoFeed::push(const I420Planes &picture) {
     Engine::instance().feed().push(picture);
 }
 

@@ -7,18 +7,9 @@
 #include <cstdint>
 #include <functional>
 
-namespace zuengine {
+#include "core/i420planes.h"
 
-struct I420View {
-    const uint8_t *y = nullptr;
-    const uint8_t *u = nullptr;
-    const uint8_t *v = nullptr;
-    int strideY = 0;
-    int strideU = 0;
-    int strideV = 0;
-    int width = 0;   // even
-    int height = 0;  // even
-};
+namespace zuengine {
 
 class VideoFeed {
 public:
@@ -28,7 +19,7 @@ public:
 
     // Copies the picture into the pipeline; returns at once, from any thread. The size should stay
     // the same for the life of the stream (the capturer letterboxes other sources into it).
-    void push(const I420View &picture);
+    void push(const I420Planes &picture);
 
     // Told true when the first sending peer wants pictures and false when the last one is gone,
     // so that nothing is captured while nobody watches. Called on an engine thread.

@@ -28,7 +28,10 @@ namespace {
 // Xlib reports errors through one process-wide handler. Errors on our own connections are
 // recorded for the request that caused them; every other connection (Qt's) keeps its handler.
 std::mutex trapMutex;
-std::map<Display *, int> trapErrors;
+std::map<Display *, int> &trapErrors() {
+    static std::map<Display *, int> errors;
+    return errors;
+}
 XErrorHandler previousHandler = nullptr;
 XIOErrorHandler previousIoHandler = nullptr;
 std::once_flag handlerInstalled;
@@ -36,8 +39,8 @@ std::once_flag handlerInstalled;
 int trapHandler(Display *display, XErrorEvent *event) {
     {
         std::lock_guard<std::mutex> lock(trapMutex);
-        auto it = trapErrors.find(display);
-        if (it != trapErrors.end()) {
+        auto it = trapErrors().find(display);
+        if (it != trapErrors().end()) {
             if (it->second == 0)
                 it->second = event->error_code;
             return 0;
@@ -53,7 +56,7 @@ int trapHandler(Display *display, XErrorEvent *event) {
 int ioHandler(Display *display) {
     {
         std::lock_guard<std::mutex> lock(trapMutex);
-        if (trapErrors.count(display))
+        if (trapErrors().count(display))
             return 0;
     }
     return previousIoHandler ? previousIoHandler(display) : 0;
@@ -70,12 +73,12 @@ void trapDisplay(Display *display, std::atomic<bool> *lost) {
     });
     XSetIOErrorExitHandler(display, onConnectionLost, lost);
     std::lock_guard<std::mutex> lock(trapMutex);
-    trapErrors[display] = 0;
+    trapErrors()[display] = 0;
 }
 
 void untrapDisplay(Display *display) {
     std::lock_guard<std::mutex> lock(trapMutex);
-    trapErrors.erase(display);
+    trapErrors().erase(display);
 }
 
 // The error of the requests since the last call; sync for requests without a reply.
@@ -83,7 +86,7 @@ int takeError(Display *display, bool sync) {
     if (sync)
         XSync(display, False);
     std::lock_guard<std::mutex> lock(trapMutex);
-    int &error = trapErrors[display];
+    int &error = trapErrors()[display];
     const int result = error;
     error = 0;
     return result;

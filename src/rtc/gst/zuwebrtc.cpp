@@ -6,6 +6,7 @@
 
 #include "core/logger.h"
 #include "rtc/gst/engine.h"
+#include "rtc/gst/feedhub.h"
 #include "rtc/gst/peer.h"
 #include "rtc/gst/soundhub.h"
 
@@ -20,6 +21,16 @@ int withPeer(int pc, Fn &&fn) {
     if (!peer)
         return ZUWEBRTC_EHANDLE;
     return fn(*peer);
+}
+
+// The callback registrations of one peer, all alike.
+template <typename Callback>
+int registerOn(int pc, void (Peer::*keep)(Callback, void *, int), Callback callback, void *user_data,
+               int tag) {
+    return withPeer(pc, [&](Peer &p) {
+        (p.*keep)(callback, user_data, tag);
+        return ZUWEBRTC_OK;
+    });
 }
 
 }  // namespace
@@ -97,24 +108,15 @@ int ClosePeerConnection(int pc) {
 }
 
 int RegisterOnLocalSdpReadytoSend(int pc, OnLocalSdpReadytoSend callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerSdp(callback, user_data, tag);
-        return ZUWEBRTC_OK;
-    });
+    return registerOn(pc, &Peer::registerSdp, callback, user_data, tag);
 }
 
 int RegisterOnIceCandiateReadytoSend(int pc, OnIceCandiateReadytoSend callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerIce(callback, user_data, tag);
-        return ZUWEBRTC_OK;
-    });
+    return registerOn(pc, &Peer::registerIce, callback, user_data, tag);
 }
 
 int RegisterOnRemoteSoundReady(int pc, OnRemoteSoundReady callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerSound(callback, user_data, tag);
-        return ZUWEBRTC_OK;
-    });
+    return registerOn(pc, &Peer::registerSound, callback, user_data, tag);
 }
 
 int SetRemoteSoundVolume(int pc, double volume, int muted) {
@@ -143,25 +145,27 @@ int MuteShareSound(int muted) {
     return ZUWEBRTC_OK;
 }
 
-int RegisterOnRemoteI420FrameReady(int pc, OnRemoteI420FrameReady callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerFrame(callback, user_data, tag);
+int ShareSyntheticPicture(int width, int height, int fps) {
+    if (width == 0 && height == 0 && fps == 0) {
+        Engine::instance().feed().forceSynthetic(false, 0, 0, 0);
         return ZUWEBRTC_OK;
-    });
+    }
+    if (width < 16 || height < 16 || width > 4096 || height > 4096 || fps < 1 || fps > 60)
+        return ZUWEBRTC_EARG;
+    Engine::instance().feed().forceSynthetic(true, width, height, fps);
+    return ZUWEBRTC_OK;
+}
+
+int RegisterOnRemoteI420FrameReady(int pc, OnRemoteI420FrameReady callback, void *user_data, int tag) {
+    return registerOn(pc, &Peer::registerFrame, callback, user_data, tag);
 }
 
 int RegisterOnLocalDataChannelReady(int pc, OnLocalDataChannelReady callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerReady(callback, user_data, tag);
-        return ZUWEBRTC_OK;
-    });
+    return registerOn(pc, &Peer::registerReady, callback, user_data, tag);
 }
 
 int RegisterOnPeerClosed(int pc, OnPeerClosed callback, void *user_data, int tag) {
-    return withPeer(pc, [&](Peer &p) {
-        p.registerClosed(callback, user_data, tag);
-        return ZUWEBRTC_OK;
-    });
+    return registerOn(pc, &Peer::registerClosed, callback, user_data, tag);
 }
 
 int RegisterOnDataFromDataChannelReady(int pc, OnDataFromDataChannelReady callback, uint8_t *buffer,

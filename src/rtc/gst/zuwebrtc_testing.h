@@ -3,6 +3,7 @@
 // Hooks for the engine's own tests and benchmarks; not part of the contract.
 
 #include <cstdint>
+#include <memory>
 
 #include "rtc/gst/sdpcheck.h"
 #include "rtc/gst/syntheticpicture.h"
@@ -13,11 +14,6 @@ namespace zuengine {
 void setOfferPreference(VideoCodec first);
 
 namespace testing {
-
-// Sends the synthetic moving picture of this size instead of whatever the capturer pushes.
-void useSyntheticPicture(int width, int height, int fps);
-// Back to the captured pictures (the synthetic one only stands in while nothing is pushed).
-void useCapturedPictures();
 
 // Colour of quadrant q of the synthetic picture (see SyntheticPicture).
 YuvColour syntheticColour(int quadrant);
@@ -41,6 +37,27 @@ int sendUnchecked(int pc, const uint8_t *data, int length);
 int openPeers();
 // CreatePeerConnection fails for the next count peers, as it does when the engine cannot make one.
 void refuseNextPeers(int count);
+
+// An H.264 encoder of its own, outside any stream, fed flat pictures by the caller: for the rules of
+// forced key frames, which a stream's viewers only see blurred by the network.
+class EncoderProbe {
+public:
+    EncoderProbe(int width, int height);
+    ~EncoderProbe();
+    EncoderProbe(const EncoderProbe &) = delete;
+    EncoderProbe &operator=(const EncoderProbe &) = delete;
+
+    bool start();
+    // One picture of this luma, chroma grey.
+    void push(uint8_t luma);
+    void requestKeyFrame();
+    int samplesOut() const;
+    int keyFramesOut() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace testing
 }  // namespace zuengine

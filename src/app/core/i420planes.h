@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-// One I420 picture as the engine delivers it: three plane pointers with their strides. The planes
-// hold height rows (Y) and (height + 1) / 2 rows (U, V) of their stride each, and are only read.
+// One I420 picture, as the engine delivers it to a view and as the capturer pushes it into the engine:
+// three plane pointers with their strides. The planes hold height rows (Y) and (height + 1) / 2 rows
+// (U, V) of their stride each, and are only read.
 struct I420Planes {
     const uint8_t *y = nullptr;
     const uint8_t *u = nullptr;
