@@ -1,15 +1,13 @@
-// Arbitrary text as the signaling client receives it from a server, handled on the client's own
-// worker thread exactly as a received WebSocket message would be.
+// Arbitrary text as the signaling client receives it from a server, handled by the client's worker
+// exactly as a received WebSocket message would be.
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <cstdint>
-#include <cstdlib>
 
-#include "signaling/signalingclient.h"
+#include "signaling/signalingclientworker.h"
 
 namespace {
 QCoreApplication *g_app = nullptr;
-SignalingClient *g_client = nullptr;
+SignalingClientWorker *g_client = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
@@ -20,15 +18,12 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     (void)argv;
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     g_app = new QCoreApplication(fakeArgc, fakeArgv);
-    g_client = new SignalingClient();
+    g_client = new SignalingClientWorker();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    if (!QMetaObject::invokeMethod(g_client, "onTextMessageReceived", Qt::BlockingQueuedConnection,
-                                   Q_ARG(QString, text))) {
-        std::abort();
-    }
+    g_client->onTextMessageReceived(text);
     return 0;
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QHostAddress>
 #include <QObject>
-#include <QString>
 #include <QStringList>
 #include <QThread>
-#include <QUdpSocket>
-#include <atomic>
-#include <memory>
+
+class ScanClientWorker;
 
 // The attendee's discovery scanner: broadcasts a query and lists the addresses of the hosts that answer.
+// Its socket lives on a thread the object owns; the object and its signal stay in the creator's thread.
 class ScanClient : public QObject {
     Q_OBJECT
 public:
@@ -33,18 +31,7 @@ public:
 signals:
     void sigShareListRefreshed(QStringList hosts);
 
-private slots:
-    void processPengingDatagram();
-
 private:
-    Q_INVOKABLE void refresh();
-    Q_INVOKABLE void startScan();
-    Q_INVOKABLE void stopScan();
-
-    std::shared_ptr<QThread> thread_;
-    std::atomic<bool> scanning_{false};
-    std::shared_ptr<QUdpSocket> socket_;
-    QString id_;
-    QStringList hosts_;
-    std::atomic<unsigned> stops_{0};
+    QThread thread_;
+    ScanClientWorker *worker_;
 };

@@ -2,25 +2,31 @@
 
 #include <QNetworkInterface>
 
-static bool usable(const QNetworkInterface &iface) {
-    const auto flags = iface.flags();
-    return flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::CanBroadcast) &&
-           !flags.testFlag(QNetworkInterface::IsLoopBack);
+// The IPv4 entries with a broadcast address on every interface that is up, can broadcast and is not
+// loopback.
+static QList<QNetworkAddressEntry> broadcastEntries() {
+    QList<QNetworkAddressEntry> result;
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::CanBroadcast) ||
+            flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        const QList<QNetworkAddressEntry> entries = iface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull())
+                result.append(entry);
+        }
+    }
+    return result;
 }
 
 QList<QHostAddress> ScanNetwork::directedBroadcasts() {
     QList<QHostAddress> result;
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
-        if (!usable(iface)) {
-            continue;
-        }
-        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
-            const QHostAddress broadcast = entry.broadcast();
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !broadcast.isNull() &&
-                !result.contains(broadcast)) {
-                result.append(broadcast);
-            }
-        }
+    const QList<QNetworkAddressEntry> entries = broadcastEntries();
+    for (const QNetworkAddressEntry &entry : entries) {
+        if (!result.contains(entry.broadcast()))
+            result.append(entry.broadcast());
     }
     return result;
 }
@@ -32,16 +38,10 @@ QHostAddress ScanNetwork::broadcastFor(const QHostAddress &source) {
         return {};
     }
     const QHostAddress from(v4);
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
-        if (!usable(iface)) {
-            continue;
-        }
-        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && !entry.broadcast().isNull() &&
-                from.isInSubnet(entry.ip(), entry.prefixLength())) {
-                return entry.broadcast();
-            }
-        }
+    const QList<QNetworkAddressEntry> entries = broadcastEntries();
+    for (const QNetworkAddressEntry &entry : entries) {
+        if (from.isInSubnet(entry.ip(), entry.prefixLength()))
+            return entry.broadcast();
     }
     return {};
 }

@@ -1,142 +1,29 @@
 #include "scan/scanserver.h"
 
-#include <QDateTime>
-#include <QDebug>
-#include <QNetworkInterface>
+#include "scan/scanserverworker.h"
 
-#include "core/logger.h"
-#include "core/refusallog.h"
-#include "scan/scandatagram.h"
-#include "scan/scannetwork.h"
-
-ScanServer::ScanServer() : thread_(std::make_shared<QThread>()) {
-    thread_->setObjectName(QStringLiteral("ScanServer"));
-    moveToThread(thread_.get());
-    thread_->start(QThread::InheritPriority);
+ScanServer::ScanServer() : worker_(new ScanServerWorker) {
+    thread_.setObjectName(QStringLiteral("zu-scan-server"));
+    worker_->moveToThread(&thread_);
+    connect(worker_, &ScanServerWorker::sigListeningSuccess, this, &ScanServer::sigListeningSuccess);
+    connect(worker_, &ScanServerWorker::sigListeningFail, this, &ScanServer::sigListeningFail);
+    connect(worker_, &ScanServerWorker::sigStop, this, &ScanServer::sigStop);
+    connect(worker_, &ScanServerWorker::siglocalIp, this, &ScanServer::siglocalIp);
+    thread_.start();
 }
 
 ScanServer::~ScanServer() {
-    const unsigned stopsBefore = stops_.load();
-    if (QMetaObject::invokeMethod(this, "stopListening", Qt::QueuedConnection)) {
-        while (listening_.load() || stops_.load() == stopsBefore) {
-            QThread::msleep(1);
-        }
-    }
-    thread_->exit(0);
-    thread_->wait();
-    id_.clear();
-    socket_.reset();
+    // The worker closes its socket in its destructor, on its own thread.
+    worker_->deleteLater();
+    thread_.quit();
+    thread_.wait();
 }
 
 bool ScanServer::postStartListening(quint16 port) {
-    port_ = port;
-    return QMetaObject::invokeMethod(this, "startListening", Qt::QueuedConnection);
+    return QMetaObject::invokeMethod(
+        worker_, [worker = worker_, port] { worker->startListening(port); }, Qt::QueuedConnection);
 }
 
 bool ScanServer::postStopListening() {
-    return QMetaObject::invokeMethod(this, "stopListening", Qt::QueuedConnection);
-}
-
-void ScanServer::startListening() {
-    socket_ = std::make_shared<QUdpSocket>();
-    const quint16 port = port_.load();
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress)) {
-        g_logger->warn("scan server cannot bind udp port {}: {}", port, socket_->errorString().toStdString());
-        listening_ = false;
-        emit sigListeningFail();
-        return;
-    }
-    id_ = ScanDatagram::newId();
-    connect(socket_.get(), &QUdpSocket::readyRead, this, &ScanServer::processPengingDatagram);
-    listening_ = true;
-    emit sigListeningSuccess();
-    send(ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), id_),
-         QHostAddress(QHostAddress::Broadcast), port);
-}
-
-void ScanServer::stopListening() {
-    if (socket_) {
-        socket_->close();
-    }
-    socket_.reset();
-    listening_ = false;
-    ++stops_;
-    emit sigStop();
-}
-
-void ScanServer::send(const QByteArray &datagram, const QHostAddress &to, quint16 port) {
-    if (socket_->writeDatagram(datagram, to, port) < 0) {
-        qDebug() << "scan server send to" << to.toString() << port << "failed:" << socket_->errorString();
-    }
-}
-
-void ScanServer::processPengingDatagram() {
-    while (socket_ && socket_->hasPendingDatagrams()) {
-        const qint64 pending = socket_->pendingDatagramSize();
-        QHostAddress source;
-        quint16 sourcePort = 0;
-        if (pending > ScanDatagram::kMaxSize) {
-            // Read only a little of it: the rest is discarded with the datagram.
-            QByteArray head(64, '\0');
-            socket_->readDatagram(head.data(), head.size(), &source, &sourcePort);
-            qDebug() << "datagram:" << head << "... (" << pending << "bytes, refused)";
-            qDebug() << "client_address:" << source.toString();
-            qDebug() << "recPort:" << sourcePort;
-            continue;
-        }
-        QByteArray bytes(static_cast<int>(qMax<qint64>(pending, 0)), '\0');
-        const qint64 got = socket_->readDatagram(bytes.data(), bytes.size(), &source, &sourcePort);
-        if (got < 0) {
-            break;
-        }
-        bytes.resize(static_cast<int>(got));
-        qDebug() << "datagram:" << bytes;
-        qDebug() << "client_address:" << source.toString();
-        qDebug() << "recPort:" << sourcePort;
-
-        ScanDatagram datagram;
-        QString why;
-        if (!ScanDatagram::parse(bytes, datagram, &why)) {
-            qDebug() << "scan server ignores datagram:" << why;
-            continue;
-        }
-        if (datagram.isQuery()) {
-            if (!mayAnswer(source)) {
-                logRefusal("scan: query rate",
-                           "scan server: more than " + std::to_string(kAnswersPerSourcePerSecond) +
-                               " queries a second from " + source.toString().toStdString() +
-                               ", the rest go unanswered");
-                continue;
-            }
-            const QByteArray answer = ScanDatagram::encode(QLatin1String(ScanDatagram::kServerType), id_);
-            const auto targets = ScanNetwork::withLimitedBroadcast({ScanNetwork::broadcastFor(source)});
-            for (const QHostAddress &to : targets) {
-                send(answer, to, sourcePort);
-            }
-        } else if (datagram.isServer() && datagram.hasMsgId && datagram.msgId == id_) {
-            // Our own announcement coming back names our address; from any other machine it is a
-            // forgery that would send phones and attendees elsewhere.
-            const QHostAddress from(source.toIPv4Address());
-            if (QNetworkInterface::allAddresses().contains(from)) {
-                emit siglocalIp(from.toString());
-            } else {
-                logRefusal(
-                    "scan: forged announcement",
-                    "scan server: ignored an announcement of our id from " + from.toString().toStdString());
-            }
-        }
-    }
-}
-
-bool ScanServer::mayAnswer(const QHostAddress &source) {
-    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
-    if (answered_.size() > 4096) {
-        // Forged sources are unbounded in number; the table is not.
-        answered_.clear();
-    }
-    Answered &answered = answered_[source.toIPv4Address()];
-    if (answered.second != second) {
-        answered = Answered{second, 0};
-    }
-    return ++answered.count <= kAnswersPerSourcePerSecond;
+    return QMetaObject::invokeMethod(worker_, &ScanServerWorker::stopListening, Qt::QueuedConnection);
 }

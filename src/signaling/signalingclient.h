@@ -1,21 +1,18 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QUrl>
-#include <atomic>
 
 #include "signaling/signalingtypes.h"
 
-class QTimer;
-class QWebSocket;
-class SignalingBean;
+class SignalingClientWorker;
 
-// One participant's end of the signaling connection. The object, its socket and its timer live
-// on a worker thread that the object owns; other threads use the post operations and signals.
+// One participant's end of the signaling connection. Its socket and timer live on a worker thread
+// that the object owns; every operation may be called from any thread, and the signals come in
+// the thread that made the object.
 class SignalingClient : public QObject {
     Q_OBJECT
 public:
@@ -26,7 +23,7 @@ public:
     bool postCloseConnect();
     bool postSendMsg(const QString &text);
 
-    // Posts the text only while connected; otherwise it is dropped.
+    // Sends the text only while connected; otherwise it is dropped.
     void sendText(const QString &text);
     QString ownerId() const;
     QString myId() const;
@@ -50,30 +47,7 @@ signals:
     void sigAdmissionWaiting();
     void sigAdmitted();
 
-private slots:
-    void onConnected();
-    void onClosed();
-    void onTextMessageReceived(QString message);
-    void checkOwner();
-
 private:
-    Q_INVOKABLE void connectServer(QUrl url);
-    Q_INVOKABLE void sendMsg(QString msg);
-    Q_INVOKABLE void closeConnect();
-    Q_INVOKABLE void shutDown();
-
-    void declareNickname();
-    void requestOwner();
-    void sendBean(const SignalingBean &bean);
-    void handleData(const SignalingBean &bean);
-    void handleCtrl(const SignalingBean &bean);
-
     QThread thread_;
-    QWebSocket *socket_ = nullptr;
-    std::atomic<bool> connected_{false};
-    mutable QMutex idLock_;  // guards the ids and the nickname, read from any thread
-    QString myId_;
-    QString ownerId_;
-    QString nickname_;
-    QTimer *ownerTimer_ = nullptr;
+    SignalingClientWorker *worker_;
 };

@@ -1,6 +1,5 @@
 #include "serverconnectionmanager.h"
 
-#include <QDebug>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTimer>
@@ -12,6 +11,7 @@
 #include "core/refusallog.h"
 #include "signaling/server/serversignalingprocessor.h"
 #include "signaling/signalinglimits.h"
+#include "signaling/signalinglog.h"
 
 namespace signaling {
 
@@ -65,7 +65,7 @@ void ServerConnectionManager::addConnection(QWebSocket *socket) {
 
     const QString id = processor_->sendId(socket);
     const QString path = socket->requestUrl().path(QUrl::FullyDecoded);
-    qDebug().noquote() << "new connection path:" << path;
+    qCDebug(lcSignaling).noquote() << "signaling server: new connection on" << path;
     QString ownerId;
     auto owner = owners_.constFind(path);
     if (owner == owners_.constEnd()) {
@@ -110,7 +110,7 @@ void ServerConnectionManager::watchControlFrames(QWebSocket *socket) {
             return;
         }
     }
-    qDebug() << "signaling server: this Qt does not show pings; they are not counted";
+    qCDebug(lcSignaling) << "signaling server: this Qt does not show pings; they are not counted";
 }
 
 void ServerConnectionManager::onControlFrame(const QByteArray &payload) {
@@ -190,8 +190,9 @@ void ServerConnectionManager::onDisconnected() {
     if (record.id == record.ownerId) {
         for (auto it = connections_->constBegin(); it != connections_->constEnd(); ++it) {
             if (it->ownerId == record.id && it->socket) {
-                QMetaObject::invokeMethod(this, "closeSocket", Qt::QueuedConnection,
-                                          Q_ARG(QWebSocket *, it->socket));
+                QPointer<QWebSocket> socket = it->socket;
+                QMetaObject::invokeMethod(
+                    this, [this, socket] { closeSocket(socket); }, Qt::QueuedConnection);
             }
         }
         for (auto it = owners_.begin(); it != owners_.end(); ++it) {

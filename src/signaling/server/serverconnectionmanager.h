@@ -29,16 +29,13 @@ public:
 
     void addConnection(QWebSocket *socket);
 
-    // For tests and the owner's diagnostics; call on the worker thread.
-    int connectionCount() const { return connections_->size(); }
-
 private slots:
     void onTextMessage(QString message);
     void onDisconnected();
     void onControlFrame(const QByteArray &payload);
 
 private:
-    Q_INVOKABLE void closeSocket(QWebSocket *socket);
+    void closeSocket(QWebSocket *socket);
 
     Connection findBySocket(const QWebSocket *socket) const;
     struct RelayBudget {

@@ -1,6 +1,5 @@
 #include "serversignalingprocessor.h"
 
-#include <QDebug>
 #include <QUuid>
 #include <QWebSocket>
 
@@ -10,6 +9,7 @@
 #include "signaling/modifydatabean.h"
 #include "signaling/signalingbean.h"
 #include "signaling/signalinglimits.h"
+#include "signaling/signalinglog.h"
 #include "signaling/userbean.h"
 #include "signaling/userlistdatabean.h"
 
@@ -41,7 +41,7 @@ void ServerSignalingProcessor::onMsg(const Connection &from, const QString &text
                        kMaxTextMessageBytes);
         return;
     }
-    qDebug().noquote() << "ServerSignalingProcessor onmsg:" << text;
+    qCDebug(lcSignaling).noquote() << "signaling server received from" << from.id << ":" << text;
     auto bean = SignalingBean::fromText(std::string(utf8.constData(), size_t(utf8.size())));
     if (!bean) {
         return;
@@ -110,7 +110,7 @@ void ServerSignalingProcessor::forwardData(const SignalingBean &bean) {
         return;
     }
     const QString text = QString::fromStdString(bean.toText());
-    qDebug().noquote() << "ServerSignalingProcessor forwardData:" << text;
+    qCDebug(lcSignaling).noquote() << "signaling server relays:" << text;
     sendText(record->socket, text);
 }
 
@@ -136,8 +136,8 @@ void ServerSignalingProcessor::sendDirect(QWebSocket *socket, const SignalingBea
 
 void ServerSignalingProcessor::sendText(QWebSocket *socket, const QString &text) {
     if (socket->bytesToWrite() > kMaxPendingOutputBytes) {
-        qDebug() << "ServerSignalingProcessor dropped a message for a receiver with" << socket->bytesToWrite()
-                 << "bytes unsent";
+        qCDebug(lcSignaling) << "signaling server dropped a message for a receiver with"
+                             << socket->bytesToWrite() << "bytes unsent";
         return;
     }
     socket->sendTextMessage(text);

@@ -1,150 +1,35 @@
-#include "signalingserver.h"
+#include "signaling/server/signalingserver.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
+#include "signaling/server/signalingserverworker.h"
 
-#include <QDebug>
-#include <QHostAddress>
-#include <QNetworkInterface>
-#include <QUrl>
-#include <QWebSocket>
-#include <QWebSocketCorsAuthenticator>
-#include <QWebSocketServer>
-
-#include "core/refusallog.h"
-#include "signaling/server/serverconnectionmanager.h"
-
-namespace {
-
-// Native clients send no Origin; the attendee page comes from this machine's own page server. Any
-// other web page, in any browser on the LAN (this machine's included), must not join the share.
-bool originAllowed(const QString &origin) {
-    if (origin.isEmpty()) {
-        return true;
-    }
-    const QUrl url(origin);
-    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) {
-        return false;
-    }
-    const QHostAddress host(url.host());
-    return url.host() == QLatin1String("localhost") ||
-           (!host.isNull() && QNetworkInterface::allAddresses().contains(host));
-}
-
-}  // namespace
-
-SignalingServer::SignalingServer(const signaling::RelayLimits &limits) : QObject(nullptr), limits_(limits) {
-    moveToThread(&thread_);
-    thread_.start(QThread::InheritPriority);
+SignalingServer::SignalingServer(const signaling::RelayLimits &limits)
+    : worker_(new SignalingServerWorker(limits, origins_)) {
+    thread_.setObjectName(QStringLiteral("zu-sig-server"));
+    worker_->moveToThread(&thread_);
+    connect(worker_, &SignalingServerWorker::sigStarted, this, &SignalingServer::sigStarted);
+    connect(worker_, &SignalingServerWorker::sigStartFailed, this, &SignalingServer::sigStartFailed);
+    connect(worker_, &SignalingServerWorker::sigClosed, this, &SignalingServer::sigClosed);
+    thread_.start();
 }
 
 SignalingServer::~SignalingServer() {
-    // The listening socket, the manager and the accepted sockets are released on the worker
-    // thread while its loop still runs, so nothing is left to a deferred delete that never comes.
-    if (QThread::currentThread() == &thread_) {
-        shutDown();
-    } else {
-        QMetaObject::invokeMethod(this, "shutDown", Qt::BlockingQueuedConnection);
-    }
-    thread_.exit(0);
+    // The sockets go on their own thread while its loop still runs, so that nothing is left to a
+    // deferred delete that no loop would run.
+    QMetaObject::invokeMethod(worker_, &SignalingServerWorker::shutDown, Qt::BlockingQueuedConnection);
+    worker_->deleteLater();
+    thread_.quit();
     thread_.wait();
 }
 
 bool SignalingServer::postStartListen(quint16 port) {
-    port_ = port;
-    return QMetaObject::invokeMethod(this, "startListen", Qt::QueuedConnection);
+    return QMetaObject::invokeMethod(
+        worker_, [worker = worker_, port] { worker->startListen(port); }, Qt::QueuedConnection);
 }
 
 bool SignalingServer::postCloseConnect() {
-    return QMetaObject::invokeMethod(this, "closeConnect", Qt::QueuedConnection);
+    return QMetaObject::invokeMethod(worker_, &SignalingServerWorker::closeConnect, Qt::QueuedConnection);
 }
 
-void SignalingServer::startListen() {
-    if (server_) {
-        if (server_->isListening()) {
-            server_->close();
-        }
-        server_->disconnect(this);
-        retireServer();
-    }
-    server_ = new QWebSocketServer(QStringLiteral("Signaling Server"), QWebSocketServer::NonSecureMode);
-    connect(server_, &QWebSocketServer::newConnection, this, &SignalingServer::onNewConnection);
-    connect(server_, &QWebSocketServer::closed, this, &SignalingServer::onClosed);
-    // Decided during the handshake, so it must run directly: a refusal answers 403.
-    connect(
-        server_, &QWebSocketServer::originAuthenticationRequired, this,
-        [](QWebSocketCorsAuthenticator *authenticator) {
-            const bool allowed = originAllowed(authenticator->origin());
-            if (!allowed) {
-                logRefusal("server: origin", "signaling server refused a web page from " +
-                                                 authenticator->origin().toStdString());
-            }
-            authenticator->setAllowed(allowed);
-        },
-        Qt::DirectConnection);
-    if (!server_->listen(QHostAddress::AnyIPv4, port_)) {
-        emit sigStartFailed();
-        return;
-    }
-    // Accepted sockets inherit this: a relay must not wait behind a broadcast that the receiver
-    // has not acknowledged yet (small writes held back until a delayed acknowledgement, 40 ms).
-    const int noDelay = 1;
-    if (setsockopt(int(server_->nativeDescriptor()), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) !=
-        0) {
-        qDebug() << "signaling server: no TCP_NODELAY on the listening socket";
-    }
-    boundPort_ = server_->serverPort();
-    qDebug() << "signaling server listening, address:" << server_->serverAddress();
-    qDebug() << "signaling server listening, port:" << server_->serverPort();
-    emit sigStarted();
-}
-
-void SignalingServer::onNewConnection() {
-    if (!server_) {
-        return;
-    }
-    QWebSocket *socket = server_->nextPendingConnection();
-    if (!socket) {
-        return;
-    }
-    // Accepted sockets outlive the listening socket, which is replaced or closed at will.
-    socket->setParent(nullptr);
-    if (!manager_) {
-        manager_ = std::make_shared<signaling::ServerConnectionManager>(limits_, origins_);
-    }
-    manager_->addConnection(socket);
-}
-
-void SignalingServer::onClosed() {
-    emit sigClosed();
-}
-
-void SignalingServer::closeConnect() {
-    if (server_) {
-        server_->close();
-        retireServer();
-    }
-}
-
-void SignalingServer::retireServer() {
-    // The accepted sockets' TCP sockets are children of the listening socket's TCP server, so
-    // deleting it would pull the transport out from under every open connection. A closed
-    // listening socket is therefore kept until the connections are gone.
-    retiredServers_.push_back(server_);
-    server_ = nullptr;
-    boundPort_ = 0;
-}
-
-void SignalingServer::shutDown() {
-    if (server_) {
-        server_->disconnect(this);
-        server_->close();
-        retireServer();
-    }
-    manager_.reset();
-    for (QWebSocketServer *retired : retiredServers_) {
-        delete retired;
-    }
-    retiredServers_.clear();
+quint16 SignalingServer::listeningPort() const {
+    return worker_->listeningPort();
 }

@@ -2,21 +2,16 @@
 
 #include <QObject>
 #include <QThread>
-#include <atomic>
 #include <memory>
-#include <vector>
 
 #include "signaling/server/memberorigins.h"
 #include "signaling/signalinglimits.h"
 
-class QWebSocketServer;
+class SignalingServerWorker;
 
-namespace signaling {
-class ServerConnectionManager;
-}
-
-// The host's WebSocket signaling server. The object, its listening socket, the connection
-// manager and every accepted socket live on a worker thread that the object owns.
+// The host's WebSocket signaling server. Its listening socket, the connection manager and every
+// accepted socket live on a worker thread that the object owns; the object and its signals stay in
+// the creator's thread.
 class SignalingServer : public QObject {
     Q_OBJECT
 public:
@@ -27,7 +22,7 @@ public:
     bool postCloseConnect();
 
     // The port actually bound (useful after listening on port 0); 0 while not listening.
-    quint16 listeningPort() const { return boundPort_.load(); }
+    quint16 listeningPort() const;
     // Where the members connect from; safe to read on any thread.
     const signaling::MemberOrigins &memberOrigins() const { return *origins_; }
 
@@ -36,22 +31,8 @@ signals:
     void sigStartFailed();
     void sigClosed();
 
-private slots:
-    void onNewConnection();
-    void onClosed();
-
 private:
-    Q_INVOKABLE void closeConnect();
-    Q_INVOKABLE void startListen();
-    Q_INVOKABLE void shutDown();
-    void retireServer();
-
-    QThread thread_;
-    const signaling::RelayLimits limits_;
-    std::atomic<quint16> port_{0};
-    QWebSocketServer *server_ = nullptr;
-    std::shared_ptr<signaling::ServerConnectionManager> manager_;
-    std::atomic<quint16> boundPort_{0};
     const std::shared_ptr<signaling::MemberOrigins> origins_ = std::make_shared<signaling::MemberOrigins>();
-    std::vector<QWebSocketServer *> retiredServers_;
+    QThread thread_;
+    SignalingServerWorker *worker_;
 };

@@ -1,0 +1,3 @@
+#include "scan/scanlog.h"
+
+Q_LOGGING_CATEGORY(lcScan, "zushare.scan")

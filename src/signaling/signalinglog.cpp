@@ -1,0 +1,3 @@
+#include "signaling/signalinglog.h"
+
+Q_LOGGING_CATEGORY(lcSignaling, "zushare.signaling")
