@@ -54,7 +54,10 @@ bool AdmissionQueue::forget(const QString &id) {
 
 bool AdmissionQueue::keepOnly(const QSet<QString> &present) {
     bool changed = false;
-    for (const QString &id : held_.keys() + admitted_.values()) {
+    QStringList known = held_.keys();
+    for (const QString &id : qAsConst(admitted_))
+        known.append(id);
+    for (const QString &id : qAsConst(known)) {
         if (!present.contains(id))
             changed = forget(id) || changed;
     }

@@ -1,13 +1,13 @@
 #include "rtc/attendeertcmanager.h"
 
-#include <QDebug>
 #include <algorithm>
 
+#include "core/i420planes.h"
 #include "core/refusallog.h"
+#include "rtc/rtclog.h"
 #include "rtc/zuwebrtc.h"
 #include "signaling/signalingclient.h"
 #include "transfer/filetransferor.h"
-#include "video/i420planes.h"
 #include "video/videoframefactory.h"
 #include "video/videowidgetinterface.h"
 
@@ -17,9 +17,7 @@ constexpr int kClearRetryMs = 20;
 constexpr int kClearAttempts = 25;
 }  // namespace
 
-AttendeeRtcManager::AttendeeRtcManager() : RtcManager(0) {
-    fileThread_ = std::make_shared<QThread>();
-    fileThread_->start(QThread::InheritPriority);
+AttendeeRtcManager::AttendeeRtcManager() {
     ownerTimer_.setSingleShot(true);
     ownerTimer_.setInterval(kOwnerPollMs);
     connect(&ownerTimer_, &QTimer::timeout, this, [this] { callStart(); });
@@ -49,8 +47,6 @@ AttendeeRtcManager::~AttendeeRtcManager() {
         pc_ = 0;
     }
     dropTransferor();
-    fileThread_->exit(0);
-    fileThread_->wait();
     std::lock_guard<std::mutex> lock(frameLock_);
     frames_.clear();
 }
@@ -102,7 +98,7 @@ void AttendeeRtcManager::callStart() {
     }
     const int pc = CreatePeerConnection(0, 0, 0, 0, 1);
     if (pc <= 0) {
-        qWarning() << "AttendeeRtcManager: the media engine made no peer:" << pc;
+        qCWarning(lcRtc) << "AttendeeRtcManager: the media engine made no peer:" << pc;
         return;
     }
     pc_ = pc;
@@ -197,12 +193,13 @@ void AttendeeRtcManager::createFileTransferor(int pc) {
         return;
     }
     joinStep("channel");
-    transferor_ = std::make_shared<FileTransferor>(pc, fileThread_.get());
+    transferor_ = createTransferor(pc);
     FileTransferor *t = transferor_.get();
     connect(t, &FileTransferor::sigTransferBegin, this, &AttendeeRtcManager::onReceiveFileBegin);
     connect(t, &FileTransferor::sigProgressChanged, this, &AttendeeRtcManager::onFileTransferProgressChanged);
     connect(t, &FileTransferor::sigTransferFail, this, &AttendeeRtcManager::onReceiveFail);
     connect(t, &FileTransferor::sigFileSaved, this, &AttendeeRtcManager::sigFileSaved);
+    connect(t, &FileTransferor::sigDownloadFolderReady, this, &AttendeeRtcManager::sigDownloadFolderReady);
 }
 
 void AttendeeRtcManager::onReceiveFileBegin() {
@@ -222,7 +219,12 @@ void AttendeeRtcManager::dropTransferor() {
         return;
     }
     const bool running = transferor_->isRunning();
-    transferor_->disconnect(this);
+    // Only the folder stays connected: files saved just before it goes are still shown.
+    FileTransferor *t = transferor_.get();
+    disconnect(t, &FileTransferor::sigTransferBegin, this, nullptr);
+    disconnect(t, &FileTransferor::sigProgressChanged, this, nullptr);
+    disconnect(t, &FileTransferor::sigTransferFail, this, nullptr);
+    disconnect(t, &FileTransferor::sigFileSaved, this, nullptr);
     transferor_.reset();
     if (running) {
         emit sigFileTransferFail(QString(), QStringLiteral("传输中断"));
@@ -230,7 +232,7 @@ void AttendeeRtcManager::dropTransferor() {
 }
 
 void AttendeeRtcManager::closePeer(int pc) {
-    qDebug() << "closePeer";
+    qCDebug(lcRtc) << "closePeer";
     dropTransferor();
     if (pc != 0) {
         ClosePeerConnection(pc);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -48,6 +47,8 @@ signals:
     // A received file is complete under filePath. Connected before the transferor exists, so that
     // no file saved right after the data channel opened goes unreported.
     void sigFileSaved(QString filePath);
+    // The received files are in folder, for a page that shows it (FileTransferor tells when).
+    void sigDownloadFolderReady(QString folder);
 
 protected slots:
     void onClientConnected() override;
@@ -87,7 +88,6 @@ private:
     double soundVolume_ = 1.0;
     bool soundMuted_ = false;
     std::shared_ptr<FileTransferor> transferor_;
-    std::shared_ptr<QThread> fileThread_;
     FramePair frames_;  // under frameLock_
     QTimer ownerTimer_;
     QTimer stopTimer_;

@@ -1,16 +1,15 @@
 #include "rtc/originatorrtcmanager.h"
 
-#include <QDebug>
 #include <QTimer>
 
-#include "core/jsontext.h"
+#include "core/i420planes.h"
 #include "core/logger.h"
 #include "core/refusallog.h"
+#include "rtc/rtclog.h"
 #include "rtc/zuwebrtc.h"
 #include "signaling/server/signalingserver.h"
 #include "signaling/signalingclient.h"
 #include "transfer/filetransferor.h"
-#include "video/i420planes.h"
 #include "video/videoframefactory.h"
 #include "video/videowidgetinterface.h"
 
@@ -31,9 +30,7 @@ std::string text(const char *s) {
 
 }  // namespace
 
-OriginatorRtcManager::OriginatorRtcManager() : RtcManager(1) {
-    fileThread_ = std::make_shared<QThread>();
-    fileThread_->start(QThread::InheritPriority);
+OriginatorRtcManager::OriginatorRtcManager() {
     connect(signalingClient().get(), &SignalingClient::sigAlluserRefreshed, this,
             [this](const QList<SignalingUser> &users) {
                 joined_.clear();
@@ -59,7 +56,7 @@ bool OriginatorRtcManager::mayMakePeerFor(const QString &id, const char *what) c
 OriginatorRtcManager::~OriginatorRtcManager() {
     // Peers first: once ClosePeerConnection returns none of their callbacks runs, so nothing can
     // reach the tables or this object any more.
-    for (int pc : peers_) {
+    for (int pc : qAsConst(peers_)) {
         ClosePeerConnection(pc);
     }
     peers_.clear();
@@ -68,7 +65,7 @@ OriginatorRtcManager::~OriginatorRtcManager() {
         std::lock_guard<std::mutex> lock(shareLock_);
         sharePeers = sharePeers_.values();
     }
-    for (int pc : sharePeers) {
+    for (int pc : qAsConst(sharePeers)) {
         ClosePeerConnection(pc);
     }
     {
@@ -77,12 +74,10 @@ OriginatorRtcManager::~OriginatorRtcManager() {
         shareFrames_.clear();
         shareViews_.clear();
     }
-    for (const auto &transferor : transferors_) {
+    for (const auto &transferor : qAsConst(transferors_)) {
         transferor->disconnect(this);
     }
     transferors_.clear();
-    fileThread_->exit(0);
-    fileThread_->wait();
     if (server_) {
         server_->disconnect(this);
     }
@@ -132,6 +127,9 @@ void OriginatorRtcManager::onSignalingServerClosed() {
         server_.reset();
     }
 }
+
+static_assert(OriginatorRtcManager::kSoundNone == ZUWEBRTC_SOUND_NONE &&
+              OriginatorRtcManager::kSoundSpeakers == ZUWEBRTC_SOUND_SPEAKERS);
 
 bool OriginatorRtcManager::setShareSound(int source, bool muted) {
     MuteShareSound(muted ? 1 : 0);
@@ -247,7 +245,8 @@ void OriginatorRtcManager::admit(const QString &member) {
 }
 
 void OriginatorRtcManager::admitAllWaiting() {
-    for (const AdmissionQueue::Member &member : admission_.waiting()) {
+    const auto waiting = admission_.waiting();
+    for (const AdmissionQueue::Member &member : waiting) {
         admit(member.id);
     }
 }
@@ -276,14 +275,13 @@ void OriginatorRtcManager::onIceCandidateReceived(QString candidate, int sdp_mli
 
 void OriginatorRtcManager::sendSdp(int pc, std::string sdptype, std::string sdp) {
     const QString id = idOfPeer(peers_, pc);
-    qDebug() << "sendSdp";
-    qDebug() << "targetId" << id;
+    qCDebug(lcRtc) << "sendSdp to" << id;
     sendSdpMessage("sdp", id, sdptype, sdp);
 }
 
 void OriginatorRtcManager::sendIceCandidate(int pc, std::string candidate, int sdp_mline_index,
                                             std::string sdp_mid) {
-    qDebug() << "sendIceCandidate";
+    qCDebug(lcRtc) << "sendIceCandidate";
     sendIceMessage("ice_candidate", idOfPeer(peers_, pc), candidate, sdp_mline_index, sdp_mid);
 }
 
@@ -297,24 +295,8 @@ void OriginatorRtcManager::closePeer(int pc) {
 }
 
 void OriginatorRtcManager::cutOffShare(const QString &id) {
-    qDebug() << "OriginatorRtcManager::cutOffShare";
+    qCDebug(lcRtc) << "OriginatorRtcManager::cutOffShare";
     signalingClient()->cutOff(id);
-}
-
-// ---- messages ----
-
-void OriginatorRtcManager::sendControl(const char *request, const QString &target) {
-    Json::Value body(Json::objectValue);
-    body["data_type"] = "request";
-    body["data"] = Json::Value();
-    body["request_data"] = request;
-    Json::Value message(Json::objectValue);
-    message["type"] = "ctrl";
-    message["target"] = target.toStdString();
-    message["data"] = body;
-    message["error_code"] = 0;
-    message["error"] = "";
-    signalingClient()->sendText(QString::fromStdString(jsontext::write(message)));
 }
 
 // ---- files ----
@@ -324,7 +306,7 @@ void OriginatorRtcManager::createFileTransferor(int pc) {
     if (id.isEmpty() || transferors_.contains(id)) {
         return;
     }
-    auto transferor = std::make_shared<FileTransferor>(pc, fileThread_.get());
+    auto transferor = createTransferor(pc);
     transferor->refuseFiles();
     connect(transferor.get(), &FileTransferor::sigTransferBegin, this,
             &OriginatorRtcManager::onFileTransferBegin);
@@ -387,15 +369,15 @@ void OriginatorRtcManager::onFileTransferFail(QString, QString error) {
 
 bool OriginatorRtcManager::transferFileRunning() {
     bool running = false;
-    for (const auto &transferor : transferors_) {
+    for (const auto &transferor : qAsConst(transferors_)) {
         running = running || transferor->isRunning();
     }
-    qDebug() << "transferFileRunning" << (running ? "true" : "false");
+    qCDebug(lcRtc) << "transferFileRunning" << running;
     return running;
 }
 
 void OriginatorRtcManager::stopFileTransfer() {
-    for (const auto &transferor : transferors_) {
+    for (const auto &transferor : qAsConst(transferors_)) {
         transferor->postStopTask();
     }
 }
@@ -419,11 +401,11 @@ void OriginatorRtcManager::setShareScreenWidget(const QString &id, std::weak_ptr
 
 void OriginatorRtcManager::agreeShare(const QString &id) {
     agreedShares_.insert(id);
-    sendControl("agree_share", id);
+    sendRequestMessage("agree_share", id);
 }
 
 void OriginatorRtcManager::refuseShare(const QString &id) {
-    sendControl("refuse_share", id);
+    sendRequestMessage("refuse_share", id);
 }
 
 void OriginatorRtcManager::stopShare(const QString &id) {
@@ -431,7 +413,7 @@ void OriginatorRtcManager::stopShare(const QString &id) {
         std::lock_guard<std::mutex> lock(shareLock_);
         shareViews_.remove(id);
     }
-    sendControl("stop_share", id);
+    sendRequestMessage("stop_share", id);
     // The member may keep sending after being told to stop; its pictures have nowhere to go.
     releaseSharePeer(id);
 }
@@ -486,7 +468,7 @@ int OriginatorRtcManager::findOrCreateSharePeer(const QString &id) {
 }
 
 void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString sender) {
-    qDebug() << "onShareSdpReceived";
+    qCDebug(lcRtc) << "onShareSdpReceived";
     if (!agreedShares_.contains(sender)) {
         logRefusal("host: projection",
                    "refused a projection from " + sender.toStdString() + ", which the host did not agree to");
@@ -502,7 +484,7 @@ void OriginatorRtcManager::onShareSdpReceived(sdpType, QString sdp, QString send
 
 void OriginatorRtcManager::onShareIceCandidateReceived(QString candidate, int sdp_mline_index,
                                                        QString sdp_mid, QString sender) {
-    qDebug() << "onShareIceCandidateReceived";
+    qCDebug(lcRtc) << "onShareIceCandidateReceived";
     int pc = 0;
     {
         std::lock_guard<std::mutex> lock(shareLock_);
@@ -582,7 +564,7 @@ void OriginatorRtcManager::onLocalIce(const char *candidate, int mlineIndex, con
 }
 
 void OriginatorRtcManager::onDataChannelReady(void *userData, int tag) {
-    qDebug() << "OriginatorRtcManager OnLocalDataChannelReady";
+    qCDebug(lcRtc) << "OriginatorRtcManager OnLocalDataChannelReady";
     QMetaObject::invokeMethod(static_cast<OriginatorRtcManager *>(userData), "createFileTransferor",
                               Qt::QueuedConnection, Q_ARG(int, tag));
 }

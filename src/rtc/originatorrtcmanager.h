@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
-#include <QThread>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -52,8 +51,11 @@ public:
     // Cuts the waiting member off.
     void refuse(const QString &member);
 
-    // The share's sound (ZUWEBRTC_SOUND_*) for members whose offers ask for it. Every such member
-    // keeps its sound stream whatever the source, muted or not, so changing either during the
+    // The share's sound sources, as the engine numbers them.
+    static constexpr int kSoundNone = 0;
+    static constexpr int kSoundSpeakers = 1;
+    // The share's sound (kSound*, or another ZUWEBRTC_SOUND_*) for members whose offers ask for it. Every
+    // such member keeps its sound stream whatever the source, muted or not, so changing either during the
     // share needs no negotiation. False when the speakers cannot be heard (no sound server): the
     // share then goes on with the picture only.
     bool setShareSound(int source, bool muted);
@@ -102,7 +104,6 @@ private:
     QString shareIdOfLocked(int pc) const;
     // Closes the member's projection peer and forgets its frames; returns whether there was one.
     bool releaseSharePeer(const QString &id);
-    void sendControl(const char *request, const QString &target);
     QString idOfTransferor(const QObject *sender) const;
     void onShareFrame(int pc, const I420Planes &planes);
 
@@ -136,5 +137,4 @@ private:
     QHash<QString, std::shared_ptr<FileTransferor>> transferors_;
     QHash<QString, std::shared_ptr<VideoWidgetInterface>> shareViews_;
     mutable std::mutex shareLock_;
-    std::shared_ptr<QThread> fileThread_;
 };

@@ -2,15 +2,20 @@
 
 #include <QUrl>
 
+#include "core/i420planes.h"
 #include "rtc/attendeertcmanager.h"
 #include "rtc/originatorrtcmanager.h"
+#include "rtc/rtclog.h"
+#include "rtc/zuwebrtc.h"
 #include "signaling/databean.h"
 #include "signaling/icecandiatedatabean.h"
 #include "signaling/sdpdatabean.h"
 #include "signaling/signalingbean.h"
 #include "signaling/signalingclient.h"
-#include "video/i420planes.h"
+#include "transfer/filetransferor.h"
 #include "video/videowidgetinterface.h"
+
+Q_LOGGING_CATEGORY(lcRtc, "zushare.rtc")
 
 std::unique_ptr<RtcManager> RtcManager::create(int type) {
     if (type == 1) {
@@ -19,7 +24,11 @@ std::unique_ptr<RtcManager> RtcManager::create(int type) {
     return std::make_unique<AttendeeRtcManager>();
 }
 
-RtcManager::RtcManager(int role) : QObject(nullptr), role_(role) {
+void RtcManager::prepareMediaEngine() {
+    PrepareMediaEngine();
+}
+
+RtcManager::RtcManager() : QObject(nullptr) {
     registerQueuedTypes();
     signalingClient_ = std::make_shared<SignalingClient>();
     SignalingClient *client = signalingClient_.get();
@@ -33,11 +42,15 @@ RtcManager::RtcManager(int role) : QObject(nullptr), role_(role) {
     connect(client, &SignalingClient::sigShareSdpArrived, this, &RtcManager::onShareSdpReceived);
     connect(client, &SignalingClient::sigShareIceCandidateArrived, this,
             &RtcManager::onShareIceCandidateReceived);
+    fileThread_.setObjectName(QStringLiteral("zu-transfer"));
+    fileThread_.start();
 }
 
 RtcManager::~RtcManager() {
     // Nothing queued by the client may reach a manager that is half gone.
     signalingClient_->disconnect(this);
+    fileThread_.quit();
+    fileThread_.wait();
 }
 
 void RtcManager::registerQueuedTypes() {
@@ -60,6 +73,22 @@ void RtcManager::sendDataMessage(const char *dataType, const QString &target,
     body->setDataType(dataType);
     body->setData(payload);
     signalingClient_->sendText(QString::fromStdString(bean.toText()));
+}
+
+void RtcManager::sendRequestMessage(const char *request, const QString &target) {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    bean.setTarget(target.toStdString());
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData(request);
+    signalingClient_->sendText(QString::fromStdString(bean.toText()));
+}
+
+std::shared_ptr<FileTransferor> RtcManager::createTransferor(int pc) {
+    auto transferor = std::make_shared<FileTransferor>(pc);
+    transferor->moveToThread(&fileThread_);
+    return transferor;
 }
 
 void RtcManager::sendSdpMessage(const char *dataType, const QString &target, const std::string &sdptype,

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThread>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -9,6 +10,7 @@
 
 #include "signaling/signalingtypes.h"
 
+class FileTransferor;
 class InternalDataBean;
 class SignalingClient;
 class VideoWidgetInterface;
@@ -16,7 +18,8 @@ struct I420Planes;
 
 // The common base of the host's and the attendee's session managers: owns the signaling client,
 // knows the server's address, turns the client's signals into virtual slot calls and reports the
-// session's state and file transfers through its signals. Lives in the thread that made it.
+// session's state and file transfers through its signals. Lives in the thread that made it; its
+// transferors run in its file thread ("zu-transfer").
 class RtcManager : public QObject {
     Q_OBJECT
 public:
@@ -24,11 +27,11 @@ public:
 
     // 1 gives the host's manager, any other value the attendee's.
     static std::unique_ptr<RtcManager> create(int type);
+    // Starts the media engine ahead of the first share, so that its start-up costs no share time.
+    static void prepareMediaEngine();
 
-    explicit RtcManager(int role);
+    RtcManager();
     ~RtcManager() override;
-
-    int role() const { return role_; }
 
     void setServerIp(const QString &ip);
     void setServerPort(quint16 port);
@@ -94,14 +97,20 @@ protected:
     // A "data" message to target with the payload (none when null).
     void sendDataMessage(const char *dataType, const QString &target,
                          const std::shared_ptr<InternalDataBean> &payload);
+    // A "ctrl" request ("agree_share", "refuse_share", "stop_share") to target.
+    void sendRequestMessage(const char *request, const QString &target);
+
+    // A transferor for the data channel of pc, moved to the file thread. The managers drop their
+    // transferors in their destructors, before this one joins the thread.
+    std::shared_ptr<FileTransferor> createTransferor(int pc);
 
     // Guards the view and, in the attendee, its two frames.
     mutable std::mutex frameLock_;
 
 private:
-    const int role_;
     std::shared_ptr<SignalingClient> signalingClient_;
     QString serverIp_;
     quint16 serverPort_ = 0;
     std::shared_ptr<VideoWidgetInterface> view_;
+    QThread fileThread_;
 };

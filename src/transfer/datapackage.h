@@ -8,9 +8,6 @@
 // An owned byte buffer with its length: the unit of the file transfer protocol.
 class DataPackage {
 public:
-    DataPackage();
-    // Takes over an array allocated with new[].
-    DataPackage(uint8_t *data, uint32_t size);
     // Allocates size bytes; their contents are undefined.
     explicit DataPackage(uint32_t size);
     virtual ~DataPackage();
@@ -18,7 +15,6 @@ public:
     DataPackage(const DataPackage &) = delete;
     DataPackage &operator=(const DataPackage &) = delete;
 
-    static std::shared_ptr<DataPackage> create(uint8_t *data, uint32_t size);
     static std::shared_ptr<DataPackage> create(uint32_t size);
 
     uint8_t *data() const { return data_; }

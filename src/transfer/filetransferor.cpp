@@ -10,21 +10,18 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
-#include <QSemaphore>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
-#include <QUrl>
 
 #include "core/logger.h"
 #include "core/refusallog.h"
 #include "rtc/zuwebrtc.h"
+#include "transfer/transferlog.h"
 
 Q_LOGGING_CATEGORY(lcTransfer, "zushare.transfer")
 
@@ -44,7 +41,7 @@ const QString kInterrupted = QStringLiteral("文件传输中断");
 const QString kSaveFailed = QStringLiteral("保存文件失败！");
 const QString kNoSpace = QStringLiteral("磁盘空间不足，保存文件失败！");
 
-// Quiet ticks after the last saved file before the folder opens: the files of one batch follow
+// Quiet ticks after the last saved file before the folder is reported: the files of one batch follow
 // each other within milliseconds, and the user wants to see the folder once, not once per file.
 constexpr uint32_t kFolderQuietTicks = 2;
 
@@ -71,9 +68,8 @@ bool fitsControl(const std::string &name) {
 
 }  // namespace
 
-FileTransferor::FileTransferor(int pc, QThread *thread)
+FileTransferor::FileTransferor(int pc)
     : pc_(pc),
-      thread_(thread),
       saveFolder_(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)),
       sendBuffer_(DataPackage::create(kDataPackageSize)),
       controlBuffer_(DataPackage::create(kControlPackageSize)),
@@ -85,12 +81,7 @@ FileTransferor::FileTransferor(int pc, QThread *thread)
     for (Slot &slot : dispatch_) {
         slot.package = DataPackage::create(kMaxPackageSize);
     }
-    if (thread_) {
-        moveToThread(thread_);
-        // A timer must go in its own thread; this covers a thread that ends before the transferor.
-        finishedConnection_ = connect(
-            thread_, &QThread::finished, this, [this] { stopTimer(); }, Qt::DirectConnection);
-    }
+    // Runs in the thread the owner moves the transferor to: posted events move along with it.
     QMetaObject::invokeMethod(this, "startTimer", Qt::QueuedConnection);
     // Last, so that no message arrives before the object is complete.
     RegisterOnDataFromDataChannelReady(pc_, &FileTransferor::onDataFromDataChannel, receiveBuffer_->data(),
@@ -649,16 +640,9 @@ void FileTransferor::giveUpReceive(const QString &error) {
     failReceive(error);
 }
 
-void FileTransferor::openSaveFolder() {
+void FileTransferor::reportSaveFolder() {
     folderPending_ = false;
-    // Desktop services belong to the GUI thread.
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app) {
-        return;
-    }
-    const QUrl url = QUrl::fromLocalFile(saveFolder_);
-    QMetaObject::invokeMethod(
-        app, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+    emit sigDownloadFolderReady(saveFolder_);
 }
 
 // ---- timer and stop ----
@@ -666,7 +650,7 @@ void FileTransferor::openSaveFolder() {
 void FileTransferor::timerCheckRunning() {
     std::lock_guard<std::mutex> lock(dataLock_);
     if (folderPending_ && !outputFile_ && ++folderQuietTicks_ >= kFolderQuietTicks) {
-        openSaveFolder();
+        reportSaveFolder();
     }
     const uint32_t receiving = receiveCounter_.load();
     if (receiving != 0) {
@@ -696,7 +680,9 @@ void FileTransferor::startTimer() {
     checkTimer_ = std::make_shared<QTimer>();
     connect(checkTimer_.get(), &QTimer::timeout, this, &FileTransferor::timerCheckRunning);
     checkTimer_->start(kTickMs);
-    timerRunning_ = true;
+    // A timer must go in its own thread; this covers a thread that ends before the transferor.
+    finishedConnection_ = connect(
+        thread(), &QThread::finished, this, [this] { stopTimer(); }, Qt::DirectConnection);
 }
 
 void FileTransferor::stopTimer() {
@@ -704,7 +690,6 @@ void FileTransferor::stopTimer() {
         checkTimer_->stop();
         checkTimer_.reset();
     }
-    timerRunning_ = false;
 }
 
 void FileTransferor::stopTask() {
@@ -720,27 +705,13 @@ void FileTransferor::stopTask() {
 
 void FileTransferor::runInWorker(const std::function<void()> &work) {
     QThread *worker = thread();
+    // A thread that has ended, or never ran, runs nothing of this object any more.
     if (!worker || worker == QThread::currentThread() || !worker->isRunning()) {
         work();
         return;
     }
-    QSemaphore done;
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            work();
-            done.release();
-        },
-        Qt::QueuedConnection);
-    while (!done.tryAcquire(1, 10)) {
-        if (!worker->isRunning()) {
-            // The loop ended before it got to the call, which is dropped with this object.
-            if (!done.tryAcquire(1)) {
-                work();
-            }
-            return;
-        }
-    }
+    // The owner keeps the loop running until its transferors are gone, so the call is answered.
+    QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
 }
 
 void FileTransferor::shutDown() {
@@ -751,6 +722,6 @@ void FileTransferor::shutDown() {
     endSend();
     abandonReceive();
     if (folderPending_) {
-        openSaveFolder();
+        reportSaveFolder();
     }
 }

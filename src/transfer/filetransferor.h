@@ -16,12 +16,12 @@
 #include "transfer/datapackage.h"
 #include "transfer/transferprotocol.h"
 
-class QThread;
 class QTimer;
 
 // Runs the file transfer protocol over the data channel of one peer connection: sends the queued
-// files one after another and receives offered files into the download folder. Lives in the worker
-// thread given to the constructor; the public operations may be called from any thread.
+// files one after another and receives offered files into the download folder. Its owner moves it
+// to a worker thread right after making it and keeps that thread's event loop running until the
+// transferor is gone; the public operations may be called from any thread.
 class FileTransferor : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +33,7 @@ public:
     // Attempts at a free final name ("name (n).ext") before the file stays under its temporary name.
     static constexpr int kFinalNameAttempts = 1000;
 
-    FileTransferor(int pc, QThread *thread);
+    explicit FileTransferor(int pc);
     ~FileTransferor() override;
 
     // Queues a file to send; it starts when the files before it have ended.
@@ -59,6 +59,10 @@ signals:
     void sigTransferFail(QString path, QString error);
     // A received file is complete and stored under filePath (which may be a numbered free name).
     void sigFileSaved(QString filePath);
+    // The files of a batch are saved in folder, which the user may want to see now: once the
+    // batch has been quiet for a moment, or as the transferor goes. Showing it is the owner's
+    // business.
+    void sigDownloadFolderReady(QString folder);
 
 private slots:
     void timerCheckRunning();
@@ -94,7 +98,7 @@ private:
     void failReceive(const QString &error);
     // Gives up the file being received and tells the sender so.
     void giveUpReceive(const QString &error);
-    void openSaveFolder();
+    void reportSaveFolder();
 
     void runInWorker(const std::function<void()> &work);
     void shutDown();
@@ -109,7 +113,6 @@ private:
     enum class SendPhase { Idle, Offered, Sending, Completing };
 
     const int pc_;
-    QThread *thread_;
     QString saveFolder_;
     std::shared_ptr<QTimer> checkTimer_;
     QMetaObject::Connection finishedConnection_;
@@ -130,8 +133,6 @@ private:
     std::array<Slot, kSlotCount> dispatch_;
     std::mutex dataLock_;
 
-    std::atomic<bool> timerRunning_{false};
-
     // Sending side.
     SendPhase sendPhase_ = SendPhase::Idle;
     std::string sendName_;
@@ -149,7 +150,7 @@ private:
     uint32_t receiveLength_ = 0;
     uint32_t received_ = 0;
     uint32_t mismatchCount_ = 0;
-    bool folderPending_ = false;  // a file was saved since the folder last opened
+    bool folderPending_ = false;  // a file was saved since the folder was last reported
     uint32_t folderQuietTicks_ = 0;
 
     std::atomic<uint32_t> receiveCounter_{0};

@@ -233,7 +233,7 @@ QString plainFileName(const QString &received) {
 
     QString clean;
     clean.reserve(name.size());
-    for (const QChar c : name) {
+    for (const QChar c : qAsConst(name)) {
         if (c.category() == QChar::Other_Control || isBidiControl(c.unicode())) {
             continue;
         }
@@ -242,7 +242,7 @@ QString plainFileName(const QString &received) {
     clean = clean.trimmed();
 
     bool dotsOnly = true;
-    for (const QChar c : clean) {
+    for (const QChar c : qAsConst(clean)) {
         dotsOnly = dotsOnly && c == QLatin1Char('.');
     }
     if (dotsOnly) {

@@ -42,13 +42,16 @@ inline QString source(const QString &name, qint64 size, quint32 seed = 1) {
 
 // One transferor in a worker thread of its own, with its signals collected on the test's thread.
 struct Side {
-    explicit Side(int pc) : t(std::make_shared<FileTransferor>(pc, &thread)) {
+    explicit Side(int pc) : t(std::make_shared<FileTransferor>(pc)) {
+        t->moveToThread(&thread);
         thread.start();
         clock.start();
         QObject::connect(t.get(), &FileTransferor::sigProgressChanged, &events,
                          [this](int v) { completions += v == 100; });
         QObject::connect(t.get(), &FileTransferor::sigTransferBegin, &events, [this] { ++begins; });
         QObject::connect(t.get(), &FileTransferor::sigFileSaved, &events, [this](QString p) { saved << p; });
+        QObject::connect(t.get(), &FileTransferor::sigDownloadFolderReady, &events,
+                         [this](QString folder) { folders << folder; });
         QObject::connect(t.get(), &FileTransferor::sigTransferFail, &events, [this](QString p, QString e) {
             failed << QFileInfo(p).fileName() + ": " + e;
             failedAtMs << clock.elapsed();
@@ -65,7 +68,7 @@ struct Side {
     QObject events;
     QElapsedTimer clock;
     int begins = 0, completions = 0;
-    QStringList saved, failed;  // "name: error" of each failure
+    QStringList saved, failed, folders;  // "name: error" of each failure; each folder to show
     QList<qint64> failedAtMs;
 };
 

@@ -1,27 +1,22 @@
 // Files between two transferors over two real engine peers on the test namespace's veth pair.
 #include <QtTest>
 
-#include <QDesktopServices>
 #include <QLoggingCategory>
 
 #include "enginepair.h"
-#include "rtc/gst/zuwebrtc_testing.h"
+#include "rtc/zuwebrtc.h"
 #include "transfertest.h"
 
 using namespace transfertest;
 
 class TestTransferEngine : public QObject {
     Q_OBJECT
-public slots:
-    void open(const QUrl &) {}  // no file manager
-
 private slots:
     void filesCrossRealPeers() {
         ZU_REQUIRE_TEST_NAMESPACE();
         useHome(freshHome());
         QLoggingCategory::setFilterRules("zushare.transfer.debug=false");
-        QDesktopServices::setUrlHandler("file", this, "open");
-        zuengine::testing::useSyntheticPicture(160, 90, 5);
+        ShareSyntheticPicture(160, 90, 5);
         enginetest::EnginePair pair;
         pair.start();
         QTRY_VERIFY_WITH_TIMEOUT(pair.receiver.ready == 1 && pair.sender.ready == 1, 15000);
