@@ -6,7 +6,7 @@
 #include "core/platformflags.h"
 #include "mainwindow.h"
 #include "report/reportmanager.h"
-#include "rtc/zuwebrtc.h"
+#include "rtc/rtcmanager.h"
 #include "terminationhandler.h"
 #include "video/openglhelper.h"
 
@@ -30,7 +30,7 @@ int main(int argc, char *argv[]) {
         window.show();
         // A user looks at the start page for a while before joining or sharing: the engine's start-up
         // is done by then, once the window is up.
-        QTimer::singleShot(0, &window, [] { PrepareMediaEngine(); });
+        QTimer::singleShot(0, &window, [] { RtcManager::prepareMediaEngine(); });
         exitCode = app.exec();
     }
     return exitCode;

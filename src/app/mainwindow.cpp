@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include <QDebug>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -9,6 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "applog.h"
 #include "core/logger.h"
 #include "core/platformflags.h"
 #include "ui/framelesswidgethelper.h"
@@ -22,6 +22,8 @@
 #include "ui/zutitlewidget.h"
 #include "video/openglhelper.h"
 
+Q_LOGGING_CATEGORY(lcApp, "zushare.app")
+
 namespace {
 // What the window shows wherever no page paints: the same grey as the pages' side panels, opaque,
 // so the window looks the same with a compositing manager and without one.
@@ -33,54 +35,16 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
         setObjectName(QStringLiteral("MainWindow"));
     resize(943, 524);
     setMinimumSize(900, 480);
-    setWindowTitle(QStringLiteral("MainWindow"));
-    centralwidget = new QWidget(this);
-    centralwidget->setObjectName(QStringLiteral("centralwidget"));
-    gridLayout = new QGridLayout(centralwidget);
-    gridLayout->setObjectName(QStringLiteral("gridLayout"));
-    gridLayout->setSpacing(0);
-    gridLayout->setContentsMargins(0, 0, 0, 0);
-    verticalLayout = new QVBoxLayout;
-    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
-    verticalLayout->setSpacing(0);
-    title_area = new QWidget(centralwidget);
-    title_area->setObjectName(QStringLiteral("title_area"));
-    title_area->setMinimumSize(0, 56);
-    title_area->setMaximumSize(16777215, 56);
-    title_area->setStyleSheet(QString());
-    verticalLayout->addWidget(title_area);
-    main_area = new QWidget(centralwidget);
-    main_area->setObjectName(QStringLiteral("main_area"));
-    main_area->setMinimumHeight(424);
-    verticalLayout->addWidget(main_area, 1);
-    gridLayout->addLayout(verticalLayout, 0, 0);
-    setCentralWidget(centralwidget);
-
+    setCentralWidget(buildForm());
     if (!OpenGLHelper::init(this))
         g_logger->warn("OpenGLHelper::init fail, don't support opengl es 3.3");
+    buildTitleBar();
+    buildPages();
 
-    titleWidget_ = std::make_shared<ZuTitleWidget>(title_area);
-    auto *titleLayout = new QGridLayout(title_area);
-    titleLayout->setContentsMargins(0, 0, 0, 0);
-    titleLayout->addWidget(titleWidget_.get());
-
-    pageLayout_ = new QGridLayout(main_area);
-    pageLayout_->setContentsMargins(0, 0, 0, 0);
-
-    mainWidget_ = std::make_shared<MainWidget>(main_area);
-    shareWidget_ = std::make_shared<ShareWidget>(main_area);
-    watchWidget_ = std::make_shared<WatchWidget>(main_area);
-    mainWidget_->setVisible(true);
-    shareWidget_->setVisible(false);
-    watchWidget_->setVisible(false);
-    currentPage_ = mainWidget_;
-    pageLayout_->addWidget(mainWidget_.get());
-
-    selectSourceDialog_ = std::make_unique<SelectSourceDialog>();
-    switchSourceDialog_ = std::make_unique<SelectSourceDialog>();
-    loadingDialog_ = std::make_unique<LoadingDialog>();
-
-    setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
+    // The dialogs are modal to this window while they are open.
+    selectSourceDialog_ = std::make_unique<SelectSourceDialog>(this);
+    switchSourceDialog_ = std::make_unique<SelectSourceDialog>(this);
+    loadingDialog_ = std::make_unique<LoadingDialog>(this);
 
     connect(titleWidget_.get(), &ZuTitleWidget::sigCloseClicked, this, &QWidget::close);
     connect(titleWidget_.get(), &ZuTitleWidget::sigMaxOrNornalClicked, this,
@@ -93,8 +57,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
     connect(shareWidget_.get(), &ShareWidget::sigSwitchSourceClicked, this,
             &MainWindow::onSwitchSourceClicked);
     connect(shareWidget_.get(), &ShareWidget::sigCreateShareFail, this, &MainWindow::onCreateShareFail);
-    connect(selectSourceDialog_.get(), &QDialog::accepted, this, &MainWindow::onShareSourceSelected);
-    connect(switchSourceDialog_.get(), &QDialog::accepted, this, &MainWindow::onSourceSwitched);
+    connect(selectSourceDialog_.get(), &QDialog::accepted, shareWidget_.get(), &ShareWidget::createShare);
     connect(selectSourceDialog_.get(), &SelectSourceDialog::sigSourceLost, this,
             &MainWindow::onScreenSourceLost);
     connect(switchSourceDialog_.get(), &SelectSourceDialog::sigSourceLost, this,
@@ -109,12 +72,58 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
     helper_ = std::make_unique<FramelessWidgetHelper>(this);
     helper_->addTitleObjects(titleWidget_->titleObjects());
 
+    setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
     setWindowTitle(QStringLiteral("Zu屏幕共享"));
     setAttribute(Qt::WA_TranslucentBackground, true);
 }
 
+// The title area above the page area.
+QWidget *MainWindow::buildForm() {
+    centralwidget = new QWidget(this);
+    centralwidget->setObjectName(QStringLiteral("centralwidget"));
+    gridLayout = new QGridLayout(centralwidget);
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    gridLayout->setSpacing(0);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    verticalLayout = new QVBoxLayout;
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    verticalLayout->setSpacing(0);
+    title_area = new QWidget(centralwidget);
+    title_area->setObjectName(QStringLiteral("title_area"));
+    title_area->setMinimumSize(0, 56);
+    title_area->setMaximumSize(16777215, 56);
+    verticalLayout->addWidget(title_area);
+    main_area = new QWidget(centralwidget);
+    main_area->setObjectName(QStringLiteral("main_area"));
+    main_area->setMinimumHeight(424);
+    verticalLayout->addWidget(main_area, 1);
+    gridLayout->addLayout(verticalLayout, 0, 0);
+    return centralwidget;
+}
+
+void MainWindow::buildTitleBar() {
+    titleWidget_ = std::make_shared<ZuTitleWidget>(title_area);
+    auto *layout = new QGridLayout(title_area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(titleWidget_.get());
+}
+
+// The three pages; the start page shows first.
+void MainWindow::buildPages() {
+    pageLayout_ = new QGridLayout(main_area);
+    pageLayout_->setContentsMargins(0, 0, 0, 0);
+    mainWidget_ = std::make_shared<MainWidget>(main_area);
+    shareWidget_ = std::make_shared<ShareWidget>(main_area);
+    watchWidget_ = std::make_shared<WatchWidget>(main_area);
+    mainWidget_->setVisible(true);
+    shareWidget_->setVisible(false);
+    watchWidget_->setVisible(false);
+    currentPage_ = mainWidget_;
+    pageLayout_->addWidget(mainWidget_.get());
+}
+
 MainWindow::~MainWindow() {
-    // Modal loops of the dialogs may still hold timers aimed at this window; they die with it.
+    // The pages go before the dialogs and the title bar that they may still reach.
     helper_.reset();
     currentPage_.reset();
     watchWidget_.reset();
@@ -126,21 +135,13 @@ MainWindow::~MainWindow() {
     titleWidget_.reset();
 }
 
-void MainWindow::onCloseBtnClicked() {
-    close();
-}
-
 void MainWindow::onMaxOrNormalBtnClicked() {
     const bool maximized = windowState() == Qt::WindowMaximized;
     if (maximized)
         showNormal();
     else
         showMaximized();
-    qDebug() << "onMaxOrNormalBtnClicked" << (maximized ? "true" : "false") << "WindowState" << windowState();
-}
-
-void MainWindow::onMinBtnClicked() {
-    showMinimized();
+    qCDebug(lcApp) << "maximize or restore; was maximized:" << maximized << "state:" << windowState();
 }
 
 void MainWindow::switchTo(const std::shared_ptr<QWidget> &page) {
@@ -153,11 +154,6 @@ void MainWindow::switchTo(const std::shared_ptr<QWidget> &page) {
     watchWidget_->setVisible(page == watchWidget_);
 }
 
-void MainWindow::centre(QWidget *dialog) const {
-    const QPoint middle = mapToGlobal(QPoint(width() / 2, height() / 2));
-    dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
-}
-
 void MainWindow::onShareCreated() {
     switchTo(shareWidget_);
 }
@@ -165,17 +161,14 @@ void MainWindow::onShareCreated() {
 void MainWindow::onCreateShareFail() {
     g_logger->error("create share fail!!");
     g_logger->flush();
-    MessageDialog message(QStringLiteral("创建共享失败，请检查5678端口！"));
-    message.adjustSize();
-    centre(&message);
-    message.exec();
+    MessageDialog::openOver(this, QStringLiteral("创建共享失败，请检查5678端口！"));
 }
 
 void MainWindow::runLoading(void (MainWindow::*next)()) {
     QTimer::singleShot(kLoadingDelayMs, this, next);
     loadingDialog_->adjustSize();
-    centre(loadingDialog_.get());
-    loadingDialog_->exec();
+    uistyle::centreOver(loadingDialog_.get(), this);
+    loadingDialog_->open();
 }
 
 void MainWindow::onJoinShareClicked(QString ip, QString nickName) {
@@ -197,17 +190,12 @@ void MainWindow::onJoinShareFail() {
     g_logger->error("join share fail!!");
     g_logger->flush();
     loadingDialog_->accept();
-    MessageDialog message(QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
-    message.adjustSize();
-    centre(&message);
-    message.execAlone();
+    MessageDialog::openAloneOver(
+        this, QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
 }
 
 void MainWindow::onNotAdmitted() {
-    MessageDialog message(QStringLiteral("主持人没有允许你观看这个共享。"));
-    message.adjustSize();
-    centre(&message);
-    message.execAlone();
+    MessageDialog::openAloneOver(this, QStringLiteral("主持人没有允许你观看这个共享。"));
 }
 
 void MainWindow::onShareExited() {
@@ -218,14 +206,6 @@ void MainWindow::onShareExited() {
         watchWidget_->setNormalMode();
         showNormal();
     }
-}
-
-void MainWindow::onFullScreenBtnClicked() {
-    showFullScreen();
-}
-
-void MainWindow::onNormalBtnClicked() {
-    showNormal();
 }
 
 void MainWindow::onCreateShareClicked() {
@@ -240,8 +220,8 @@ void MainWindow::showSelectSourceDialog() {
     loadingDialog_->accept();
     selectSourceDialog_->setExcludedWindows(
         {uint64_t(winId()), uint64_t(loadingDialog_->winId()), uint64_t(selectSourceDialog_->winId())});
-    centre(selectSourceDialog_.get());
-    selectSourceDialog_->exec();
+    uistyle::centreOver(selectSourceDialog_.get(), this);
+    selectSourceDialog_->open();
 }
 
 void MainWindow::showSwitchSourceDialog() {
@@ -251,27 +231,15 @@ void MainWindow::showSwitchSourceDialog() {
     switchSourceDialog_->setExcludedWindows({uint64_t(winId()), uint64_t(loadingDialog_->winId()),
                                              uint64_t(selectSourceDialog_->winId()),
                                              uint64_t(switchSourceDialog_->winId())});
-    centre(switchSourceDialog_.get());
-    switchSourceDialog_->exec();
-}
-
-void MainWindow::onShareSourceSelected() {
-    if (selectSourceDialog_->result() == QDialog::Accepted)
-        shareWidget_->createShare();
-}
-
-void MainWindow::onSourceSwitched() {
-    (void)switchSourceDialog_->result();
+    uistyle::centreOver(switchSourceDialog_.get(), this);
+    switchSourceDialog_->open();
 }
 
 void MainWindow::onScreenSourceLost() {
     // Attendees would otherwise watch the last picture without knowing that nothing more comes.
     if (!shareWidget_->endShare())
         return;
-    MessageDialog message(QStringLiteral("共享已结束：系统停止了屏幕共享"));
-    message.adjustSize();
-    centre(&message);
-    message.exec();
+    MessageDialog::openOver(this, QStringLiteral("共享已结束：系统停止了屏幕共享"));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event) {

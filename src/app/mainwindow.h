@@ -35,27 +35,7 @@ public:
     LoadingDialog *loadingDialog() const { return loadingDialog_.get(); }
     SelectSourceDialog *selectSourceDialog() const { return selectSourceDialog_.get(); }
     SelectSourceDialog *switchSourceDialog() const { return switchSourceDialog_.get(); }
-    FramelessWidgetHelper *framelessHelper() const { return helper_.get(); }
     QWidget *titleArea() const { return title_area; }
-
-private slots:
-    void onCloseBtnClicked();
-    void onMaxOrNormalBtnClicked();
-    void onMinBtnClicked();
-    void onShareCreated();
-    void onCreateShareFail();
-    void onJoinShareClicked(QString ip, QString nickName);
-    void onShareJoined();
-    void onJoinShareFail();
-    void onNotAdmitted();
-    void onShareExited();
-    void onFullScreenBtnClicked();
-    void onNormalBtnClicked();
-    void onCreateShareClicked();
-    void onSwitchSourceClicked();
-    void onShareSourceSelected();
-    void onSourceSwitched();
-    void onScreenSourceLost();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -63,11 +43,25 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    QWidget *buildForm();
+    void buildTitleBar();
+    void buildPages();
+    void onMaxOrNormalBtnClicked();
+    void onShareCreated();
+    void onCreateShareFail();
+    void onJoinShareClicked(QString ip, QString nickName);
+    void onShareJoined();
+    void onJoinShareFail();
+    void onNotAdmitted();
+    void onShareExited();
+    void onCreateShareClicked();
+    void onSwitchSourceClicked();
+    void onScreenSourceLost();
     void showSelectSourceDialog();
     void showSwitchSourceDialog();
     void joinShare();
     void switchTo(const std::shared_ptr<QWidget> &page);
-    void centre(QWidget *dialog) const;
+    // Shows the loading dialog for kLoadingDelayMs, then goes on with next.
     void runLoading(void (MainWindow::*next)());
 
     // The form.

@@ -30,7 +30,8 @@ qint32 ReportForm::localSeconds(const QDateTime &localNow) {
 
 QString ReportForm::firstHardwareAddress() {
     static const QRegularExpression pattern(QStringLiteral("^([0-9A-F]{2}:){5}[0-9A-F]{2}$"));
-    for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
         // Loopback lists 00:00:00:00:00:00 here, which names no machine.
         if (iface.flags().testFlag(QNetworkInterface::IsLoopBack)) {
             continue;

@@ -1,7 +1,6 @@
 #include "report/reportmanager.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -23,10 +22,13 @@
 #include "core/jsontext.h"
 #include "core/logger.h"
 #include "report/reportform.h"
+#include "report/reportlog.h"
 
 #ifndef ZUSHARE_REPORT_URL
 #define ZUSHARE_REPORT_URL ""
 #endif
+
+Q_LOGGING_CATEGORY(lcReport, "zushare.report")
 
 // Shared between the manager and its tasks, so that cancelling never needs the manager itself.
 struct ReportManager::TaskState {
@@ -74,7 +76,7 @@ void writeLastDay(const QString &path, qint64 day) {
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !file.commit()) {
-        qDebug() << "report state not written:" << path << file.errorString();
+        qCDebug(lcReport) << "report state not written:" << path << file.errorString();
     }
 }
 
@@ -109,7 +111,7 @@ void runReport(const QString &configPath, const QString &url, int timeoutMs,
         return;
     }
     const ReportForm form = ReportForm::collect();
-    qDebug() << "report time:" << form.time;
+    qCDebug(lcReport) << "report time:" << form.time;
 
     QNetworkAccessManager network;
     QNetworkRequest request{QUrl(url)};
@@ -139,9 +141,9 @@ void runReport(const QString &configPath, const QString &url, int timeoutMs,
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool failed = reply->error() != QNetworkReply::NoError || !reply->isFinished();
     if (failed) {
-        qDebug("report http error: %d %d\n", status, static_cast<int>(reply->error()));
+        qCDebug(lcReport, "report http error: %d %d", status, static_cast<int>(reply->error()));
     }
-    qDebug() << "repot response:" << (reply->isOpen() ? reply->readAll() : QByteArray());
+    qCDebug(lcReport) << "report response:" << (reply->isOpen() ? reply->readAll() : QByteArray());
     delete reply;
     if (!failed) {
         writeLastDay(configPath, today);
@@ -162,7 +164,7 @@ ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, 
     if (!base.isValid() ||
         (base.scheme() != QLatin1String("http") && base.scheme() != QLatin1String("https")) ||
         base.host().isEmpty()) {
-        qDebug() << "report off: not an HTTP address:" << baseUrl;
+        qCDebug(lcReport) << "report off: not an HTTP address:" << baseUrl;
         return;
     }
     QString trimmed = baseUrl;
@@ -172,7 +174,7 @@ ReportManager::ReportManager(const QString &configPath, const QString &baseUrl, 
     reportUrl_ = QStringLiteral("%1/prod/%2/useReport/v1?").arg(trimmed, QStringLiteral("zuScreenShare"));
     const QString folder = QFileInfo(configPath).absolutePath();
     if (!QDir().mkpath(folder)) {
-        qDebug() << "report folder not created:" << folder;
+        qCDebug(lcReport) << "report folder not created:" << folder;
     }
 }
 
@@ -189,7 +191,7 @@ ReportManager::~ReportManager() {
 
 QFuture<void> ReportManager::report() {
     if (!enabled()) {
-        qDebug() << "report off: no report server configured";
+        qCDebug(lcReport) << "report off: no report server configured";
         return {};
     }
     QFuture<void> future =
@@ -219,5 +221,5 @@ QString ReportManager::defaultConfigPath() {
 }
 
 QString ReportManager::defaultBaseUrl() {
-    return QStringLiteral(ZUSHARE_REPORT_URL);
+    return QString::fromUtf8(ZUSHARE_REPORT_URL);
 }

@@ -21,7 +21,7 @@ AdmitMemberDialog::AdmitMemberDialog(const AdmissionQueue::Member &member, QWidg
     others_ = new QLabel(c.body);
     others_->setObjectName(QStringLiteral("label_others"));
     others_->setAlignment(Qt::AlignCenter);
-    others_->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
+    others_->setStyleSheet(uistyle::text(uistyle::kHint, 12));
     c.bodyLayout->insertWidget(c.bodyLayout->indexOf(message_) + 1, others_);
     QPushButton *refuse = c.addButton(QStringLiteral("btn_refuse"), QStringLiteral("拒绝"), false);
     admitAll_ = c.addButton(QStringLiteral("btn_admit_all"), QStringLiteral("全部允许"), false);

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "ui/uistyle.h"
 #include "video/openglhelper.h"
 #include "video/openglwidget.h"
 #include "video/videowidget.h"
@@ -20,7 +21,7 @@ AppWindowWidget::AppWindowWidget(QWidget *parent) : QWidget(parent) {
     label_window_name->setObjectName(QStringLiteral("label_window_name"));
     label_window_name->setFixedHeight(32);
     label_window_name->setAlignment(Qt::AlignCenter);
-    label_window_name->setStyleSheet(QStringLiteral("color: #333840; font-size: 13px;"));
+    label_window_name->setStyleSheet(uistyle::text(uistyle::kInk, 13));
     app_window_area = new QWidget(this);
     app_window_area->setObjectName(QStringLiteral("app_window_area"));
     layout->addWidget(label_window_name);
@@ -53,10 +54,6 @@ void AppWindowWidget::setTitle(const QString &title) {
     const int width = kWidth - 12;
     label_window_name->setText(label_window_name->fontMetrics().elidedText(title, Qt::ElideMiddle, width));
     label_window_name->setToolTip(title);
-}
-
-QString AppWindowWidget::shownTitle() const {
-    return label_window_name->text();
 }
 
 void AppWindowWidget::setFrame(std::shared_ptr<VideoFrameInterface> frame) {

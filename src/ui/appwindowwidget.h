@@ -21,7 +21,6 @@ public:
 
     void setTitle(const QString &title);
     QString title() const { return title_; }
-    QString shownTitle() const;
     void setFrame(std::shared_ptr<VideoFrameInterface> frame);
     void setSelected(bool on);
     bool isSelected() const { return selected_; }

@@ -22,8 +22,6 @@ class BasicFramelessHelper : public QObject {
                    rightResizeMarginChanged)
     Q_PROPERTY(int bottomResizeMargin READ bottomResizeMargin WRITE setBottomResizeMargin NOTIFY
                    bottomResizeMarginChanged)
-    Q_PROPERTY(bool maximizable READ maximizable WRITE setMaximizable)
-    Q_PROPERTY(bool minimable READ minimable WRITE setMinimable)
 
 public:
     explicit BasicFramelessHelper(QObject *parent = nullptr);
@@ -62,8 +60,6 @@ signals:
     void topResizeMarginChanged(int);
     void rightResizeMarginChanged(int);
     void bottomResizeMarginChanged(int);
-    void sigResizeBegin();
-    void sigResizeEnd();
 
 public slots:
     void setTitleHeight(int h);

@@ -19,6 +19,9 @@ ChoiceDialog::ChoiceDialog(QWidget *parent, const QString &closeName, const QStr
     // Enter answers no: a stray key press must not end a share or let a screen in.
     btn_cancel->setDefault(true);
     helper_.reset(DialogChrome::makeHelper(this, closeButton_));
+    connect(btn_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btn_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 ChoiceDialog::~ChoiceDialog() = default;
@@ -26,12 +29,4 @@ ChoiceDialog::~ChoiceDialog() = default;
 void ChoiceDialog::paintEvent(QPaintEvent *event) {
     QDialog::paintEvent(event);
     uistyle::paintFramelessBorder(this);
-}
-
-void ChoiceDialog::on_btn_ok_clicked() {
-    accept();
-}
-
-void ChoiceDialog::on_btn_cancel_clicked() {
-    reject();
 }

@@ -27,10 +27,6 @@ protected:
     QPushButton *btn_cancel;
     QPushButton *closeButton_;
 
-protected slots:
-    void on_btn_ok_clicked();
-    void on_btn_cancel_clicked();
-
 private:
     std::unique_ptr<FramelessWidgetHelper> helper_;
 };

@@ -2,6 +2,8 @@
 
 #include <QEvent>
 
+#include "ui/uistyle.h"
+
 CreateShareButton::CreateShareButton(QWidget *parent) : QPushButton(parent) {
     setObjectName(QStringLiteral("CreateShareButton"));
     setMinimumSize(105, 36);
@@ -16,8 +18,8 @@ CreateShareButton::CreateShareButton(QWidget *parent) : QPushButton(parent) {
 
 void CreateShareButton::setLook(bool large) {
     resize(large ? QSize(144, 48) : QSize(105, 36));
-    setStyleSheet(large ? QStringLiteral("QPushButton{border:none;border-image:url(:/img/button_max.png);}")
-                        : QStringLiteral("QPushButton{border:none;border-image:url(:/img/button_mix.png);}"));
+    setStyleSheet(uistyle::imageButton(large ? QStringLiteral(":/img/button_max.png")
+                                             : QStringLiteral(":/img/button_mix.png")));
     place();
 }
 

@@ -18,15 +18,14 @@ DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, cons
     if (!isWin10)
         dialog->setContentsMargins(1, 1, 1, 1);
     QVBoxLayout *outer = uistyle::edgeToEdgeColumn(dialog);
-    c.titleBar = uistyle::styledArea(dialog, QStringLiteral("widget"),
-                                     QStringLiteral("background-color: rgb(89, 131, 165);"), 36);
+    c.titleBar = uistyle::styledArea(dialog, QStringLiteral("widget"), uistyle::fill(uistyle::kBlue), 36);
     auto *titleLayout = new QHBoxLayout(c.titleBar);
     titleLayout->setContentsMargins(14, 0, 0, 0);
     titleLayout->setSpacing(0);
     if (!titleName.isEmpty()) {
         c.titleLabel = new QLabel(titleText, c.titleBar);
         c.titleLabel->setObjectName(titleName);
-        c.titleLabel->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
+        c.titleLabel->setStyleSheet(uistyle::text("white", 14));
         titleLayout->addWidget(c.titleLabel);
     }
     titleLayout->addStretch(1);
@@ -34,8 +33,7 @@ DialogChrome DialogChrome::build(QDialog *dialog, const QString &closeName, cons
     titleLayout->addWidget(c.closeButton);
     outer->addWidget(c.titleBar);
 
-    c.body = uistyle::styledArea(dialog, QStringLiteral("widget_2"),
-                                 QStringLiteral("background-color: rgb(242, 244, 248);"));
+    c.body = uistyle::styledArea(dialog, QStringLiteral("widget_2"), uistyle::fill(uistyle::kPanel));
     c.bodyLayout = new QVBoxLayout(c.body);
     c.bodyLayout->setContentsMargins(20, 16, 20, 16);
     c.bodyLayout->setSpacing(12);
@@ -49,7 +47,7 @@ QLabel *DialogChrome::addMessage(const QString &name, const QString &text) {
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
     label->setMaximumWidth(420);
-    label->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
+    label->setStyleSheet(uistyle::text(uistyle::kInk, 14));
     bodyLayout->addWidget(label, 1);
     return label;
 }
@@ -82,11 +80,26 @@ FramelessWidgetHelper *DialogChrome::makeHelper(QDialog *dialog, QPushButton *cl
     return helper;
 }
 
-bool DialogChrome::confirmAbandonTransfer(QDialog *dialog) {
-    RequestMessageDialog ask(QStringLiteral("退出将中断文件传输，是否退出？"));
-    ask.setOkText(QStringLiteral("退出"));
-    ask.adjustSize();
-    const QPoint centre = dialog->mapToGlobal(QPoint(dialog->width() / 2, dialog->height() / 2));
-    ask.move(centre - QPoint(ask.width() / 2, ask.height() / 2));
-    return ask.exec() == QDialog::Accepted;
+void DialogChrome::closeTransferDialog(QDialog *dialog, bool running) {
+    if (!running) {
+        dialog->accept();
+        return;
+    }
+    const auto questions =
+        dialog->findChildren<RequestMessageDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    for (const RequestMessageDialog *asking : questions) {
+        if (asking->isVisible())
+            return;
+    }
+    auto *ask = new RequestMessageDialog(QStringLiteral("退出将中断文件传输，是否退出？"), dialog);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    ask->setOkText(QStringLiteral("退出"));
+    ask->adjustSize();
+    uistyle::centreOver(ask, dialog);
+    QObject::connect(ask, &QDialog::accepted, dialog, &QDialog::accept);
+    QObject::connect(dialog, &QDialog::finished, ask, [ask] {
+        if (ask->isVisible())
+            ask->reject();
+    });
+    ask->open();
 }

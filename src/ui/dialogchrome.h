@@ -22,16 +22,18 @@ struct DialogChrome {
 
     static DialogChrome build(QDialog *dialog, const QString &closeName, const QString &titleName = QString(),
                               const QString &titleText = QString());
-    // A helper with no maximize/minimize, a 36-pixel drag band and the close button clickable; resize
-    // bands are turned off unless resizable.
     // The dialog's message: centred, wrapped, taking the body's free height.
     QLabel *addMessage(const QString &name, const QString &text);
     // A button of the centred row at the foot of the body, after those added before; at least
     // 80 × 30, wider for a longer text. Primary is the blue confirm button, else the outlined one.
     QPushButton *addButton(const QString &name, const QString &text, bool primary);
 
+    // A helper with no maximize/minimize, a 36-pixel drag band and the close button clickable; resize
+    // bands are turned off unless resizable.
     static FramelessWidgetHelper *makeHelper(QDialog *dialog, QPushButton *closeButton,
                                              bool resizable = false);
-    // Asks, centred over the dialog, whether a running transfer may be abandoned; true when confirmed.
-    static bool confirmAbandonTransfer(QDialog *dialog);
+    // Closes (accepts) a transfer's dialog: at once when nothing runs, else once the user, asked over
+    // it, confirms that the running transfer may be abandoned. A transfer that ends while the
+    // question is up takes the question with it.
+    static void closeTransferDialog(QDialog *dialog, bool running);
 };

@@ -19,7 +19,7 @@ FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName
 
     label = new QLabel(text, c.body);
     label->setObjectName(QStringLiteral("label"));
-    label->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
+    label->setStyleSheet(uistyle::text(uistyle::kInk, 14));
     c.bodyLayout->addWidget(label);
 
     progressBar = new QProgressBar(c.body);
@@ -28,14 +28,12 @@ FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName
     progressBar->setFormat(QStringLiteral("%p%"));
     progressBar->setTextVisible(false);
     progressBar->setFixedHeight(8);
-    progressBar->setStyleSheet(
-        QStringLiteral("QProgressBar{background-color: #DDE3EA; border: none; border-radius: 4px;}"
-                       "QProgressBar::chunk{background-color: #5983A5; border-radius: 4px;}"));
+    progressBar->setStyleSheet(uistyle::progressBar());
     label_progress = new QLabel(QStringLiteral("0%"), c.body);
     label_progress->setObjectName(QStringLiteral("label_progress"));
     label_progress->setFixedWidth(44);
     label_progress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label_progress->setStyleSheet(QStringLiteral("color: #5983A5; font-size: 13px;"));
+    label_progress->setStyleSheet(uistyle::text(uistyle::kBlue, 13));
     auto *barRow = new QHBoxLayout;
     barRow->setSpacing(10);
     barRow->addWidget(progressBar, 1);
@@ -44,7 +42,7 @@ FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName
 
     label_done = new QLabel(QStringLiteral("已完成"), c.body);
     label_done->setObjectName(QStringLiteral("label_done"));
-    label_done->setStyleSheet(QStringLiteral("color: #3C9A5F; font-size: 13px;"));
+    label_done->setStyleSheet(uistyle::text(uistyle::kDone, 13));
     btn_ok = new QPushButton(QStringLiteral("确定"), c.body);
     btn_ok->setObjectName(QStringLiteral("btn_ok"));
     btn_ok->setFixedSize(80, 30);
@@ -63,6 +61,10 @@ FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName
     QSizePolicy keep = label_done->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     label_done->setSizePolicy(keep);
+    // The title close button asks first while the file still goes; OK only comes at 100%.
+    connect(closeButton_, &QPushButton::clicked, this,
+            [this] { DialogChrome::closeTransferDialog(this, running_); });
+    connect(btn_ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 FileProgressDialog::~FileProgressDialog() = default;
@@ -78,11 +80,6 @@ void FileProgressDialog::setProgress(int value) {
 
 void FileProgressDialog::setTransferRunning(bool running) {
     running_ = running;
-}
-
-void FileProgressDialog::closeRequested() {
-    if (!running_ || DialogChrome::confirmAbandonTransfer(this))
-        accept();
 }
 
 void FileProgressDialog::paintEvent(QPaintEvent *event) {

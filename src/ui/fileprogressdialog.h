@@ -20,12 +20,9 @@ public:
     void setProgress(int value);
     int progress() const { return progress_; }
     void setTransferRunning(bool running);
-    bool transferRunning() const { return running_; }
 
 protected:
     FileProgressDialog(QWidget *parent, const QString &closeName, const QString &text);
-    // The title close button: at once when nothing runs, else after the user confirmed.
-    void closeRequested();
     void paintEvent(QPaintEvent *event) override;
 
     QPushButton *closeButton_;

@@ -43,12 +43,6 @@ Hit hitTest(QPoint p, QSize size, QMargins m, int titleHeight,
     return Hit::Client;
 }
 
-Hit hitTestGlobal(QPoint global, QRect windowGeometry, QMargins margins, int titleHeight,
-                  const std::function<bool(int, int)> &isTitleArea) {
-    return hitTest(global - windowGeometry.topLeft(), windowGeometry.size(), margins, titleHeight,
-                   isTitleArea);
-}
-
 bool isResizeHit(Hit hit) {
     return hit != Hit::Client && hit != Hit::Caption;
 }

@@ -2,7 +2,6 @@
 
 #include <QMargins>
 #include <QPoint>
-#include <QRect>
 #include <QSize>
 #include <Qt>
 
@@ -17,11 +16,6 @@ enum class Hit { Client, Caption, Left, Top, Right, Bottom, TopLeft, TopRight, B
 // isTitleArea decides, inside the title band, whether a point drags the window.
 Hit hitTest(QPoint p, QSize size, QMargins margins, int titleHeight,
             const std::function<bool(int, int)> &isTitleArea);
-
-// The same for a point in screen coordinates and the window's geometry; screens left of or above the
-// primary one have negative coordinates.
-Hit hitTestGlobal(QPoint global, QRect windowGeometry, QMargins margins, int titleHeight,
-                  const std::function<bool(int, int)> &isTitleArea);
 
 bool isResizeHit(Hit hit);
 Qt::Edges edgesOf(Hit hit);

@@ -93,12 +93,9 @@ bool FramelessWidgetHelper::onPress(QMouseEvent *event) {
     if (frameless::isResizeHit(hit)) {
         if (widget_->isMaximized())
             return true;
-        emit sigResizeBegin();
         dragEdges_ = frameless::edgesOf(hit);
         if (!window()->startSystemResize(dragEdges_))
             drag_ = Drag::ManualResize;
-        else
-            emit sigResizeEnd();
         return true;
     }
     if (hit == Hit::Caption) {
@@ -156,8 +153,6 @@ bool FramelessWidgetHelper::onMove(QMouseEvent *event) {
 bool FramelessWidgetHelper::onRelease(QMouseEvent *event) {
     if (event->button() != Qt::LeftButton || drag_ == Drag::None)
         return false;
-    if (drag_ == Drag::ManualResize)
-        emit sigResizeEnd();
     drag_ = Drag::None;
     return true;
 }

@@ -7,6 +7,9 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+#include "ui/pagestyle.h"
+#include "ui/uistyle.h"
+
 HostWidget::HostWidget(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("HostWidget"));
     setFixedSize(65, 53);
@@ -19,11 +22,11 @@ HostWidget::HostWidget(QWidget *parent) : QWidget(parent) {
     label_ico = new QLabel(this);
     label_ico->setObjectName(QStringLiteral("label_ico"));
     label_ico->setFixedSize(24, 24);
-    label_ico->setStyleSheet(QStringLiteral("border-image: url(\":/img/computer@2x.png\");"));
+    label_ico->setStyleSheet(uistyle::picture(":/img/computer@2x.png"));
     label_ip = new QLabel(this);
     label_ip->setObjectName(QStringLiteral("label_ip"));
     label_ip->setAlignment(Qt::AlignCenter);
-    label_ip->setStyleSheet(QStringLiteral("color: #4A4F57; font-size: 12px; background: transparent;"));
+    label_ip->setStyleSheet(uistyle::text(uistyle::kGreyInk, 12, uistyle::Clear));
     layout->addWidget(label_ico, 0, Qt::AlignHCenter);
     layout->addWidget(label_ip);
 
@@ -78,9 +81,7 @@ void HostWidget::leaveEvent(QEvent *event) {
 }
 
 void HostWidget::paintEvent(QPaintEvent *) {
-    const QString sheet = selected_
-                              ? QStringLiteral("#HostWidget{background-color: #CDE1F2; border-radius: 4px;}")
-                              : QStringLiteral("#HostWidget{background-color: #00000000;}");
+    const QString sheet = pagestyle::hostTile(objectName(), selected_);
     if (styleSheet() != sheet)
         setStyleSheet(sheet);
     QStyleOption option;

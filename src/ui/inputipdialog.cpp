@@ -26,14 +26,12 @@ InputIpDialog::InputIpDialog(QWidget *parent)
     row->setSpacing(8);
     label = new QLabel(QStringLiteral("连接IP:"), c.body);
     label->setObjectName(QStringLiteral("label"));
-    label->setStyleSheet(QStringLiteral("color: #333840; font-size: 14px;"));
+    label->setStyleSheet(uistyle::text(uistyle::kInk, 14));
     edit_ip = new QLineEdit(c.body);
     edit_ip->setObjectName(QStringLiteral("edit_ip"));
     edit_ip->setFixedHeight(30);
     edit_ip->setPlaceholderText(QStringLiteral("192.168.1.20"));
-    edit_ip->setStyleSheet(QStringLiteral(
-        "QLineEdit{background: white; border: 1px solid #C9D1DB; border-radius: 4px; padding: 0 6px;"
-        "font-size: 14px;} QLineEdit:focus{border-color: #5983A5;}"));
+    edit_ip->setStyleSheet(uistyle::lineEdit());
     // Colours by palette: a text colour in the sheet would darken the example address too, which then
     // reads as typed in.
     QPalette hint = edit_ip->palette();
@@ -60,7 +58,9 @@ InputIpDialog::InputIpDialog(QWidget *parent)
     helper_->setMinimable(false);
     helper_->setResizeMargins(0);
 
-    QMetaObject::connectSlotsByName(this);
+    connect(btn_close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btn_join, &QPushButton::clicked, this, &InputIpDialog::join);
+    connect(edit_ip, &QLineEdit::textChanged, this, &InputIpDialog::onAddressEdited);
     edit_ip->setFocus();
 }
 
@@ -71,16 +71,12 @@ void InputIpDialog::paintEvent(QPaintEvent *event) {
     uistyle::paintFramelessBorder(this);
 }
 
-void InputIpDialog::on_btn_close_clicked() {
-    reject();
-}
-
-void InputIpDialog::on_btn_join_clicked() {
+void InputIpDialog::join() {
     ip_ = edit_ip->text();
     accept();
 }
 
-void InputIpDialog::on_edit_ip_textChanged(const QString &text) {
+void InputIpDialog::onAddressEdited(const QString &text) {
     // The validator lets intermediate text ("1.1.1") into the field; only a whole address joins.
     QString copy = text;
     int pos = 0;

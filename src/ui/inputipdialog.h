@@ -22,12 +22,10 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 
-private slots:
-    void on_btn_close_clicked();
-    void on_btn_join_clicked();
-    void on_edit_ip_textChanged(const QString &text);
-
 private:
+    void onAddressEdited(const QString &text);
+    void join();
+
     QLabel *label;
     QLineEdit *edit_ip;
     QPushButton *btn_join;

@@ -4,6 +4,8 @@
 #include <QMovie>
 #include <QVBoxLayout>
 
+#include "ui/uistyle.h"
+
 LoadingDialog::LoadingDialog(QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("LoadingDialog"));
@@ -16,10 +18,8 @@ LoadingDialog::LoadingDialog(QWidget *parent)
     widget = new QWidget(this);
     widget->setObjectName(QStringLiteral("widget"));
     widget->setAttribute(Qt::WA_StyledBackground, true);
-    widget->setStyleSheet(
-        // The thin edge keeps the box visible over the white half of the start page.
-        QStringLiteral("#widget{background-color: rgb(255, 255, 255); border-radius: 20px;"
-                       "border: 1px solid rgb(221, 227, 234);}"));
+    // The thin edge keeps the box visible over the white half of the start page.
+    widget->setStyleSheet(uistyle::roundedBox(widget->objectName()));
     outer->addWidget(widget);
 
     auto *layout = new QVBoxLayout(widget);
@@ -32,7 +32,7 @@ LoadingDialog::LoadingDialog(QWidget *parent)
     label_2 = new QLabel(QStringLiteral("努力加载中..."), widget);
     label_2->setObjectName(QStringLiteral("label_2"));
     label_2->setAlignment(Qt::AlignCenter);
-    label_2->setStyleSheet(QStringLiteral("color: #5983A5; font-size: 14px;"));
+    label_2->setStyleSheet(uistyle::text(uistyle::kBlue, 14));
     layout->addWidget(label, 10);
     layout->addWidget(label_2, 1);
 

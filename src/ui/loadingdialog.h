@@ -15,8 +15,6 @@ public:
     explicit LoadingDialog(QWidget *parent = nullptr);
     ~LoadingDialog() override;
 
-    QMovie *movie() const { return movie_.get(); }
-
 protected:
     void showEvent(QShowEvent *event) override;
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -34,19 +35,20 @@ signals:
     void sigJoinShare(QString ip, QString nickName);
 
 private slots:
-    void onJoinShareClicked();
     void onHostListRefreshed(QStringList hosts);
-    void onHostWidgetClicked();
-    void onHostWidgetDoubleClicked();
-    void on_btn_refresh_host_list_clicked();
-    void onBtnCreateShareClicked();
-    void on_btn_inputip_1_clicked();
-    void on_btn_inputip_2_clicked();
 
 private:
-    void joinWithNickname(const QString &ip);
+    QWidget *buildSharesPanel();
+    QLayout *buildNicknameRow(QWidget *panel);
+    QLayout *buildListHeader(QWidget *panel);
+    QWidget *buildNoShares(QWidget *panel);
+    QWidget *buildCreateArea();
+    void onHostWidgetClicked();
+    void onHostWidgetDoubleClicked();
+    void refreshHosts();
+    // Asks for an address to join; the join follows when the dialog is answered.
     void askForAddress();
-    void centre(QWidget *dialog) const;
+    void joinWithNickname(const QString &ip);
 
     QLabel *label_nickname;
     QLineEdit *lineEdit_nickname;

@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
+#include "ui/uistyle.h"
+
 MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MemberItemWidget"));
     setAttribute(Qt::WA_StyledBackground, true);
@@ -12,11 +14,10 @@ MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
     label_ico->setFixedSize(24, 24);
     label_nackname = new QLabel(this);
     label_nackname->setObjectName(QStringLiteral("label_nackname"));
-    label_nackname->setStyleSheet(
-        QStringLiteral("color: #333840; font-size: 13px; background: transparent;"));
+    label_nackname->setStyleSheet(uistyle::text(uistyle::kInk, 13, uistyle::Clear));
     label_state = new QLabel(QStringLiteral("等待中"), this);
     label_state->setObjectName(QStringLiteral("label_state"));
-    label_state->setStyleSheet(QStringLiteral("color: #D08A1C; font-size: 12px; background: transparent;"));
+    label_state->setStyleSheet(uistyle::text(uistyle::kWaiting, 12, uistyle::Clear));
     label_state->hide();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 0, 8, 0);
@@ -30,8 +31,7 @@ MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
 
 void MemberItemWidget::setDeviceType(int type) {
     deviceType_ = type;
-    label_ico->setStyleSheet(type == 1 ? QStringLiteral("border-image: url(\":/img/mobile@2x.png\");")
-                                       : QStringLiteral("border-image: url(\":/img/pc@2x.png\");"));
+    label_ico->setStyleSheet(uistyle::picture(type == 1 ? ":/img/mobile@2x.png" : ":/img/pc@2x.png"));
 }
 
 void MemberItemWidget::setName(const QString &name) {
@@ -58,8 +58,7 @@ void MemberItemWidget::elideName() {
 
 void MemberItemWidget::setSelected(bool on) {
     selected_ = on;
-    setStyleSheet(on ? QStringLiteral("background-color: #DFEDF8")
-                     : QStringLiteral("background-color: #00000000"));
+    setStyleSheet(uistyle::fill(on ? uistyle::kSelectedRow : "transparent"));
 }
 
 void MemberItemWidget::setWaiting(bool on) {

@@ -1,7 +1,6 @@
 #include "ui/memberlistwidget.h"
 
 #include <QCursor>
-#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -12,6 +11,8 @@
 
 #include "signaling/signalingclient.h"
 #include "ui/memberitemwidget.h"
+#include "ui/pagestyle.h"
+#include "ui/uilog.h"
 #include "ui/uistyle.h"
 
 MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
@@ -19,12 +20,29 @@ MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 8);
     layout->setSpacing(4);
+    layout->addLayout(buildHeader());
+    userlistWidget = new QListWidget(this);
+    userlistWidget->setObjectName(QStringLiteral("userlistWidget"));
+    userlistWidget->setFrameShape(QFrame::NoFrame);
+    userlistWidget->setContextMenuPolicy(Qt::NoContextMenu);
+    userlistWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    userlistWidget->setStyleSheet(pagestyle::memberRows());
+    layout->addWidget(userlistWidget, 1);
+    layout->addWidget(buildEmptyState(), 2);
 
+    connect(refreshButton, &QPushButton::clicked, this, &MemberListWidget::refreshUsersBtnClicked);
+    connect(userlistWidget, &QListWidget::customContextMenuRequested, this,
+            &MemberListWidget::showMemberMenu);
+    connect(userlistWidget, &QListWidget::currentItemChanged, this, &MemberListWidget::onCurrentRowChanged);
+    onAlluserRefreshed({});
+}
+
+QLayout *MemberListWidget::buildHeader() {
     auto *header = new QHBoxLayout;
     header->setContentsMargins(12, 0, 8, 0);
     label_mem_num = new QLabel(QStringLiteral("当前成员(1)"), this);
     label_mem_num->setObjectName(QStringLiteral("label_mem_num"));
-    label_mem_num->setStyleSheet(QStringLiteral("color: #4A4F57; font-size: 13px;"));
+    label_mem_num->setStyleSheet(uistyle::text(uistyle::kGreyInk, 13));
     refreshButton = new QPushButton(this);
     refreshButton->setObjectName(QStringLiteral("refreshButton"));
     refreshButton->setFixedSize(20, 20);
@@ -34,23 +52,15 @@ MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
         uistyle::imageButton(":/img/refresh.png", ":/img/refresh_hover.png", ":/img/refresh_press.png"));
     header->addWidget(label_mem_num, 1);
     header->addWidget(refreshButton);
-    layout->addLayout(header);
+    return header;
+}
 
-    userlistWidget = new QListWidget(this);
-    userlistWidget->setObjectName(QStringLiteral("userlistWidget"));
-    userlistWidget->setFrameShape(QFrame::NoFrame);
-    userlistWidget->setContextMenuPolicy(Qt::NoContextMenu);
-    userlistWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    userlistWidget->setStyleSheet(QStringLiteral(
-        "QListWidget{background: transparent; outline: none;}"
-        "QListWidget::item{border: none;} QListWidget::item:selected{background: transparent;}"));
-    layout->addWidget(userlistWidget, 1);
-
+QWidget *MemberListWidget::buildEmptyState() {
     widget_empty = new QWidget(this);
     widget_empty->setObjectName(QStringLiteral("widget_empty"));
-    auto *emptyLayout = new QVBoxLayout(widget_empty);
-    emptyLayout->setContentsMargins(0, 0, 0, 0);
-    emptyLayout->setSpacing(8);
+    auto *layout = new QVBoxLayout(widget_empty);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
     widget_img = new QWidget(widget_empty);
     widget_img->setObjectName(QStringLiteral("widget_img"));
     auto *imgLayout = new QHBoxLayout(widget_img);
@@ -58,21 +68,18 @@ MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
     label_2 = new QLabel(widget_img);
     label_2->setObjectName(QStringLiteral("label_2"));
     label_2->setFixedSize(120, 100);
-    label_2->setStyleSheet(QStringLiteral("border-image: url(:/img/chahua2.png);"));
+    label_2->setStyleSheet(uistyle::picture(":/img/chahua2.png"));
     imgLayout->addStretch(1);
     imgLayout->addWidget(label_2);
     imgLayout->addStretch(1);
     label_msg = new QLabel(QStringLiteral("快去分享给其他人吧~"), widget_empty);
     label_msg->setObjectName(QStringLiteral("label_msg"));
     label_msg->setAlignment(Qt::AlignCenter);
-    label_msg->setStyleSheet(QStringLiteral("color: #8A929C; font-size: 12px;"));
-    emptyLayout->addWidget(widget_img);
-    emptyLayout->addWidget(label_msg);
-    emptyLayout->addStretch(1);
-    layout->addWidget(widget_empty, 2);
-
-    QMetaObject::connectSlotsByName(this);
-    onAlluserRefreshed({});
+    label_msg->setStyleSheet(uistyle::text(uistyle::kHint, 12));
+    layout->addWidget(widget_img);
+    layout->addWidget(label_msg);
+    layout->addStretch(1);
+    return widget_empty;
 }
 
 MemberListWidget::~MemberListWidget() = default;
@@ -123,7 +130,7 @@ void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
         const QSignalBlocker blocker(userlistWidget);
         userlistWidget->clear();
     }
-    for (const SignalingUser &u : lst) {
+    for (const SignalingUser &u : qAsConst(lst)) {
         auto *item = new QListWidgetItem(userlistWidget);
         item->setSizeHint(QSize(0, 36));
         auto *row = new MemberItemWidget;
@@ -147,12 +154,8 @@ void MemberListWidget::setWaiting(const QSet<QString> &ids) {
     }
 }
 
-void MemberListWidget::on_refreshButton_clicked() {
-    emit refreshUsersBtnClicked();
-}
-
-void MemberListWidget::on_userlistWidget_customContextMenuRequested(QPoint pos) {
-    qDebug() << "on_userlistWidget_customContextMenuRequested";
+void MemberListWidget::showMemberMenu(QPoint pos) {
+    qCDebug(lcUi) << "member menu at" << pos;
     QListWidgetItem *item = userlistWidget->itemAt(pos);
     if (!item || userlistWidget->row(item) == 0)
         return;
@@ -161,10 +164,7 @@ void MemberListWidget::on_userlistWidget_customContextMenuRequested(QPoint pos) 
     menu.setWindowFlags(menu.windowFlags() | Qt::Popup);
     menu.setAttribute(Qt::WA_TranslucentBackground, true);
     menu.setObjectName(QStringLiteral("CustomMenu"));
-    menu.setStyleSheet(
-        QStringLiteral(" QMenu {    background-color: white; }QMenu::item { background-color: transparent; "
-                       "padding:10px 10px; "
-                       "margin:0px 0px; color: #0B0B0B; } QMenu::item:selected {color: #5983a5; }      "));
+    menu.setStyleSheet(pagestyle::memberMenu());
     // A waiting member gets no file; it can be let in instead.
     if (waiting_.contains(menuMember())) {
         QAction *admit = menu.addAction(QStringLiteral("允许观看"));
@@ -202,8 +202,7 @@ void MemberListWidget::onAdmitClicked() {
         emit sigAdmitClicked(id);
 }
 
-void MemberListWidget::on_userlistWidget_currentItemChanged(QListWidgetItem *current,
-                                                            QListWidgetItem *previous) {
+void MemberListWidget::onCurrentRowChanged(QListWidgetItem *current, QListWidgetItem *previous) {
     if (auto *row = current ? qobject_cast<MemberItemWidget *>(userlistWidget->itemWidget(current)) : nullptr)
         row->setSelected(true);
     if (auto *row =

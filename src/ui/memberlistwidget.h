@@ -9,6 +9,7 @@
 #include "signaling/signalingtypes.h"
 
 class QLabel;
+class QLayout;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
@@ -24,7 +25,6 @@ public:
     ~MemberListWidget() override;
 
     void setHostMode(bool on);
-    bool hostMode() const { return hostMode_; }
     void setSignalingClient(std::shared_ptr<SignalingClient> client);
     QStringList memberIds() const;
     QString nickName(const QString &id) const;
@@ -42,14 +42,16 @@ public slots:
     void onAlluserRefreshed(QList<SignalingUser> lst);
 
 private slots:
-    void on_refreshButton_clicked();
-    void on_userlistWidget_customContextMenuRequested(QPoint pos);
+    // The host's menu of the member row at pos.
+    void showMemberMenu(QPoint pos);
+
+private:
+    QLayout *buildHeader();
+    QWidget *buildEmptyState();
     void onTransferFileClicked();
     void onCancelShareClicked();
     void onAdmitClicked();
-    void on_userlistWidget_currentItemChanged(QListWidgetItem *current, QListWidgetItem *previous);
-
-private:
+    void onCurrentRowChanged(QListWidgetItem *current, QListWidgetItem *previous);
     // The member of the row the menu was opened on; empty when that row is gone.
     QString menuMember() const;
 

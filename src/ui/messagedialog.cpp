@@ -1,15 +1,16 @@
 #include "ui/messagedialog.h"
 
-#include <QDebug>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 #include "ui/dialogchrome.h"
 #include "ui/framelesswidgethelper.h"
+#include "ui/uilog.h"
 #include "ui/uistyle.h"
 
-MessageDialog::MessageDialog(const QString &text)
-    : QDialog(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+MessageDialog::MessageDialog(const QString &text, QWidget *parent)
+    : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("MessageDialog"));
     setWindowTitle(QStringLiteral("Zu屏幕共享"));
     setMinimumSize(320, 180);
@@ -21,21 +22,30 @@ MessageDialog::MessageDialog(const QString &text)
     btn_ok = c.addButton(QStringLiteral("btn_ok"), QStringLiteral("确认"), true);
     btn_ok->setDefault(true);
     helper_.reset(DialogChrome::makeHelper(this, btn_close));
-    QMetaObject::connectSlotsByName(this);
+    connect(btn_ok, &QPushButton::clicked, this, &QDialog::accept);
+    // A close button that leaves the dialog open would trap the user under a modal dialog.
+    connect(btn_close, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 MessageDialog::~MessageDialog() = default;
 
-int MessageDialog::execAlone() {
-    static int running = 0;  // the GUI thread's own
-    if (running > 0) {
-        qDebug() << "message not shown while another is open:" << text();
-        return Rejected;
+MessageDialog *MessageDialog::openOver(QWidget *area, const QString &text) {
+    auto *message = new MessageDialog(text, area->window());
+    message->setAttribute(Qt::WA_DeleteOnClose);
+    message->adjustSize();
+    uistyle::centreOver(message, area);
+    message->open();
+    return message;
+}
+
+MessageDialog *MessageDialog::openAloneOver(QWidget *area, const QString &text) {
+    static QPointer<MessageDialog> open;  // the GUI thread's own
+    if (open && open->isVisible()) {
+        qCDebug(lcUi) << "message not shown while another is open:" << text;
+        return nullptr;
     }
-    ++running;
-    const int result = exec();
-    --running;
-    return result;
+    open = openOver(area, text);
+    return open;
 }
 
 QString MessageDialog::text() const {
@@ -45,13 +55,4 @@ QString MessageDialog::text() const {
 void MessageDialog::paintEvent(QPaintEvent *event) {
     QDialog::paintEvent(event);
     uistyle::paintFramelessBorder(this);
-}
-
-void MessageDialog::on_btn_ok_clicked() {
-    accept();
-}
-
-void MessageDialog::on_btn_close_clicked() {
-    // A close button that leaves the dialog open would trap the user in a modal loop.
-    reject();
 }

@@ -13,20 +13,20 @@ class MessageDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit MessageDialog(const QString &text);
+    explicit MessageDialog(const QString &text, QWidget *parent = nullptr);
     ~MessageDialog() override;
 
     QString text() const;
-    // exec(), unless a message of this kind is already up: a peer that repeats a failure must not
-    // pile dialogs on top of each other. Rejected when it was not shown.
-    int execAlone();
+
+    // Shows text centred over area, modal to area's window, and returns at once; the dialog deletes
+    // itself once answered.
+    static MessageDialog *openOver(QWidget *area, const QString &text);
+    // The same, unless another message opened this way is still up (then null): a peer that repeats a
+    // failure must not pile dialogs on top of each other.
+    static MessageDialog *openAloneOver(QWidget *area, const QString &text);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-
-private slots:
-    void on_btn_ok_clicked();
-    void on_btn_close_clicked();
 
 private:
     QLabel *label;

@@ -23,23 +23,45 @@ MobilePhoneScreenWidget::MobilePhoneScreenWidget(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("MobilePhoneScreenWidget"));
     QVBoxLayout *outer = uistyle::edgeToEdgeColumn(this);
-    title_area = uistyle::styledArea(this, QStringLiteral("title_area"),
-                                     QStringLiteral("background-color: rgb(89, 131, 165);"), 40);
+    outer->addWidget(buildTitle());
+    outer->addWidget(buildView(), 1);
+
+    helper_ = std::make_shared<FramelessWidgetHelper>(this);
+    helper_->addTitleObject(btn_close);
+    helper_->setMaximizable(false);
+    helper_->setMinimable(false);
+    helper_->setResizeMargins(0);
+    helper_->setTitleHeight(title_area->height());
+
+    setMinimumWidth(kMinimumWidth);
+    resize(kMinimumWidth, int(std::lround(kMinimumWidth / ratio_)) + title_area->height());
+    setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
+
+    connect(btn_close, &QPushButton::clicked, this, &MobilePhoneScreenWidget::onCloseClicked);
+    connect(tool_.get(), &MobilePhoneToolWidget::sigZoomClicked, this,
+            &MobilePhoneScreenWidget::onZoomBtnClicked);
+    connect(tool_.get(), &MobilePhoneToolWidget::sigEnlargeClicked, this,
+            &MobilePhoneScreenWidget::onEnlargeBtnClicked);
+    connect(tool_.get(), &MobilePhoneToolWidget::sigNarrowClicked, this,
+            &MobilePhoneScreenWidget::onNarrowBtnClicked);
+}
+
+QWidget *MobilePhoneScreenWidget::buildTitle() {
+    title_area = uistyle::styledArea(this, QStringLiteral("title_area"), uistyle::fill(uistyle::kBlue), 40);
     label_text = new QLabel(title_area);
     label_text->setObjectName(QStringLiteral("label_text"));
-    label_text->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
+    label_text->setStyleSheet(uistyle::text("white", 14));
     btn_close = uistyle::titleCloseButton(title_area, QStringLiteral("btn_close"));
-    auto *titleLayout = new QHBoxLayout(title_area);
-    titleLayout->setContentsMargins(14, 0, 2, 0);
-    titleLayout->addWidget(label_text, 1);
-    titleLayout->addWidget(btn_close);
-    outer->addWidget(title_area);
+    auto *layout = new QHBoxLayout(title_area);
+    layout->setContentsMargins(14, 0, 2, 0);
+    layout->addWidget(label_text, 1);
+    layout->addWidget(btn_close);
+    return title_area;
+}
 
-    main_area = uistyle::styledArea(this, QStringLiteral("main_area"),
-                                    QStringLiteral("background-color: rgb(0, 0, 0);"));
-    outer->addWidget(main_area, 1);
-    QVBoxLayout *mainLayout = uistyle::edgeToEdgeColumn(main_area);
-
+QWidget *MobilePhoneScreenWidget::buildView() {
+    main_area = uistyle::styledArea(this, QStringLiteral("main_area"), uistyle::fill("black"));
+    QVBoxLayout *layout = uistyle::edgeToEdgeColumn(main_area);
     QWidget *viewWidget = nullptr;
     if (OpenGLHelper::isSupported()) {
         auto view = std::make_shared<OpenGLWidget>();
@@ -58,32 +80,16 @@ MobilePhoneScreenWidget::MobilePhoneScreenWidget(QWidget *parent)
         view_ = view;
     }
     viewWidget->setObjectName(QStringLiteral("video_view"));
-    mainLayout->addWidget(viewWidget);
+    layout->addWidget(viewWidget);
 
+    // The tool overlay shows while the mouse is over the window.
     tool_ = std::make_shared<MobilePhoneToolWidget>();
-    auto *viewLayout = new QVBoxLayout(viewWidget);
-    viewLayout->setContentsMargins(0, 0, 0, 0);
-    viewLayout->addStretch(1);
-    viewLayout->addWidget(tool_.get());
+    auto *overLayout = new QVBoxLayout(viewWidget);
+    overLayout->setContentsMargins(0, 0, 0, 0);
+    overLayout->addStretch(1);
+    overLayout->addWidget(tool_.get());
     tool_->hide();
-    connect(tool_.get(), &MobilePhoneToolWidget::sigZoomClicked, this,
-            &MobilePhoneScreenWidget::onZoomBtnClicked);
-    connect(tool_.get(), &MobilePhoneToolWidget::sigEnlargeClicked, this,
-            &MobilePhoneScreenWidget::onEnlargeBtnClicked);
-    connect(tool_.get(), &MobilePhoneToolWidget::sigNarrowClicked, this,
-            &MobilePhoneScreenWidget::onNarrowBtnClicked);
-
-    helper_ = std::make_shared<FramelessWidgetHelper>(this);
-    helper_->addTitleObject(btn_close);
-    helper_->setMaximizable(false);
-    helper_->setMinimable(false);
-    helper_->setResizeMargins(0);
-    helper_->setTitleHeight(title_area->height());
-
-    setMinimumWidth(kMinimumWidth);
-    resize(kMinimumWidth, int(std::lround(kMinimumWidth / ratio_)) + title_area->height());
-    setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
-    QMetaObject::connectSlotsByName(this);
+    return main_area;
 }
 
 MobilePhoneScreenWidget::~MobilePhoneScreenWidget() {
@@ -132,7 +138,7 @@ void MobilePhoneScreenWidget::paintEvent(QPaintEvent *event) {
     uistyle::paintFramelessBorder(this);
 }
 
-void MobilePhoneScreenWidget::on_btn_close_clicked() {
+void MobilePhoneScreenWidget::onCloseClicked() {
     view_->renderFrame(std::weak_ptr<VideoFrameInterface>());
     QTimer::singleShot(200, Qt::PreciseTimer, this, [this] {
         close();
@@ -163,7 +169,8 @@ void MobilePhoneScreenWidget::onFrameSizeChanged(float ratio) {
         return;
     if (std::fabs(ratio - ratio_) > 0.01f) {
         ratio_ = ratio;
-        QMetaObject::invokeMethod(this, "adapt", Qt::QueuedConnection, Q_ARG(int, 0));
+        QMetaObject::invokeMethod(
+            this, [this] { adapt(0); }, Qt::QueuedConnection);
     }
 }
 

@@ -25,7 +25,6 @@ public:
     std::shared_ptr<VideoWidgetInterface> videoWidget() const { return view_; }
     void setName(const QString &name);
 
-    float ratio() const { return ratio_; }
     QWidget *titleArea() const { return title_area; }
     MobilePhoneToolWidget *toolWidget() const { return tool_.get(); }
 
@@ -39,14 +38,16 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private slots:
-    void on_btn_close_clicked();
+    void onCloseClicked();
     void onZoomBtnClicked();
     void onEnlargeBtnClicked();
     void onNarrowBtnClicked();
     void onFrameSizeChanged(float ratio);
 
 private:
-    Q_INVOKABLE void adapt(int widghtOff);
+    QWidget *buildTitle();
+    QWidget *buildView();
+    void adapt(int widghtOff);
 
     QWidget *title_area;
     QLabel *label_text;

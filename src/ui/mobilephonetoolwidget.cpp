@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
+#include "ui/uistyle.h"
+
 MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("MobilePhoneToolWidget"));
     setFixedHeight(80);
@@ -10,7 +12,7 @@ MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) 
     outer->setContentsMargins(0, 0, 0, 0);
     widget = new QWidget(this);
     widget->setObjectName(QStringLiteral("widget"));
-    widget->setStyleSheet(QStringLiteral("#widget{background: transparent;}"));
+    widget->setStyleSheet(uistyle::areaFill(widget->objectName(), "transparent"));
     outer->addWidget(widget);
 
     btn_zoom = new QPushButton(widget);
@@ -34,17 +36,14 @@ MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) 
         b->setIconSize(QSize(20, 20));
         b->setCursor(Qt::PointingHandCursor);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(
-            // The thin ring keeps a button visible over a light picture.
-            QStringLiteral("QPushButton{border-radius: 19px; border: 1px solid rgb(201, 209, 219);"
-                           "background-color: rgb(242, 244, 248);}"
-                           "QPushButton:hover{background-color: rgb(255, 255, 255);}"
-                           "QPushButton:pressed{background-color: rgb(214, 224, 234);}"));
+        b->setStyleSheet(uistyle::roundButton());
         layout->addWidget(b);
     }
     layout->addStretch(1);
     showFullIcon();
-    QMetaObject::connectSlotsByName(this);
+    connect(btn_zoom, &QPushButton::clicked, this, &MobilePhoneToolWidget::sigZoomClicked);
+    connect(btn_enlarge, &QPushButton::clicked, this, &MobilePhoneToolWidget::sigEnlargeClicked);
+    connect(btn_narrow, &QPushButton::clicked, this, &MobilePhoneToolWidget::sigNarrowClicked);
 }
 
 void MobilePhoneToolWidget::showNarrowIcon() {
@@ -57,16 +56,4 @@ void MobilePhoneToolWidget::showFullIcon() {
     narrowIcon_ = false;
     btn_zoom->setIcon(QIcon(QStringLiteral(":/img/mobile_full_screen.png")));
     btn_zoom->setToolTip(QStringLiteral("全屏"));
-}
-
-void MobilePhoneToolWidget::on_btn_zoom_clicked() {
-    emit sigZoomClicked();
-}
-
-void MobilePhoneToolWidget::on_btn_enlarge_clicked() {
-    emit sigEnlargeClicked();
-}
-
-void MobilePhoneToolWidget::on_btn_narrow_clicked() {
-    emit sigNarrowClicked();
 }

@@ -20,11 +20,6 @@ signals:
     void sigEnlargeClicked();
     void sigNarrowClicked();
 
-private slots:
-    void on_btn_zoom_clicked();
-    void on_btn_enlarge_clicked();
-    void on_btn_narrow_clicked();
-
 private:
     QWidget *widget;
     QPushButton *btn_zoom;

@@ -26,7 +26,7 @@ MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     widget_3 = new QWidget(c.body);
     widget_3->setObjectName(QStringLiteral("widget_3"));
     widget_3->setAttribute(Qt::WA_StyledBackground, true);
-    widget_3->setStyleSheet(QStringLiteral("#widget_3{background-color: #E4E9EF;}"));
+    widget_3->setStyleSheet(uistyle::areaFill(widget_3->objectName(), uistyle::kBand));
     widget_3->setFixedHeight(32);
     label_nickname = new QLabel(QStringLiteral("昵称"), widget_3);
     label_nickname->setObjectName(QStringLiteral("label_nickname"));
@@ -36,7 +36,7 @@ MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     label_progress->setAlignment(Qt::AlignCenter);
     // The body's sheet would paint its grey behind each label, striping the header.
     for (QLabel *l : {label_nickname, label_progress})
-        l->setStyleSheet(QStringLiteral("color: #6A717B; font-size: 13px; background: transparent;"));
+        l->setStyleSheet(uistyle::text(uistyle::kBandInk, 13, uistyle::Clear));
     auto *header = new QHBoxLayout(widget_3);
     header->setContentsMargins(16, 0, 8, 0);
     header->setSpacing(8);
@@ -50,13 +50,12 @@ MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     listWidget->setSelectionMode(QAbstractItemView::NoSelection);
     listWidget->setFocusPolicy(Qt::NoFocus);
     listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    listWidget->setStyleSheet(
-        QStringLiteral("QListWidget{background: transparent;}"
-                       "QListWidget::item{border-bottom: 1px solid #E4E9EF;}"));
+    listWidget->setStyleSheet(uistyle::tableRows());
     c.bodyLayout->addWidget(listWidget, 1);
 
     helper_.reset(DialogChrome::makeHelper(this, btn_close, true));
-    QMetaObject::connectSlotsByName(this);
+    connect(btn_close, &QPushButton::clicked, this,
+            [this] { DialogChrome::closeTransferDialog(this, running_); });
 }
 
 MultiTransFileProgressDialog::~MultiTransFileProgressDialog() = default;
@@ -94,9 +93,4 @@ void MultiTransFileProgressDialog::setTransferRunning(bool running) {
 void MultiTransFileProgressDialog::paintEvent(QPaintEvent *event) {
     QDialog::paintEvent(event);
     uistyle::paintFramelessBorder(this);
-}
-
-void MultiTransFileProgressDialog::on_btn_close_clicked() {
-    if (!running_ || DialogChrome::confirmAbandonTransfer(this))
-        accept();
 }

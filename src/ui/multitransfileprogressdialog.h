@@ -24,16 +24,12 @@ public:
     void setMemberProgress(const QString &id, int value);
     void setMemberState(const QString &id, const QString &text);
     void setTransferRunning(bool running);
-    bool transferRunning() const { return running_; }
 
     int memberCount() const { return rows_.size(); }
     TransferProgressItem *memberRow(const QString &id) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-
-private slots:
-    void on_btn_close_clicked();
 
 private:
     QPushButton *btn_close;

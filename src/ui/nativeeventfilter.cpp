@@ -41,10 +41,6 @@ void NativeEventFilter::forget(QObject *window) {
     table_.remove(window);
 }
 
-BasicFramelessHelper *NativeEventFilter::helperOf(QWindow *window) const {
-    return table_.value(window);
-}
-
 bool NativeEventFilter::eventFilter(QObject *watched, QEvent *event) {
     BasicFramelessHelper *helper = table_.value(watched);
     if (!helper)

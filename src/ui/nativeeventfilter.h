@@ -16,7 +16,6 @@ public:
 
     void attach(QWindow *window, BasicFramelessHelper *helper);
     void detachHelper(BasicFramelessHelper *helper);
-    BasicFramelessHelper *helperOf(QWindow *window) const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

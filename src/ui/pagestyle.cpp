@@ -55,11 +55,37 @@ QString volumeSlider() {
         "QSlider::handle:horizontal{width: 12px; margin: -5px 0; background: white; border-radius: 6px;}");
 }
 
+QString checkBox() {
+    return QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}");
+}
+
+QString hostTile(const QString &name, bool selected) {
+    return selected ? QStringLiteral("#%1{background-color: %2; border-radius: 4px;}")
+                          .arg(name, QLatin1String(uistyle::kSelectedTile))
+                    : uistyle::areaFill(name, "transparent");
+}
+
+QString webPanel(const QString &name) {
+    return QStringLiteral("#%1{background: white; border-radius: 6px;}").arg(name);
+}
+
+QString memberRows() {
+    return QStringLiteral(
+        "QListWidget{background: transparent; outline: none;}"
+        "QListWidget::item{border: none;} QListWidget::item:selected{background: transparent;}");
+}
+
+QString memberMenu() {
+    return QStringLiteral(
+        "QMenu{background-color: white;} QMenu::item{background-color: transparent; padding: 10px 10px;"
+        "margin: 0px 0px; color: #0B0B0B;} QMenu::item:selected{color: #5983A5;}");
+}
+
 QWidget *memberPanel(QWidget *page, QWidget *list) {
     auto *panel = new QWidget(page);
     panel->setObjectName(QStringLiteral("memwidget"));
     panel->setAttribute(Qt::WA_StyledBackground, true);
-    panel->setStyleSheet(QStringLiteral("#memwidget{background: #F2F4F8;}"));
+    panel->setStyleSheet(uistyle::areaFill(panel->objectName(), uistyle::kPanel));
     panel->setFixedWidth(160);
     auto *layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);

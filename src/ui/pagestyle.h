@@ -9,7 +9,8 @@ class QBoxLayout;
 class QPushButton;
 class QWidget;
 
-// Style sheets and parts shared by the host and watch pages.
+// The pages' own style sheets and the parts that the host and watch pages share; the colours and
+// the sheets of the windows and dialogs are in uistyle.
 namespace pagestyle {
 
 // The member-list toggle at the side of the picture: its pictures are drawn for this size.
@@ -27,6 +28,15 @@ QString redButton();
 QString lightCheckBox();
 // The watch bar's volume: white on the bar's blue.
 QString volumeSlider();
+// A check box on the start page's white.
+QString checkBox();
+// A share's tile on the start page, named name, as it looks selected and not.
+QString hostTile(const QString &name, bool selected);
+// The white panel with the attendee page's address and code on the dark host page.
+QString webPanel(const QString &name);
+// The member list's rows, and the menu of a member's row.
+QString memberRows();
+QString memberMenu();
 
 // The panel at the page's right side that holds the member list (reparented into it).
 QWidget *memberPanel(QWidget *page, QWidget *list);

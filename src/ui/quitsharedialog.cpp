@@ -5,9 +5,4 @@ QuitShareDialog::QuitShareDialog(QWidget *parent)
                    QStringLiteral("确认退出？退出将结束此次共享"), QStringLiteral("退出")) {
     setObjectName(QStringLiteral("QuitShareDialog"));
     setFixedSize(280, 176);
-    QMetaObject::connectSlotsByName(this);
-}
-
-void QuitShareDialog::on_closeButton_clicked() {
-    reject();
 }

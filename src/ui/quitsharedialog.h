@@ -8,7 +8,4 @@ class QuitShareDialog : public ChoiceDialog {
 
 public:
     explicit QuitShareDialog(QWidget *parent = nullptr);
-
-private slots:
-    void on_closeButton_clicked();
 };

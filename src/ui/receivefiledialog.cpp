@@ -6,13 +6,4 @@ ReceiveFileDialog::ReceiveFileDialog(QWidget *parent)
     : FileProgressDialog(parent, QStringLiteral("pushButton"), QStringLiteral("主持人向你传输文件")) {
     setObjectName(QStringLiteral("ReceiveFileDialog"));
     btn_ok->setEnabled(false);
-    QMetaObject::connectSlotsByName(this);
-}
-
-void ReceiveFileDialog::on_pushButton_clicked() {
-    closeRequested();
-}
-
-void ReceiveFileDialog::on_btn_ok_clicked() {
-    accept();
 }

@@ -8,8 +8,4 @@ class ReceiveFileDialog : public FileProgressDialog {
 
 public:
     explicit ReceiveFileDialog(QWidget *parent = nullptr);
-
-private slots:
-    void on_pushButton_clicked();
-    void on_btn_ok_clicked();
 };

@@ -7,11 +7,8 @@ class RequestMessageDialog : public ChoiceDialog {
     Q_OBJECT
 
 public:
-    explicit RequestMessageDialog(const QString &text);
+    explicit RequestMessageDialog(const QString &text, QWidget *parent = nullptr);
 
     void setOkText(const QString &text);
     void setCancelText(const QString &text);
-
-private slots:
-    void on_btn_close_clicked();
 };

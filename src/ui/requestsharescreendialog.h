@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QTimer>
+
 #include "ui/choicedialog.h"
 
 // Asks the host whether a member may project its screen; refuses by itself after 9500 ms.
@@ -12,8 +14,11 @@ public:
     explicit RequestShareScreenDialog(QWidget *parent = nullptr);
 
     void setName(const QString &name);
-    int exec() override;
 
-private slots:
-    void on_btn_quit_clicked();
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QTimer autoRefuse_;
 };

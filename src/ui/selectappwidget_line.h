@@ -16,7 +16,6 @@ public:
 
     AppWindowWidget *addApp(const QString &title);
     int appCount() const { return apps_.size(); }
-    AppWindowWidget *appAt(int index) const { return apps_.value(index); }
 
 private:
     QWidget *areas_[kMaxApps];

@@ -11,6 +11,7 @@ class QListWidget;
 class QPushButton;
 class AppWindowWidget;
 class FramelessWidgetHelper;
+class ScreenSources;
 class SelectAppWidget_Line;
 class VideoFrameInterface;
 
@@ -30,40 +31,36 @@ public:
     // On Wayland, the next setExcludedWindows opens the desktop's picker again, whatever was chosen
     // or remembered before.
     void chooseAgain();
-    int exec() override;
+    // Shows the dialog modal to its parent window; the thumbnails follow a moment later.
+    void open() override;
 
     // For tests and tools.
     QList<AppWindowWidget *> thumbnails() const { return thumbnails_; }
     QList<SelectAppWidget_Line *> rows() const { return rows_; }
     int selectedIndex() const { return selectedIndex_; }
     int sourceCount() const { return sourceCount_; }
-    int capturer() const { return capturer_; }
-    QPushButton *refreshButton() const { return refreshButton_; }
 
 signals:
-    void sigRready();
     // The captured display or screen cast ended (on Wayland: the user stopped it in the desktop).
     void sigSourceLost();
 
-private slots:
-    void on_btn_cancel_clicked();
-    void on_btn_create_clicked();
-    void onAppSelected();
-    void onRefreshBtnClicked();
-
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    Q_INVOKABLE void captureAllWindow();
-    Q_INVOKABLE void onCapturerLost();
-    static void onSourceLost(void *userData);
-    Q_INVOKABLE void appendApp(QString title, std::shared_ptr<VideoFrameInterface> frame);
-    void updateHint();
+    QWidget *buildTitle();
+    QWidget *buildSourceList();
+    QWidget *buildButtonBar();
+    QPushButton *buildRefreshButton();
 
-    static void onSourceCaptured(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY,
-                                 int strideU, int strideV, int, int width, int height, int, int,
-                                 const char *title, void *userData);
+    void captureAllWindow();
+    void onCapturerLost();
+    void appendApp(const QString &title, std::shared_ptr<VideoFrameInterface> frame);
+    void onAppSelected();
+    void onRefreshClicked();
+    void onShareClicked();
+    void updateHint();
 
     QWidget *title_area;
     QLabel *label;
@@ -74,7 +71,7 @@ private:
     QPushButton *btn_cancel;
     QPushButton *refreshButton_;
     int sourceCount_ = 0;
-    int capturer_ = 0;
+    std::unique_ptr<ScreenSources> sources_;
     bool capturerLost_ = false;
     // Owned by the list view through its items.
     QList<SelectAppWidget_Line *> rows_;

@@ -34,7 +34,8 @@ bool SettingCheckBox::stored(const char *key) {
 }
 
 void SettingCheckBox::store(const char *key, bool on) {
-    userSettings().setValue(key, on);
+    auto settings = userSettings();
+    settings.setValue(key, on);
 }
 
 void SettingCheckBox::showEvent(QShowEvent *event) {

@@ -1,6 +1,5 @@
 #include "ui/sharewidget.h"
 
-#include <QDebug>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,7 +11,6 @@
 #include "core/logger.h"
 #include "rtc/originatorrtcmanager.h"
 #include "rtc/rtcmanager.h"
-#include "rtc/zuwebrtc.h"
 #include "scan/scanserver.h"
 #include "signaling/signalingclient.h"
 #include "ui/admitmemberdialog.h"
@@ -25,6 +23,7 @@
 #include "ui/requestsharescreendialog.h"
 #include "ui/settingcheckbox.h"
 #include "ui/singletransfileprogressdialog.h"
+#include "ui/uistyle.h"
 #include "web/attendeepageqr.h"
 #include "web/attendeepageserver.h"
 
@@ -40,18 +39,41 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     page->setSpacing(0);
     auto *column = new QVBoxLayout;
     column->setSpacing(0);
+    column->addWidget(buildMainArea(), 1);
+    column->addWidget(buildToolRow());
+    page->addLayout(column, 1);
+    memberList_ = new MemberListWidget;
+    memberList_->setHostMode(true);
+    memwidget = pagestyle::memberPanel(this, memberList_);
+    page->addWidget(memwidget);
+    setMemListButtonLook(true);
 
-    widget_main = new QWidget(this);
-    widget_main->setObjectName(QStringLiteral("widget_main"));
-    widget_main->setAttribute(Qt::WA_StyledBackground, true);
-    widget_main->setStyleSheet(QStringLiteral("#widget_main{background: #3B3B40;}"));
-    auto *mainLayout = new QHBoxLayout(widget_main);
-    mainLayout->setContentsMargins(0, 0, 0, 0);
-    mainLayout->setSpacing(0);
+    connect(btn_ctrl_memlist, &QPushButton::clicked, this, &ShareWidget::toggleMemberList);
+    connect(btn_transfer, &QPushButton::clicked, this, &ShareWidget::sendToEveryone);
+    connect(btn_switch, &QPushButton::clicked, this, &ShareWidget::sigSwitchSourceClicked);
+    connect(btn_quit, &QPushButton::clicked, this, &ShareWidget::askToQuit);
+    connect(check_admit, &QCheckBox::clicked, this, &ShareWidget::onAskBeforeWatchingClicked);
+    connect(check_sound, &QCheckBox::clicked, this, &ShareWidget::onShareSoundClicked);
+    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
+            &ShareWidget::onRefreshUsersBtnClicked);
+    connect(memberList_, &MemberListWidget::sigCancelShareClicked, this, &ShareWidget::onCencelShareClicked);
+    connect(memberList_, &MemberListWidget::sigTransferFileClicked, this,
+            &ShareWidget::onTransferFileClicked);
+    connect(memberList_, &MemberListWidget::sigAdmitClicked, this, &ShareWidget::onAdmitClicked);
+}
+
+// The dark area where a watcher's page would show the picture: what the page is doing, the browser
+// attendee's way in and the member-list toggle at its side.
+QWidget *ShareWidget::buildMainArea() {
+    widget_main = uistyle::styledArea(this, QStringLiteral("widget_main"),
+                                      uistyle::areaFill(QStringLiteral("widget_main"), uistyle::kDark));
+    auto *layout = new QHBoxLayout(widget_main);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     label_msg = new QLabel(QStringLiteral("屏幕共享中"), widget_main);
     label_msg->setObjectName(QStringLiteral("label_msg"));
     label_msg->setAlignment(Qt::AlignCenter);
-    label_msg->setStyleSheet(QStringLiteral("color: #E6E9ED; font-size: 26px; letter-spacing: 4px;"));
+    label_msg->setStyleSheet(uistyle::text(uistyle::kOnDark, 26, uistyle::Spaced));
     btn_ctrl_memlist = new QPushButton(widget_main);
     btn_ctrl_memlist->setObjectName(QStringLiteral("btn_ctrl_memlist"));
     btn_ctrl_memlist->setFixedSize(pagestyle::kMemListButtonSize);
@@ -62,57 +84,57 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     centreColumn->setSpacing(24);
     centreColumn->addStretch(1);
     centreColumn->addWidget(label_msg);
+    centreColumn->addWidget(buildWebPanel(), 0, Qt::AlignHCenter);
+    centreColumn->addStretch(1);
+    layout->addLayout(centreColumn, 1);
+    layout->addWidget(btn_ctrl_memlist, 0, Qt::AlignRight | Qt::AlignVCenter);
+    return widget_main;
+}
 
-    // The browser attendee's way in: the page's address and its QR code, once both are known.
-    widget_web = new QWidget(widget_main);
-    widget_web->setObjectName(QStringLiteral("widget_web"));
-    widget_web->setAttribute(Qt::WA_StyledBackground, true);
-    widget_web->setStyleSheet(QStringLiteral("#widget_web{background: white; border-radius: 6px;}"));
-    auto *web = new QHBoxLayout(widget_web);
-    web->setContentsMargins(10, 10, 18, 10);
-    web->setSpacing(14);
+// The browser attendee's way in: the page's address and its QR code, once both are known.
+QWidget *ShareWidget::buildWebPanel() {
+    widget_web = uistyle::styledArea(widget_main, QStringLiteral("widget_web"),
+                                     pagestyle::webPanel(QStringLiteral("widget_web")));
+    auto *layout = new QHBoxLayout(widget_web);
+    layout->setContentsMargins(10, 10, 18, 10);
+    layout->setSpacing(14);
     label_web_qr = new QLabel(widget_web);
     label_web_qr->setObjectName(QStringLiteral("label_web_qr"));
     label_web_qr->setFixedSize(kPageQrSize, kPageQrSize);
-    web->addWidget(label_web_qr);
-    auto *webText = new QVBoxLayout;
-    webText->setSpacing(8);
-    webText->addStretch(1);
+    layout->addWidget(label_web_qr);
+    auto *text = new QVBoxLayout;
+    text->setSpacing(8);
+    text->addStretch(1);
     auto *webTitle = new QLabel(QStringLiteral("手机或浏览器观看"), widget_web);
     webTitle->setObjectName(QStringLiteral("label_web_title"));
-    webTitle->setStyleSheet(QStringLiteral("color: #333333; font-size: 16px; font-weight: bold;"));
+    webTitle->setStyleSheet(uistyle::text(uistyle::kHeading, 16, uistyle::Bold));
     label_web_url = new QLabel(widget_web);
     label_web_url->setObjectName(QStringLiteral("label_web_url"));
     label_web_url->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label_web_url->setStyleSheet(QStringLiteral("color: #2E6DA4; font-size: 15px;"));
+    label_web_url->setStyleSheet(uistyle::text(uistyle::kLink, 15));
     auto *webHint = new QLabel(QStringLiteral("扫描二维码，或在浏览器中打开此地址"), widget_web);
     webHint->setObjectName(QStringLiteral("label_web_hint"));
-    webHint->setStyleSheet(QStringLiteral("color: #808080; font-size: 13px;"));
-    webText->addWidget(webTitle);
-    webText->addWidget(label_web_url);
-    webText->addWidget(webHint);
-    webText->addStretch(1);
-    web->addLayout(webText);
+    webHint->setStyleSheet(uistyle::text(uistyle::kQuiet, 13));
+    text->addWidget(webTitle);
+    text->addWidget(label_web_url);
+    text->addWidget(webHint);
+    text->addStretch(1);
+    layout->addLayout(text);
     widget_web->setVisible(false);
-    centreColumn->addWidget(widget_web, 0, Qt::AlignHCenter);
-    centreColumn->addStretch(1);
+    return widget_web;
+}
 
-    mainLayout->addLayout(centreColumn, 1);
-    mainLayout->addWidget(btn_ctrl_memlist, 0, Qt::AlignRight | Qt::AlignVCenter);
-    column->addWidget(widget_main, 1);
-
-    widget_tools = new QWidget(this);
-    widget_tools->setObjectName(QStringLiteral("widget_tools"));
-    widget_tools->setAttribute(Qt::WA_StyledBackground, true);
-    widget_tools->setStyleSheet(QStringLiteral("#widget_tools{background: #5983A5;}"));
-    widget_tools->setFixedHeight(49);
+// The blue row under the main area: the host's address, the switches and the share's buttons.
+QWidget *ShareWidget::buildToolRow() {
+    widget_tools = uistyle::styledArea(this, QStringLiteral("widget_tools"),
+                                       uistyle::areaFill(QStringLiteral("widget_tools"), uistyle::kBlue), 49);
     auto *tools = new QHBoxLayout(widget_tools);
     tools->setContentsMargins(20, 0, 16, 0);
     tools->setSpacing(12);
     label_ip = new QLabel(QStringLiteral("IP: XXX.XXX.XXX.XXX"), widget_tools);
     label_ip->setObjectName(QStringLiteral("label_ip"));
     label_ip->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label_ip->setStyleSheet(QStringLiteral("color: white; font-size: 15px;"));
+    label_ip->setStyleSheet(uistyle::text("white", 15));
     btn_transfer = new QPushButton(QStringLiteral("批量传输"), widget_tools);
     btn_transfer->setObjectName(QStringLiteral("btn_transfer"));
     btn_switch = new QPushButton(QStringLiteral("切换共享"), widget_tools);
@@ -126,8 +148,6 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     check_sound = SettingCheckBox::shareSound(widget_tools);
     for (SettingCheckBox *box : {check_admit, check_sound})
         box->setStyleSheet(pagestyle::lightCheckBox());
-    connect(check_admit, &QCheckBox::clicked, this, &ShareWidget::onAskBeforeWatchingClicked);
-    connect(check_sound, &QCheckBox::clicked, this, &ShareWidget::onShareSoundClicked);
     tools->addWidget(label_ip);
     tools->addSpacing(12);
     tools->addWidget(check_admit);
@@ -135,26 +155,12 @@ ShareWidget::ShareWidget(QWidget *parent) : QWidget(parent) {
     label_sound = new QLabel(QStringLiteral("没有可共享的声音"), widget_tools);
     label_sound->setObjectName(QStringLiteral("label_sound"));
     label_sound->setToolTip(QStringLiteral("这台电脑上没有声音服务在运行，观众只能看到画面。"));
-    label_sound->setStyleSheet(QStringLiteral("color: #FFE08A; font-size: 13px;"));
+    label_sound->setStyleSheet(uistyle::text(uistyle::kWarning, 13));
     label_sound->hide();
     tools->addWidget(label_sound);
     tools->addStretch(1);
     pagestyle::addToolButtons(tools, {btn_transfer, btn_switch, btn_quit});
-    column->addWidget(widget_tools);
-    page->addLayout(column, 1);
-
-    memberList_ = new MemberListWidget;
-    memberList_->setHostMode(true);
-    memwidget = pagestyle::memberPanel(this, memberList_);
-    page->addWidget(memwidget);
-    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
-            &ShareWidget::onRefreshUsersBtnClicked);
-    connect(memberList_, &MemberListWidget::sigCancelShareClicked, this, &ShareWidget::onCencelShareClicked);
-    connect(memberList_, &MemberListWidget::sigTransferFileClicked, this,
-            &ShareWidget::onTransferFileClicked);
-    connect(memberList_, &MemberListWidget::sigAdmitClicked, this, &ShareWidget::onAdmitClicked);
-    setMemListButtonLook(true);
-    QMetaObject::connectSlotsByName(this);
+    return widget_tools;
 }
 
 ShareWidget::~ShareWidget() {
@@ -178,9 +184,10 @@ void ShareWidget::setMemListButtonLook(bool shown) {
     btn_ctrl_memlist->setToolTip(shown ? QStringLiteral("收起成员列表") : QStringLiteral("展开成员列表"));
 }
 
-void ShareWidget::centre(QWidget *dialog) const {
-    const QPoint middle = mapToGlobal(widget_main->geometry().center());
-    dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
+void ShareWidget::openOverMainArea(QDialog *dialog) {
+    dialog->adjustSize();
+    uistyle::centreOver(dialog, widget_main);
+    dialog->open();
 }
 
 void ShareWidget::releaseManager() {
@@ -322,36 +329,35 @@ void ShareWidget::onRtcStoped() {
     shareScreens_.clear();
 }
 
-QString ShareWidget::askForFile() const {
-    return QFileDialog::getOpenFileName(nullptr, QString(), QString(), QString());
-}
-
-QString ShareWidget::fileToSend() {
+void ShareWidget::chooseFileToSend(const std::function<void(const QString &path)> &send) {
     if (!manager_)
-        return QString();
+        return;
     if (manager_->transferFileRunning()) {
-        MessageDialog message(QStringLiteral("请等待上一文件传输完成"));
-        message.adjustSize();
-        centre(&message);
-        message.exec();
-        return QString();
+        MessageDialog::openOver(widget_main, QStringLiteral("请等待上一文件传输完成"));
+        return;
     }
-    const QString path = askForFile();
-    // The share may have ended while the file dialog was up.
-    return manager_ ? path : QString();
+    auto *dialog = new QFileDialog(window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    // A cancelled dialog sends nothing; the share may have ended while it was up.
+    connect(dialog, &QFileDialog::fileSelected, this, [this, send](const QString &path) {
+        if (manager_ && !path.isEmpty())
+            send(path);
+    });
+    dialog->open();
 }
 
-void ShareWidget::on_btn_transfer_clicked() {
-    const QString path = fileToSend();
-    // A cancelled file dialog sends nothing and opens no progress dialog.
-    if (path.isEmpty())
-        return;
-    const QSet<QString> waiting = memberList_->waiting();
-    for (const QString &id : memberList_->memberIds()) {
-        if (!waiting.contains(id))
-            manager_->transferFile(id, path);
-    }
-    multiDialog_ = std::make_unique<MultiTransFileProgressDialog>();
+void ShareWidget::sendToEveryone() {
+    chooseFileToSend([this](const QString &path) {
+        const QSet<QString> waiting = memberList_->waiting();
+        const QStringList ids = memberList_->memberIds();
+        for (const QString &id : ids) {
+            if (!waiting.contains(id))
+                manager_->transferFile(id, path);
+        }
+        multiDialog_ = std::make_unique<MultiTransFileProgressDialog>(window());
+        watchTransferDialog(multiDialog_.get());
+    });
 }
 
 void ShareWidget::onRefreshUsersBtnClicked() {
@@ -359,13 +365,11 @@ void ShareWidget::onRefreshUsersBtnClicked() {
         client_->requestAllUser();
 }
 
-void ShareWidget::on_btn_quit_clicked() {
-    QuitShareDialog dialog;
-    dialog.adjustSize();
-    centre(&dialog);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    stopShare();
+void ShareWidget::askToQuit() {
+    auto *dialog = new QuitShareDialog(window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, &ShareWidget::stopShare);
+    openOverMainArea(dialog);
 }
 
 void ShareWidget::stopShare() {
@@ -383,10 +387,6 @@ bool ShareWidget::endShare() {
     return true;
 }
 
-void ShareWidget::on_btn_switch_clicked() {
-    emit sigSwitchSourceClicked();
-}
-
 void ShareWidget::onUdpScanServerStarted() {
     g_logger->info("ShareWidget,udp scan server started");
 }
@@ -394,10 +394,12 @@ void ShareWidget::onUdpScanServerStarted() {
 void ShareWidget::onUdpScanServerStartFail() {
     g_logger->error("ShareWidget,udp scan server start fail");
     g_logger->flush();
-    QMessageBox::warning(nullptr, QStringLiteral("错误"),
-                         QStringLiteral("启动扫描服务时出错！\n请检查网络环境;\n"
-                                        "否则您的共享将不能被局域网内其他设备所发现!"),
-                         QMessageBox::Ok);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("错误"),
+                                QStringLiteral("启动扫描服务时出错！\n请检查网络环境;\n"
+                                               "否则您的共享将不能被局域网内其他设备所发现!"),
+                                QMessageBox::Ok, window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void ShareWidget::onUdpScanServerStoped() {
@@ -408,7 +410,7 @@ void ShareWidget::onUdpScanServerStoped() {
     disconnect(responder_.get(), nullptr, this, nullptr);
     // Destroying the responder joins its thread; do it once this slot has returned.
     std::shared_ptr<ScanServer> gone = std::move(responder_);
-    QTimer::singleShot(0, [gone]() {});
+    QTimer::singleShot(0, this, [gone]() {});
 }
 
 void ShareWidget::onLocalIp(QString ip) {
@@ -427,37 +429,44 @@ void ShareWidget::onCencelShareClicked(QString id) {
 
 void ShareWidget::onTransferFileClicked(QString id) {
     g_logger->info("ShareWidget,transfer file to one member clicked");
-    const QString path = fileToSend();
-    if (path.isEmpty())
-        return;
-    manager_->transferFile(id, path);
-    singleDialog_ = std::make_unique<SingleTransFileProgressDialog>();
+    chooseFileToSend([this, id](const QString &path) {
+        manager_->transferFile(id, path);
+        singleDialog_ = std::make_unique<SingleTransFileProgressDialog>(window());
+        watchTransferDialog(singleDialog_.get());
+    });
+}
+
+void ShareWidget::watchTransferDialog(QDialog *dialog) {
+    connect(dialog, &QDialog::finished, this, [this, dialog] {
+        // Closing the dialog ends the transfer, done or not.
+        if (manager_)
+            manager_->stopFileTransfer();
+        if (dialog == singleDialog_.get())
+            singleDialog_.release();
+        else if (dialog == multiDialog_.get())
+            multiDialog_.release();
+        disconnect(dialog, nullptr, this, nullptr);
+        // Deleted once its finished signal has returned.
+        dialog->deleteLater();
+    });
 }
 
 void ShareWidget::onSingleTransferFileBegin(QString id) {
     g_logger->info("ShareWidget,transfer file begin");
     if (singleDialog_) {
-        if (singleDialog_->isVisible()) {
-            singleDialog_->setProgress(0);
-            return;
-        }
-        singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
-        centre(singleDialog_.get());
         singleDialog_->setProgress(0);
-        singleDialog_->exec();
-        if (manager_)
-            manager_->stopFileTransfer();
-        singleDialog_.reset();
+        if (singleDialog_->isVisible())
+            return;
+        singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
+        uistyle::centreOver(singleDialog_.get(), widget_main);
+        singleDialog_->open();
     } else if (multiDialog_) {
         multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
         multiDialog_->addMember(id, memberList_->nickName(id));
         if (multiDialog_->isVisible())
             return;
-        centre(multiDialog_.get());
-        multiDialog_->exec();
-        if (manager_)
-            manager_->stopFileTransfer();
-        multiDialog_.reset();
+        uistyle::centreOver(multiDialog_.get(), widget_main);
+        multiDialog_->open();
     }
 }
 
@@ -476,10 +485,7 @@ void ShareWidget::onSingleTransferFileFail(QString id, QString error) {
     if (singleDialog_) {
         singleDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
         singleDialog_->accept();
-        MessageDialog message(error);
-        message.adjustSize();
-        centre(&message);
-        message.execAlone();
+        MessageDialog::openAloneOver(widget_main, error);
     } else if (multiDialog_) {
         multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
         multiDialog_->setMemberState(id, QStringLiteral("文件传输中断"));
@@ -503,12 +509,17 @@ void ShareWidget::onRequestShareScreen(QString id) {
         return;
     }
     askingShareOf_ = id;
-    RequestShareScreenDialog dialog;
-    dialog.setName(name);
-    dialog.adjustSize();
-    centre(&dialog);
-    const int answer = dialog.exec();
+    auto *dialog = new RequestShareScreenDialog(window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setName(name);
+    connect(dialog, &QDialog::finished, this,
+            [this, id, name](int answer) { onShareScreenAnswered(id, name, answer); });
+    openOverMainArea(dialog);
+}
+
+void ShareWidget::onShareScreenAnswered(const QString &id, const QString &name, int answer) {
     askingShareOf_.clear();
+    // The share may have ended while the question was up.
     if (!manager_)
         return;
     if (answer == QDialog::Accepted) {
@@ -546,7 +557,7 @@ void ShareWidget::onShareScreenClosed(QString id) {
         window->close();
 }
 
-void ShareWidget::on_btn_ctrl_memlist_clicked() {
+void ShareWidget::toggleMemberList() {
     memListShown_ = !memListShown_;
     setMemListButtonLook(memListShown_);
     memwidget->setVisible(memListShown_);
@@ -568,7 +579,8 @@ void ShareWidget::onShareSoundClicked(bool on) {
     OriginatorRtcManager *h = host();
     if (!h)
         return;
-    const bool heard = h->setShareSound(on ? ZUWEBRTC_SOUND_SPEAKERS : ZUWEBRTC_SOUND_NONE, false);
+    const bool heard =
+        h->setShareSound(on ? OriginatorRtcManager::kSoundSpeakers : OriginatorRtcManager::kSoundNone, false);
     if (!heard)
         g_logger->warn("ShareWidget, no sound to share: no sound server answers; the picture goes on alone");
     label_sound->setVisible(!heard);
@@ -578,7 +590,8 @@ void ShareWidget::onAdmissionQueueChanged() {
     OriginatorRtcManager *h = host();
     QSet<QString> waiting;
     if (h) {
-        for (const AdmissionQueue::Member &m : h->waitingMembers())
+        const auto members = h->waitingMembers();
+        for (const AdmissionQueue::Member &m : members)
             waiting.insert(m.id);
     }
     memberList_->setWaiting(waiting);
@@ -602,7 +615,7 @@ void ShareWidget::askNextWaiting() {
     admitDialog_->setWaitingCount(waiting.size());
     connect(admitDialog_.get(), &QDialog::finished, this, &ShareWidget::onAdmitAnswered);
     admitDialog_->adjustSize();
-    centre(admitDialog_.get());
+    uistyle::centreOver(admitDialog_.get(), widget_main);
     admitDialog_->open();
 }
 

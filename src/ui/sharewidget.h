@@ -4,11 +4,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class AdmitMemberDialog;
 class AttendeePageServer;
 class OriginatorRtcManager;
+class QDialog;
 class QLabel;
 class QPushButton;
 class MemberListWidget;
@@ -44,7 +46,6 @@ public:
     // For tests and tools.
     RtcManager *sessionManager() const { return manager_.get(); }
     MemberListWidget *memberList() const { return memberList_; }
-    bool hasResponder() const { return bool(responder_); }
     QWidget *mainArea() const { return widget_main; }
     // Serves the browser attendee's page while a share runs; null otherwise.
     AttendeePageServer *pageServer() const { return pageServer_.get(); }
@@ -57,15 +58,17 @@ signals:
     void sigCreateShareFail();
     void sigSwitchSourceClicked();
 
-private slots:
+private:
+    QWidget *buildMainArea();
+    QWidget *buildWebPanel();
+    QWidget *buildToolRow();
     void checkStarted();
     void onRtcStarted();
     void onRtcStoped();
     void onRtcStartFail();
-    void on_btn_transfer_clicked();
+    void sendToEveryone();
     void onRefreshUsersBtnClicked();
-    void on_btn_quit_clicked();
-    void on_btn_switch_clicked();
+    void askToQuit();
     void onUdpScanServerStarted();
     void onUdpScanServerStartFail();
     void onUdpScanServerStoped();
@@ -76,26 +79,28 @@ private slots:
     void onSingleTransferFileProgressChanged(QString id, int value);
     void onSingleTransferFileFail(QString id, QString error);
     void onRequestShareScreen(QString id);
+    void onShareScreenAnswered(const QString &id, const QString &name, int answer);
     void onShareWidgetClosed();
     void onShareScreenClosed(QString id);
-    void on_btn_ctrl_memlist_clicked();
+    void toggleMemberList();
     void onAskBeforeWatchingClicked(bool ask);
     void onShareSoundClicked(bool on);
     void onAdmissionQueueChanged();
     void onAdmitAnswered(int answer);
     void onAdmitClicked(QString id);
 
-private:
-    void centre(QWidget *dialog) const;
+    // Opens a question of the page over its main area, modal to the page's window.
+    void openOverMainArea(QDialog *dialog);
     // Lets the manager go once the slot that reported its end has returned.
     void releaseManager();
     // Ends the session and the search responder; the page follows when the session says it stopped.
     void stopShare();
     void setMemListButtonLook(bool shown);
-    QString askForFile() const;
-    // The file the host picks to send; "" when a transfer still runs, the dialog is cancelled or
-    // the share is gone.
-    QString fileToSend();
+    // Lets the host pick a file and hands it to send, unless a transfer still runs, the dialog is
+    // cancelled or the share ended meanwhile.
+    void chooseFileToSend(const std::function<void(const QString &path)> &send);
+    // A transfer's progress dialog ends the transfer when it closes, and then goes.
+    void watchTransferDialog(QDialog *dialog);
     void startPageServer();
     void stopPageServer();
     void showPageAddress(const QString &ip);

@@ -8,8 +8,4 @@ class SingleTransFileProgressDialog : public FileProgressDialog {
 
 public:
     explicit SingleTransFileProgressDialog(QWidget *parent = nullptr);
-
-private slots:
-    void on_btn_close_clicked();
-    void on_btn_ok_clicked();
 };

@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
+#include "ui/uistyle.h"
+
 TransferProgressItem::TransferProgressItem(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("TransferProgressItem"));
     label_nickname = new QLabel(this);
@@ -15,7 +17,7 @@ TransferProgressItem::TransferProgressItem(QWidget *parent) : QWidget(parent) {
     label_progress->setFixedWidth(110);
     label_progress->setAlignment(Qt::AlignCenter);
     for (QLabel *l : {label_nickname, label_progress})
-        l->setStyleSheet(QStringLiteral("color: #333840; font-size: 13px;"));
+        l->setStyleSheet(uistyle::text(uistyle::kInk, 13));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(16, 0, 8, 0);
     layout->setSpacing(8);

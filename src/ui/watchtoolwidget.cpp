@@ -37,7 +37,7 @@ WatchToolWidget::WatchToolWidget(QWidget *parent) : QWidget(parent) {
     widget_btn_bar->setObjectName(QStringLiteral("widget_btn_bar"));
     widget_btn_bar->setFixedHeight(29);
     widget_btn_bar->setAttribute(Qt::WA_StyledBackground, true);
-    widget_btn_bar->setStyleSheet(QStringLiteral("#widget_btn_bar{background-color: rgba(0, 0, 0, 79%);}"));
+    widget_btn_bar->setStyleSheet(uistyle::areaFill(widget_btn_bar->objectName(), uistyle::kShade));
     auto *bar = new QHBoxLayout(widget_btn_bar);
     bar->setContentsMargins(8, 0, 8, 0);
     bar->addStretch(1);
@@ -61,7 +61,8 @@ WatchToolWidget::WatchToolWidget(QWidget *parent) : QWidget(parent) {
     widget_empty->hide();
     widget_btn_bar->show();
     showFullScreenIcon();
-    QMetaObject::connectSlotsByName(this);
+    connect(btn_fullScrren, &QPushButton::clicked, this, &WatchToolWidget::sigFullScrrenButtonClicked);
+    connect(btn_ctrl_memlist, &QPushButton::clicked, this, &WatchToolWidget::sigCtrlMemListBtnClicked);
     connect(&timer_, &QTimer::timeout, this, &WatchToolWidget::onTimeOut);
     timer_.start(kTickMs);
 }
@@ -92,14 +93,6 @@ void WatchToolWidget::showFullScreenIcon() {
 
 bool WatchToolWidget::barShown() const {
     return widget_btn_bar->isVisible();
-}
-
-void WatchToolWidget::on_btn_fullScrren_clicked() {
-    emit sigFullScrrenButtonClicked();
-}
-
-void WatchToolWidget::on_btn_ctrl_memlist_clicked() {
-    emit sigCtrlMemListBtnClicked();
 }
 
 void WatchToolWidget::onTimeOut() {

@@ -27,17 +27,13 @@ signals:
     void sigFullScrrenButtonClicked();
     void sigCtrlMemListBtnClicked();
 
-private slots:
-    void on_btn_fullScrren_clicked();
-    void on_btn_ctrl_memlist_clicked();
-    void onTimeOut();
-
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void onTimeOut();
     void applyBarState();
 
     QWidget *widget;

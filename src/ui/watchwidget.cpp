@@ -1,6 +1,5 @@
 #include "ui/watchwidget.h"
 
-#include <QDebug>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +18,8 @@
 #include "ui/pagestyle.h"
 #include "ui/receivefiledialog.h"
 #include "ui/soundcontrol.h"
+#include "ui/uilog.h"
+#include "ui/uistyle.h"
 #include "ui/watchtoolwidget.h"
 #include "video/openglhelper.h"
 #include "video/openglwidget.h"
@@ -32,25 +33,66 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     page->setSpacing(0);
     auto *column = new QVBoxLayout;
     column->setSpacing(0);
+    column->addWidget(buildView(), 1);
+    column->addWidget(buildToolRow());
+    page->addLayout(column, 1);
+    memberList_ = new MemberListWidget;
+    memwidget = pagestyle::memberPanel(this, memberList_);
+    page->addWidget(memwidget);
 
-    viewWidget = new QWidget(this);
-    viewWidget->setObjectName(QStringLiteral("viewWidget"));
-    viewWidget->setAttribute(Qt::WA_StyledBackground, true);
-    viewWidget->setStyleSheet(QStringLiteral("#viewWidget{background-color: rgb(59, 59, 64);}"));
-    column->addWidget(viewWidget, 1);
+    connect(tool_, &WatchToolWidget::sigFullScrrenButtonClicked, this, &WatchWidget::onFullScreenBtnClicked);
+    connect(tool_, &WatchToolWidget::sigCtrlMemListBtnClicked, this, &WatchWidget::onCtrlMemlistBtnClicked);
+    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
+            &WatchWidget::onRefreshUsersBtnClicked);
+    connect(sound_, &SoundControl::sigChanged, this, [this](double volume, bool muted) {
+        if (auto *attendee = qobject_cast<AttendeeRtcManager *>(manager_.get()))
+            attendee->setSoundVolume(volume, muted);
+    });
+    connect(pushButton, &QPushButton::clicked, this, &WatchWidget::openDownloadFolder);
+    connect(btn_quit, &QPushButton::clicked, this, &WatchWidget::onQuitClicked);
+    admissionTimer_.setSingleShot(true);
+    admissionTimer_.setInterval(kAdmissionWaitMs);
+    connect(&admissionTimer_, &QTimer::timeout, this, &WatchWidget::onAdmissionTimeout);
+}
 
-    toolsWidget = new QWidget(this);
-    toolsWidget->setObjectName(QStringLiteral("toolsWidget"));
-    toolsWidget->setAttribute(Qt::WA_StyledBackground, true);
-    toolsWidget->setStyleSheet(QStringLiteral("#toolsWidget{background-color: rgb(89, 131, 165);}"));
-    toolsWidget->setMaximumHeight(49);
-    toolsWidget->setMinimumHeight(49);
+// The host's picture with the tool overlay over it.
+QWidget *WatchWidget::buildView() {
+    viewWidget = uistyle::styledArea(this, QStringLiteral("viewWidget"),
+                                     uistyle::areaFill(QStringLiteral("viewWidget"), uistyle::kDark));
+    // The view is shared with the session manager, which draws into it from the engine's threads;
+    // the page lets it go before Qt's child clean-up would reach it.
+    if (OpenGLHelper::isSupported()) {
+        auto view = std::make_shared<OpenGLWidget>();
+        viewAsWidget_ = view.get();
+        view_ = view;
+    } else {
+        auto view = std::make_shared<VideoWidget>();
+        view->setBackgroundColor(59, 59, 64);
+        viewAsWidget_ = view.get();
+        view_ = view;
+    }
+    viewAsWidget_->setObjectName(QStringLiteral("video_view"));
+    auto *layout = new QVBoxLayout(viewWidget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(viewAsWidget_);
+
+    tool_ = new WatchToolWidget(viewAsWidget_);
+    auto *overLayout = new QVBoxLayout(viewAsWidget_);
+    overLayout->setContentsMargins(0, 0, 0, 0);
+    overLayout->addWidget(tool_);
+    tool_->setMemListButtonState(1);
+    return viewWidget;
+}
+
+QWidget *WatchWidget::buildToolRow() {
+    toolsWidget = uistyle::styledArea(this, QStringLiteral("toolsWidget"),
+                                      uistyle::areaFill(QStringLiteral("toolsWidget"), uistyle::kBlue), 49);
     auto *tools = new QHBoxLayout(toolsWidget);
     tools->setContentsMargins(16, 0, 16, 0);
     tools->setSpacing(12);
     label_admission = new QLabel(QStringLiteral("正在等待主持人允许你观看…"), toolsWidget);
     label_admission->setObjectName(QStringLiteral("label_admission"));
-    label_admission->setStyleSheet(QStringLiteral("color: white; font-size: 14px;"));
+    label_admission->setStyleSheet(uistyle::text("white", 14));
     label_admission->hide();
     tools->addWidget(label_admission);
     tools->addStretch(1);
@@ -65,48 +107,7 @@ WatchWidget::WatchWidget(QWidget *parent) : QWidget(parent) {
     btn_quit->setObjectName(QStringLiteral("btn_quit"));
     btn_quit->setStyleSheet(pagestyle::redButton());
     pagestyle::addToolButtons(tools, {pushButton, btn_quit});
-    column->addWidget(toolsWidget);
-    page->addLayout(column, 1);
-
-    memberList_ = new MemberListWidget;
-    memwidget = pagestyle::memberPanel(this, memberList_);
-    page->addWidget(memwidget);
-
-    // The view is shared with the session manager, which draws into it from the engine's threads;
-    // the page lets it go before Qt's child clean-up would reach it.
-    if (OpenGLHelper::isSupported()) {
-        auto view = std::make_shared<OpenGLWidget>();
-        viewAsWidget_ = view.get();
-        view_ = view;
-    } else {
-        auto view = std::make_shared<VideoWidget>();
-        view->setBackgroundColor(59, 59, 64);
-        viewAsWidget_ = view.get();
-        view_ = view;
-    }
-    viewAsWidget_->setObjectName(QStringLiteral("video_view"));
-    auto *viewLayout = new QVBoxLayout(viewWidget);
-    viewLayout->setContentsMargins(0, 0, 0, 0);
-    viewLayout->addWidget(viewAsWidget_);
-
-    tool_ = new WatchToolWidget(viewAsWidget_);
-    auto *overLayout = new QVBoxLayout(viewAsWidget_);
-    overLayout->setContentsMargins(0, 0, 0, 0);
-    overLayout->addWidget(tool_);
-    tool_->setMemListButtonState(1);
-
-    connect(tool_, &WatchToolWidget::sigFullScrrenButtonClicked, this, &WatchWidget::onFullScreenBtnClicked);
-    connect(tool_, &WatchToolWidget::sigCtrlMemListBtnClicked, this, &WatchWidget::onCtrlMemlistBtnClicked);
-    connect(memberList_, &MemberListWidget::refreshUsersBtnClicked, this,
-            &WatchWidget::onRefreshUsersBtnClicked);
-    connect(sound_, &SoundControl::sigChanged, this, [this](double volume, bool muted) {
-        if (auto *attendee = qobject_cast<AttendeeRtcManager *>(manager_.get()))
-            attendee->setSoundVolume(volume, muted);
-    });
-    admissionTimer_.setSingleShot(true);
-    admissionTimer_.setInterval(kAdmissionWaitMs);
-    connect(&admissionTimer_, &QTimer::timeout, this, &WatchWidget::onAdmissionTimeout);
-    QMetaObject::connectSlotsByName(this);
+    return toolsWidget;
 }
 
 WatchWidget::~WatchWidget() {
@@ -119,11 +120,6 @@ WatchWidget::~WatchWidget() {
     delete tool_;
     tool_ = nullptr;
     view_.reset();
-}
-
-void WatchWidget::centre(QWidget *dialog) const {
-    const QPoint middle = viewWidget->mapToGlobal(QPoint(viewWidget->width() / 2, viewWidget->height() / 2));
-    dialog->move(middle - QPoint(dialog->width() / 2, dialog->height() / 2));
 }
 
 void WatchWidget::releaseManager() {
@@ -154,6 +150,8 @@ void WatchWidget::joinShare(const QString &ip, const QString &nickName) {
     if (auto *attendee = qobject_cast<AttendeeRtcManager *>(manager_.get())) {
         attendee->setPlaysSound(true);
         attendee->setSoundVolume(sound_->volume(), sound_->muted());
+        connect(attendee, &AttendeeRtcManager::sigDownloadFolderReady, this,
+                [](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
     }
     client_ = manager_->signalingClient();
     if (client_) {
@@ -200,11 +198,11 @@ void WatchWidget::onRtcStartFail() {
 
 void WatchWidget::onRtcStoped() {
     g_logger->info("WatchWidget, rtc stoped");
-    // An open receive dialog ends with the share; its modal run then cleans it up.
+    // An open receive dialog ends with the share.
     if (receiveDialog_ && receiveDialog_->isVisible())
         receiveDialog_->accept();
     emit sigQuitShare();
-    QMetaObject::invokeMethod(this, "clear", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &WatchWidget::clear, Qt::QueuedConnection);
 }
 
 void WatchWidget::clear() {
@@ -235,13 +233,13 @@ void WatchWidget::onAdmissionTimeout() {
     emit sigNotAdmitted();
 }
 
-void WatchWidget::on_btn_quit_clicked() {
+void WatchWidget::onQuitClicked() {
     g_logger->info("WatchWidget, cancel rtc clicked");
     if (manager_)
         manager_->stop();
 }
 
-void WatchWidget::on_pushButton_clicked() {
+void WatchWidget::openDownloadFolder() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         g_logger->warn("WatchWidget, cannot open the download folder {}", folder.toStdString());
@@ -285,18 +283,26 @@ void WatchWidget::onRefreshUsersBtnClicked() {
 void WatchWidget::onReceiveFileBegin() {
     g_logger->error("WatchWidget, receive file begin");
     g_logger->flush();
-    if (!receiveDialog_)
-        receiveDialog_ = std::make_unique<ReceiveFileDialog>();
-    if (receiveDialog_->isVisible()) {
-        receiveDialog_->setProgress(0);
-        return;
+    if (!receiveDialog_) {
+        receiveDialog_ = std::make_unique<ReceiveFileDialog>(window());
+        connect(receiveDialog_.get(), &QDialog::finished, this, &WatchWidget::onReceiveDialogClosed);
     }
     receiveDialog_->setProgress(0);
-    centre(receiveDialog_.get());
-    receiveDialog_->exec();
+    if (receiveDialog_->isVisible())
+        return;
+    uistyle::centreOver(receiveDialog_.get(), viewWidget);
+    receiveDialog_->open();
+}
+
+void WatchWidget::onReceiveDialogClosed() {
+    // Closing the dialog ends the transfer, done or not.
     if (manager_)
         manager_->stopFileTransfer();
-    receiveDialog_.reset();
+    if (ReceiveFileDialog *dialog = receiveDialog_.release()) {
+        disconnect(dialog, nullptr, this, nullptr);
+        // Deleted once its finished signal has returned.
+        dialog->deleteLater();
+    }
 }
 
 void WatchWidget::onReceiveFileProgressChanged(QString, int value) {
@@ -305,13 +311,10 @@ void WatchWidget::onReceiveFileProgressChanged(QString, int value) {
 }
 
 void WatchWidget::onReceiveFileFail(QString, QString error) {
-    qDebug() << "onReceiveFileFail" << error;
+    qCDebug(lcUi) << "receive file fail:" << error;
     g_logger->error("WatchWidget, receive file fail; info({})", error.toStdString());
     g_logger->flush();
     if (receiveDialog_)
         receiveDialog_->accept();
-    MessageDialog message(error);
-    message.adjustSize();
-    centre(&message);
-    message.execAlone();
+    MessageDialog::openAloneOver(viewWidget, error);
 }

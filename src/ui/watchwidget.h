@@ -35,11 +35,9 @@ public:
 
     // For tests and tools.
     RtcManager *sessionManager() const { return manager_.get(); }
-    bool isFullScreenMode() const { return fullScreen_; }
     WatchToolWidget *toolWidget() const { return tool_; }
     std::shared_ptr<VideoWidgetInterface> videoView() const { return view_; }
     MemberListWidget *memberList() const { return memberList_; }
-    SoundControl *soundControl() const { return sound_; }
     // Whether the page says that the host has not let it in yet.
     bool waitsForAdmission() const { return admissionTimer_.isActive(); }
 
@@ -52,27 +50,27 @@ signals:
     void sigFullScreenBtnClicked();
     void sigNormalBtnClicked();
 
-private slots:
+private:
+    QWidget *buildView();
+    QWidget *buildToolRow();
     void onRtcStarted();
     void onRtcStoped();
     void onRtcStartFail();
-    void on_btn_quit_clicked();
+    void onQuitClicked();
     void onFullScreenBtnClicked();
     void onCtrlMemlistBtnClicked();
     void onRefreshUsersBtnClicked();
     void onReceiveFileBegin();
     void onReceiveFileProgressChanged(QString id, int value);
     void onReceiveFileFail(QString id, QString error);
-    void on_pushButton_clicked();
+    void onReceiveDialogClosed();
+    void openDownloadFolder();
     void onAdmissionWaiting();
     void onAdmitted();
     void onAdmissionTimeout();
-
-private:
-    Q_INVOKABLE void clear();
+    void clear();
     void onJoinTimeout(const RtcManager *manager);
     void releaseManager();
-    void centre(QWidget *dialog) const;
 
     QWidget *viewWidget;
     QWidget *toolsWidget;

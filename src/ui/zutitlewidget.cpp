@@ -9,17 +9,17 @@
 ZuTitleWidget::ZuTitleWidget(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("ZuTitleWidget"));
     setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QStringLiteral("background-color: rgb(89, 131, 165);"));
+    setStyleSheet(uistyle::fill(uistyle::kBlue));
     setMinimumHeight(36);
 
     label_title = new QLabel(this);
     label_title->setObjectName(QStringLiteral("label_title"));
     label_title->setFixedSize(32, 32);
-    label_title->setStyleSheet(QStringLiteral("border-image: url(:/img/logo2.png);"));
+    label_title->setStyleSheet(uistyle::picture(":/img/logo2.png"));
 
     label_name = new QLabel(QStringLiteral("Zu屏幕共享"), this);
     label_name->setObjectName(QStringLiteral("label_name"));
-    label_name->setStyleSheet(QStringLiteral("color: white; font-size: 15px;"));
+    label_name->setStyleSheet(uistyle::text("white", 15));
 
     minButton = new QPushButton(this);
     minButton->setObjectName(QStringLiteral("minButton"));
@@ -49,7 +49,9 @@ ZuTitleWidget::ZuTitleWidget(QWidget *parent) : QWidget(parent) {
     layout->addWidget(maxButton);
     layout->addWidget(closeButton);
 
-    QMetaObject::connectSlotsByName(this);
+    connect(minButton, &QPushButton::clicked, this, &ZuTitleWidget::sigMinClicked);
+    connect(maxButton, &QPushButton::clicked, this, &ZuTitleWidget::sigMaxOrNornalClicked);
+    connect(closeButton, &QPushButton::clicked, this, &ZuTitleWidget::sigCloseClicked);
     showMaximizeIcon();
 }
 
@@ -67,16 +69,4 @@ void ZuTitleWidget::showMaximizeIcon() {
     maxButton->setToolTip(QStringLiteral("最大化"));
     maxButton->setStyleSheet(
         uistyle::imageButton(":/img/max.png", ":/img/max_hover.png", ":/img/max_press.png"));
-}
-
-void ZuTitleWidget::on_maxButton_clicked() {
-    emit sigMaxOrNornalClicked();
-}
-
-void ZuTitleWidget::on_minButton_clicked() {
-    emit sigMinClicked();
-}
-
-void ZuTitleWidget::on_closeButton_clicked() {
-    emit sigCloseClicked();
 }

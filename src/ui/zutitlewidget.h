@@ -23,11 +23,6 @@ signals:
     void sigMaxOrNornalClicked();
     void sigMinClicked();
 
-private slots:
-    void on_maxButton_clicked();
-    void on_minButton_clicked();
-    void on_closeButton_clicked();
-
 private:
     QLabel *label_title;
     QLabel *label_name;

@@ -139,11 +139,9 @@ private slots:
         }
     }
 
-    // Closing a running transfer asks first; a refusal (either button) keeps it, a confirmation closes it.
+    // Closing a running transfer asks first, over the dialog: a refusal (either button) keeps it, a
+    // confirmation closes it, and a transfer that ends while the question is up takes the question along.
     void closingRunningTransferAsksFirst() {
-        auto answer = [](const char *button) {
-            QTimer::singleShot(50, [button] { QTRY_VERIFY(uitest::answer<RequestMessageDialog>(button)); });
-        };
         for (const auto &row : {std::pair("single", "btn_cancel"), std::pair("multi", "btn_close")}) {
             std::unique_ptr<QDialog> dialog = makeDialog(row.first);
             if (auto *multi = qobject_cast<MultiTransFileProgressDialog *>(dialog.get()))
@@ -151,16 +149,21 @@ private slots:
             else
                 static_cast<FileProgressDialog *>(dialog.get())->setTransferRunning(true);
             auto *close = child<QPushButton>(dialog.get(), "btn_close");
-            bool stayed = false;
-            QTimer::singleShot(50, dialog.get(), [&] {
-                answer(row.second);
+            QSignalSpy finished(dialog.get(), &QDialog::finished);
+            const char *answers[] = {row.second, "btn_ok", nullptr};
+            for (int i = 0; i < 3; ++i) {
+                if (!dialog->isVisible())
+                    dialog->open();
                 QTest::mouseClick(close, Qt::LeftButton);
-                stayed = dialog->isVisible() && dialog->result() == 0;
-                answer("btn_ok");
-                QTest::mouseClick(close, Qt::LeftButton);
-            });
-            QCOMPARE(dialog->exec(), 1);
-            QVERIFY2(stayed, row.first);
+                QTRY_VERIFY(uitest::modal<RequestMessageDialog>());
+                if (answers[i])
+                    QVERIFY(uitest::answer<RequestMessageDialog>(answers[i]));
+                else
+                    dialog->accept();
+                QTRY_VERIFY(!uitest::modal<RequestMessageDialog>());
+                QVERIFY2(finished.size() == i && dialog->isVisible() == (i == 0), row.first);
+            }
+            QCOMPARE(finished.first(), QVariantList({1}));
         }
     }
 

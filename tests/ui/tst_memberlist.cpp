@@ -50,7 +50,7 @@ static QStringList pickFromMenu(
     QListWidget *l = rows(list);
     const QPoint pos =
         row < l->count() ? l->visualItemRect(l->item(row)).center() : QPoint(10, l->height() - 2);
-    QMetaObject::invokeMethod(&list, "on_userlistWidget_customContextMenuRequested", Q_ARG(QPoint, pos));
+    QMetaObject::invokeMethod(&list, "showMemberMenu", Q_ARG(QPoint, pos));
     return offered;
 }
 

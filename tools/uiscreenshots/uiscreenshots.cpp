@@ -142,8 +142,8 @@ private slots:
         // A stand-in phone screen: status bar, a blue header and a few content cards.
         QImage picture(frame->data(), 360, 720, int(frame->stride()), QImage::Format_ARGB32);
         QPainter p(&picture);
-        p.fillRect(picture.rect(), QColor("#F4F6F9"));
-        p.fillRect(QRect(0, 0, 360, 140), QColor("#5983A5"));
+        p.fillRect(picture.rect(), QColor(0xF4, 0xF6, 0xF9));
+        p.fillRect(QRect(0, 0, 360, 140), QColor(0x59, 0x83, 0xA5));
         p.setBrush(Qt::white);
         p.setPen(Qt::NoPen);
         for (int i = 0; i < 4; ++i)
@@ -169,19 +169,19 @@ private slots:
         QVERIFY(names.size() >= 40);
         const int cell = 150, cols = 6;
         QImage sheet(cols * cell, int((names.size() + cols - 1) / cols) * cell, QImage::Format_ARGB32);
-        sheet.fill(QColor("#FFFFFF"));
+        sheet.fill(QColor(0xFF, 0xFF, 0xFF));
         QPainter p(&sheet);
         for (int i = 0; i < names.size(); ++i) {
             const QRect r((i % cols) * cell, (i / cols) * cell, cell, cell);
             // Light pictures are drawn for the blue title bar or the dark page: show them on that.
             const QString n = names[i].mid(6);
-            QColor ground("#E9EDF2");
+            QColor ground(0xE9, 0xED, 0xF2);
             if (n.startsWith("min") || n.startsWith("max") || n.startsWith("normal") ||
                 n.startsWith("close") || n.startsWith("logo2"))
-                ground = QColor("#5983A5");
+                ground = QColor(0x59, 0x83, 0xA5);
             else if (n.startsWith("fold") || n.startsWith("open") || n.startsWith("full_") ||
                      n.startsWith("narrow_"))
-                ground = QColor("#3B3B40");
+                ground = QColor(0x3B, 0x3B, 0x40);
             p.fillRect(r.adjusted(4, 4, -4, -24), ground);
             QImage img(names[i]);
             QVERIFY2(!img.isNull(), qPrintable(names[i]));
@@ -190,7 +190,7 @@ private slots:
             p.drawImage(QRect(r.center().x() - shown.width() / 2,
                               r.top() + (cell - 20) / 2 - shown.height() / 2, shown.width(), shown.height()),
                         img);
-            p.setPen(QColor("#333840"));
+            p.setPen(QColor(0x33, 0x38, 0x40));
             p.drawText(QRect(r.left(), r.bottom() - 22, cell, 20), Qt::AlignCenter, n);
         }
         p.end();

@@ -179,9 +179,9 @@ int main(int argc, char **argv) {
             int frames = 12, delay = 80;
             for (const QString &t : tokens) {
                 if (t.startsWith("frames="))
-                    frames = t.mid(7).toInt();
+                    frames = t.midRef(7).toInt();
                 else if (t.startsWith("delay="))
-                    delay = t.mid(6).toInt();
+                    delay = t.midRef(6).toInt();
             }
             QList<QImage> images;
             for (int i = 0; i < frames; ++i) {
