@@ -76,12 +76,8 @@ void RtcManager::sendDataMessage(const char *dataType, const QString &target,
 }
 
 void RtcManager::sendRequestMessage(const char *request, const QString &target) {
-    SignalingBean bean;
-    bean.setType("ctrl");
+    SignalingBean bean = SignalingBean::request(request);
     bean.setTarget(target.toStdString());
-    auto body = bean.createData();
-    body->setDataType("request");
-    body->setRequestData(request);
     signalingClient_->sendText(QString::fromStdString(bean.toText()));
 }
 

@@ -7,6 +7,15 @@ std::shared_ptr<DataBean> SignalingBean::createData() {
     return data_;
 }
 
+SignalingBean SignalingBean::request(const std::string &request) {
+    SignalingBean bean;
+    bean.setType("ctrl");
+    auto body = bean.createData();
+    body->setDataType("request");
+    body->setRequestData(request);
+    return bean;
+}
+
 Json::Value SignalingBean::toJson() const {
     Json::Value json(Json::objectValue);
     json["type"] = type_;

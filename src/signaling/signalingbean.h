@@ -27,6 +27,8 @@ public:
 
     // Attaches a new, empty body in place of any previous one and returns it.
     std::shared_ptr<DataBean> createData();
+    // A "ctrl" message whose body asks for request ("allUser", "owner", "cut_off", "agree_share" ...).
+    static SignalingBean request(const std::string &request);
 
     Json::Value toJson() const;
     // The wire text: compact, keys sorted, one line feed at the end.

@@ -146,32 +146,20 @@ void SignalingClientWorker::declareNickname() {
 }
 
 void SignalingClientWorker::requestAllUser() {
-    SignalingBean bean;
-    bean.setType("ctrl");
+    SignalingBean bean = SignalingBean::request("allUser");
     bean.setSender(myId().toStdString());
-    auto body = bean.createData();
-    body->setDataType("request");
-    body->setRequestData("allUser");
     sendBean(bean);
 }
 
 void SignalingClientWorker::cutOff(const QString &id) {
-    SignalingBean bean;
-    bean.setType("ctrl");
-    auto body = bean.createData();
-    body->setDataType("request");
-    body->setRequestData("cut_off");
-    body->setId(id.toStdString());
+    SignalingBean bean = SignalingBean::request("cut_off");
+    bean.getData()->setId(id.toStdString());
     sendBean(bean);
 }
 
 void SignalingClientWorker::requestOwner() {
-    SignalingBean bean;
-    bean.setType("ctrl");
+    SignalingBean bean = SignalingBean::request("owner");
     bean.setSender(myId().toStdString());
-    auto body = bean.createData();
-    body->setDataType("request");
-    body->setRequestData("owner");
     sendBean(bean);
     ownerTimer_.start(kOwnerRetryMs);
 }

@@ -69,14 +69,10 @@ QString ServerSignalingProcessor::sendId(QWebSocket *socket) {
 }
 
 void ServerSignalingProcessor::stopShareOf(const Connection &conn) {
-    SignalingBean bean;
-    bean.setType("ctrl");
+    SignalingBean bean = SignalingBean::request("stop_share");
     bean.setSender(conn.id.toStdString());
     auto record = connections_->constFind(conn.id);
     bean.setTarget((record != connections_->constEnd() ? record->ownerId : conn.ownerId).toStdString());
-    auto body = bean.createData();
-    body->setDataType("request");
-    body->setRequestData("stop_share");
     forwardData(bean);
 }
 
