@@ -1,22 +1,15 @@
 #include "rtc/screencastchoice.h"
 
-#include <QSettings>
-
-#include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "core/i420planes.h"
+#include "core/usersettings.h"
 #include "rtc/zuwebrtc.h"
 
 namespace {
 
 const char *const kTokenKey = "capture/portalRestoreToken";
-
-std::unique_ptr<QSettings> settings() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zushare"),
-                                       QStringLiteral("zushare"));
-}
 
 // The listeners of the capturers alive now, by handle: the engine gets the handle as its user data,
 // so a callback that comes after its capturer was destroyed finds nothing here and is dropped.
@@ -63,16 +56,16 @@ int ScreenCastChoice::createCapturer() {
     char token[256] = {};
     if (GetDesktopPortalRestoreToken(token, sizeof token) == 0) {
         // Nothing newer in this run: the one an earlier run kept.
-        const QByteArray kept = settings()->value(kTokenKey).toString().toUtf8();
+        const QByteArray kept = userSettings().value(kTokenKey).toString().toUtf8();
         SetDesktopPortalRestoreToken(kept.constData());
     }
     const int capturer = CreateScreenSourceCapturer();
     if (GetDesktopPortalRestoreToken(token, sizeof token) >= 0) {
-        std::unique_ptr<QSettings> s = settings();
+        QSettings settings = userSettings();
         if (token[0])
-            s->setValue(kTokenKey, QString::fromUtf8(token));
+            settings.setValue(kTokenKey, QString::fromUtf8(token));
         else
-            s->remove(kTokenKey);
+            settings.remove(kTokenKey);
     }
     return capturer;
 }

@@ -1,6 +1,6 @@
 #include "ui/settingcheckbox.h"
 
-#include "ui/usersettings.h"
+#include "core/usersettings.h"
 
 const char *const SettingCheckBox::kAskBeforeWatching = "share/askBeforeWatching";
 const char *const SettingCheckBox::kShareSound = "share/shareSound";

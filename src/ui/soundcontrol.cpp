@@ -4,8 +4,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include "core/usersettings.h"
 #include "ui/pagestyle.h"
-#include "ui/usersettings.h"
 
 const char *const SoundControl::kVolumeKey = "watch/soundVolume";
 const char *const SoundControl::kMutedKey = "watch/soundMuted";
