@@ -23,6 +23,8 @@ pkg_check_modules(GST REQUIRED IMPORTED_TARGET gstreamer-1.0>=1.22 gstreamer-app
                   gstreamer-sdp-1.0 gstreamer-webrtc-1.0 gstreamer-rtp-1.0 gio-unix-2.0)
 # User interface: pictures are rendered from SVG at build time; window tests drive the real pointer.
 find_package(Qt5 5.15 REQUIRED COMPONENTS Svg)
+# lrelease, which compiles the English texts into the program.
+find_package(Qt5LinguistTools 5.15 REQUIRED)
 pkg_check_modules(XTST IMPORTED_TARGET xtst x11)
 find_package(Threads REQUIRED)
 # File transfer digests (MD5 per chunk) through OpenSSL's EVP interface.

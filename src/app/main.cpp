@@ -8,6 +8,7 @@
 #include "report/reportmanager.h"
 #include "rtc/rtcmanager.h"
 #include "terminationhandler.h"
+#include "ui/uilanguage.h"
 #include "video/openglhelper.h"
 
 int main(int argc, char *argv[]) {
@@ -17,6 +18,7 @@ int main(int argc, char *argv[]) {
 
     QApplication app(argc, argv);
     TerminationHandler termination;
+    UiLanguage::applyForUser();
 
     int exitCode = 0;
     {

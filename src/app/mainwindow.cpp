@@ -73,7 +73,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent, Qt::Window | Qt::F
     helper_->addTitleObjects(titleWidget_->titleObjects());
 
     setWindowIcon(QIcon(QStringLiteral(":/img/128px_logo.png")));
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     setAttribute(Qt::WA_TranslucentBackground, true);
 }
 
@@ -161,7 +161,7 @@ void MainWindow::onShareCreated() {
 void MainWindow::onCreateShareFail() {
     g_logger->error("create share fail!!");
     g_logger->flush();
-    MessageDialog::openOver(this, QStringLiteral("创建共享失败，请检查5678端口！"));
+    MessageDialog::openOver(this, tr("创建共享失败，请检查5678端口！"));
 }
 
 void MainWindow::runLoading(void (MainWindow::*next)()) {
@@ -190,12 +190,11 @@ void MainWindow::onJoinShareFail() {
     g_logger->error("join share fail!!");
     g_logger->flush();
     loadingDialog_->accept();
-    MessageDialog::openAloneOver(
-        this, QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
+    MessageDialog::openAloneOver(this, tr("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
 }
 
 void MainWindow::onNotAdmitted() {
-    MessageDialog::openAloneOver(this, QStringLiteral("主持人没有允许你观看这个共享。"));
+    MessageDialog::openAloneOver(this, tr("主持人没有允许你观看这个共享。"));
 }
 
 void MainWindow::onShareExited() {
@@ -239,7 +238,7 @@ void MainWindow::onScreenSourceLost() {
     // Attendees would otherwise watch the last picture without knowing that nothing more comes.
     if (!shareWidget_->endShare())
         return;
-    MessageDialog::openOver(this, QStringLiteral("共享已结束：系统停止了屏幕共享"));
+    MessageDialog::openOver(this, tr("共享已结束：系统停止了屏幕共享"));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event) {

@@ -227,7 +227,7 @@ void AttendeeRtcManager::dropTransferor() {
     disconnect(t, &FileTransferor::sigFileSaved, this, nullptr);
     transferor_.reset();
     if (running) {
-        emit sigFileTransferFail(QString(), QStringLiteral("传输中断"));
+        emit sigFileTransferFail(QString(), tr("传输中断"));
     }
 }
 

@@ -326,7 +326,7 @@ void OriginatorRtcManager::closeFileTransferor(QString id) {
     it.value()->disconnect(this);
     transferors_.erase(it);
     if (running) {
-        emit sigFileTransferFail(id, QStringLiteral("文件传输中断"));
+        emit sigFileTransferFail(id, tr("文件传输中断"));
     }
 }
 

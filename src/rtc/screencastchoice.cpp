@@ -1,5 +1,8 @@
 #include "rtc/screencastchoice.h"
 
+#include <QCoreApplication>
+#include <QRegularExpression>
+
 #include <mutex>
 #include <unordered_map>
 
@@ -31,10 +34,23 @@ int handleOf(void *key) {
     return static_cast<int>(reinterpret_cast<intptr_t>(key));
 }
 
+// The engine names screens and the portal's window in Chinese ("屏幕 1", "窗口"); the user reads them in
+// the interface's language. A window's own title is shown as it is.
+QString sourceTitle(const char *title) {
+    const QString text = QString::fromUtf8(title ? title : "");
+    static const QRegularExpression screen(QStringLiteral("^屏幕 (\\d+)$"));
+    const QRegularExpressionMatch m = screen.match(text);
+    if (m.hasMatch())
+        return QCoreApplication::translate("ScreenSources", "屏幕 %1").arg(m.captured(1));
+    if (text == QStringLiteral("窗口"))
+        return QCoreApplication::translate("ScreenSources", "窗口");
+    return text;
+}
+
 void deliverThumbnail(const uint8_t *y, const uint8_t *u, const uint8_t *v, int, int strideY, int strideU,
                       int strideV, int, int width, int height, int, int, const char *title, void *key) {
     const I420Planes planes = I420Planes::of(y, u, v, strideY, strideU, strideV, width, height);
-    const QString text = QString::fromUtf8(title ? title : "");
+    const QString text = sourceTitle(title);
     std::lock_guard<std::mutex> lock(g_listenersLock);
     const auto it = listeners().find(handleOf(key));
     if (it != listeners().end() && it->second.thumbnail)

@@ -32,14 +32,14 @@ static_assert(kMaxPackageSize == ZUWEBRTC_RECEIVE_BUFFER, "the receive buffer ho
 
 namespace {
 
-const QString kNameTooLong = QStringLiteral("文件名过长");
-const QString kNotAFile = QStringLiteral("不支持发送文件夹！");
-const QString kTooLarge = QStringLiteral("文件过大,暂不支持！");
-const QString kOpenFailed = QStringLiteral("打开文件失败！");
-const QString kTransferError = QStringLiteral("文件传输过程出错");
-const QString kInterrupted = QStringLiteral("文件传输中断");
-const QString kSaveFailed = QStringLiteral("保存文件失败！");
-const QString kNoSpace = QStringLiteral("磁盘空间不足，保存文件失败！");
+const char *const kNameTooLong = QT_TRANSLATE_NOOP("FileTransferor", "文件名过长");
+const char *const kNotAFile = QT_TRANSLATE_NOOP("FileTransferor", "不支持发送文件夹！");
+const char *const kTooLarge = QT_TRANSLATE_NOOP("FileTransferor", "文件过大,暂不支持！");
+const char *const kOpenFailed = QT_TRANSLATE_NOOP("FileTransferor", "打开文件失败！");
+const char *const kTransferError = QT_TRANSLATE_NOOP("FileTransferor", "文件传输过程出错");
+const char *const kInterrupted = QT_TRANSLATE_NOOP("FileTransferor", "文件传输中断");
+const char *const kSaveFailed = QT_TRANSLATE_NOOP("FileTransferor", "保存文件失败！");
+const char *const kNoSpace = QT_TRANSLATE_NOOP("FileTransferor", "磁盘空间不足，保存文件失败！");
 
 // Quiet ticks after the last saved file before the folder is reported: the files of one batch follow
 // each other within milliseconds, and the user wants to see the folder once, not once per file.
@@ -217,7 +217,7 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
     }
     if (message.data == kBegin) {
         if (outputFile_) {
-            failReceive(kInterrupted);
+            failReceive(tr(kInterrupted));
         }
         receiveName_ = message.name;
         receiveLength_ = static_cast<uint32_t>(message.length);
@@ -232,14 +232,14 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
         if (receiveName_.size() > kMaxNameBytes || !fitsControl(receiveName_)) {
             g_logger->warn("file transfer: offer refused, name of {} bytes", receiveName_.size());
             // Unanswered: the name cannot be echoed, and no sender that keeps to the limits offers it.
-            failReceive(kNameTooLong);
+            failReceive(tr(kNameTooLong));
             return;
         }
         if (!openReceiveFile()) {
             g_logger->error("file transfer: cannot create a file for \"{}\" in \"{}\"",
                             diskName_.toStdString(), saveFolder_.toStdString());
             g_logger->flush();
-            giveUpReceive(kSaveFailed);
+            giveUpReceive(tr(kSaveFailed));
             return;
         }
         const qint64 available = QStorageInfo(saveFolder_).bytesAvailable();
@@ -247,7 +247,7 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
             g_logger->error("file transfer: \"{}\" of {} bytes refused, only {} bytes free in \"{}\"",
                             receiveName_, receiveLength_, available, saveFolder_.toStdString());
             g_logger->flush();
-            giveUpReceive(kNoSpace);
+            giveUpReceive(tr(kNoSpace));
             return;
         }
         sendControl(kReceiveResponse, kBegin, receiveName_, receiveLength_);
@@ -260,7 +260,7 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
         if (received_ != receiveLength_) {
             g_logger->warn("file transfer: \"{}\" ended after {} of {} bytes", receiveName_, received_,
                            receiveLength_);
-            failReceive(kTransferError);
+            failReceive(tr(kTransferError));
             return;
         }
         if (!finishReceive()) {
@@ -273,7 +273,7 @@ void FileTransferor::handleReceiveSide(const ControlMessage &message) {
         receiveLength_ = 0;
     } else if (message.data == kCancel) {
         if (outputFile_ && answersFile(message, receiveName_, receiveLength_)) {
-            failReceive(kInterrupted);
+            failReceive(tr(kInterrupted));
         }
     }
 }
@@ -303,7 +303,7 @@ void FileTransferor::handleSendSide(const ControlMessage &message) {
         }
         sendCounter_ = 1;
         if (++repeatCount_ > kMaxResends) {
-            failSend(kTransferError);
+            failSend(tr(kTransferError));
             return;
         }
         SendDataViaDataChannel(pc_, sendBuffer_->data(), static_cast<int>(kDataPackageSize));
@@ -317,7 +317,7 @@ void FileTransferor::handleSendSide(const ControlMessage &message) {
         endSend();
         executeTaskLocked();
     } else if (message.data == kCancel) {
-        failSend(kInterrupted);
+        failSend(tr(kInterrupted));
     }
 }
 
@@ -358,7 +358,8 @@ void FileTransferor::onData(std::shared_ptr<DataPackage> package) {
             g_logger->error("file transfer: writing \"{}\" failed: {}", temporaryPath_.toStdString(),
                             outputFile_->errorString().toStdString());
             g_logger->flush();
-            giveUpReceive(outputFile_->error() == QFileDevice::ResourceError ? kNoSpace : kSaveFailed);
+            giveUpReceive(outputFile_->error() == QFileDevice::ResourceError ? tr(kNoSpace)
+                                                                             : tr(kSaveFailed));
             return;
         }
         received_ += n;
@@ -371,7 +372,7 @@ void FileTransferor::onData(std::shared_ptr<DataPackage> package) {
         g_logger->info("file transfer: \"{}\" abandoned after {} damaged copies of one chunk", receiveName_,
                        kMaxMismatches);
         mismatchCount_ = 0;
-        failReceive(kTransferError);
+        failReceive(tr(kTransferError));
     }
 }
 
@@ -417,30 +418,30 @@ void FileTransferor::executeTaskLocked() {
     plain.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const std::string name = plain.mid(plain.lastIndexOf(QLatin1Char('/')) + 1).toStdString();
     if (name.size() > kMaxNameBytes || !fitsControl(name)) {
-        emit sigTransferFail(path, kNameTooLong);
+        emit sigTransferFail(path, tr(kNameTooLong));
         next();
         return;
     }
     const QFileInfo info(path);
     if (!info.isFile()) {
-        emit sigTransferFail(path, kNotAFile);
+        emit sigTransferFail(path, tr(kNotAFile));
         next();
         return;
     }
     if (info.size() > kMaxFileLength) {
-        emit sigTransferFail(path, kTooLarge);
+        emit sigTransferFail(path, tr(kTooLarge));
         next();
         return;
     }
     g_logger->info("transfer file, name:{} , length:{}", name, info.size());
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
-        emit sigTransferFail(path, kOpenFailed);
+        emit sigTransferFail(path, tr(kOpenFailed));
         next();
         return;
     }
     if (file->size() > kMaxFileLength) {
-        emit sigTransferFail(path, kTooLarge);
+        emit sigTransferFail(path, tr(kTooLarge));
         next();
         return;
     }
@@ -473,7 +474,7 @@ void FileTransferor::sendNextChunk() {
     // The length was fixed when the file was offered; a file that shrinks meanwhile cannot be sent.
     if (inputFile_->read(reinterpret_cast<char *>(buffer + kHeaderSize), n) != static_cast<qint64>(n)) {
         g_logger->error("file transfer: reading \"{}\" failed at byte {}", sendName_, sent_);
-        failSend(kTransferError);
+        failSend(tr(kTransferError));
         return;
     }
     sealData(buffer, n);
@@ -577,7 +578,7 @@ bool FileTransferor::finishReceive() {
     outputFile_.reset();
     if (!closed) {
         QFile::remove(temporaryPath_);
-        giveUpReceive(kSaveFailed);
+        giveUpReceive(tr(kSaveFailed));
         return false;
     }
     const QDir folder(saveFolder_);
@@ -597,7 +598,7 @@ bool FileTransferor::finishReceive() {
                         temporaryPath_.toStdString());
         g_logger->flush();
         temporaryPath_.clear();  // the data is complete: keep it
-        giveUpReceive(kSaveFailed);
+        giveUpReceive(tr(kSaveFailed));
         return false;
     }
     if (saved != finalPath_) {
@@ -657,7 +658,7 @@ void FileTransferor::timerCheckRunning() {
         if (receiving < kTimeoutTicks) {
             receiveCounter_ = receiving + 1;
         } else {
-            failReceive(kInterrupted);
+            failReceive(tr(kInterrupted));
             g_logger->info("receive time out!");
         }
     }
@@ -667,7 +668,7 @@ void FileTransferor::timerCheckRunning() {
             sendCounter_ = sending + 1;
         } else {
             // Silence after the last permitted copy of a damaged chunk means the receiver gave up on it.
-            failSend(repeatCount_ >= kMaxResends ? kTransferError : kInterrupted);
+            failSend(repeatCount_ >= kMaxResends ? tr(kTransferError) : tr(kInterrupted));
             g_logger->info("send time out!");
         }
     }

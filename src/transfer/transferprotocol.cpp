@@ -1,5 +1,7 @@
 #include "transferprotocol.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 #include <openssl/evp.h>
@@ -246,7 +248,7 @@ QString plainFileName(const QString &received) {
         dotsOnly = dotsOnly && c == QLatin1Char('.');
     }
     if (dotsOnly) {
-        clean = QStringLiteral("未命名文件");
+        clean = QCoreApplication::translate("transferprotocol", "未命名文件");
     }
 
     if (clean.toUtf8().size() > kMaxDiskNameBytes) {

@@ -10,11 +10,11 @@
 ChoiceDialog::ChoiceDialog(QWidget *parent, const QString &closeName, const QString &messageName,
                            const QString &text, const QString &okText)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     DialogChrome c = DialogChrome::build(this, closeName);
     closeButton_ = c.closeButton;
     message_ = c.addMessage(messageName, text);
-    btn_cancel = c.addButton(QStringLiteral("btn_cancel"), QStringLiteral("取消"), false);
+    btn_cancel = c.addButton(QStringLiteral("btn_cancel"), tr("取消"), false);
     btn_ok = c.addButton(QStringLiteral("btn_ok"), okText, true);
     // Enter answers no: a stray key press must not end a share or let a screen in.
     btn_cancel->setDefault(true);

@@ -2,7 +2,7 @@
 
 #include <QEvent>
 
-#include "ui/uistyle.h"
+#include "ui/pagestyle.h"
 
 CreateShareButton::CreateShareButton(QWidget *parent) : QPushButton(parent) {
     setObjectName(QStringLiteral("CreateShareButton"));
@@ -10,7 +10,8 @@ CreateShareButton::CreateShareButton(QWidget *parent) : QPushButton(parent) {
     setMaximumSize(144, 48);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
-    setToolTip(QStringLiteral("创建共享"));
+    setText(tr("创建分享"));
+    setToolTip(tr("创建共享"));
     if (parent)
         parent->installEventFilter(this);
     setLook(false);
@@ -18,8 +19,7 @@ CreateShareButton::CreateShareButton(QWidget *parent) : QPushButton(parent) {
 
 void CreateShareButton::setLook(bool large) {
     resize(large ? QSize(144, 48) : QSize(105, 36));
-    setStyleSheet(uistyle::imageButton(large ? QStringLiteral(":/img/button_max.png")
-                                             : QStringLiteral(":/img/button_mix.png")));
+    setStyleSheet(pagestyle::createShareButton(large));
     place();
 }
 

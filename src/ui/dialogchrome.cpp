@@ -1,5 +1,6 @@
 #include "ui/dialogchrome.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -91,9 +92,10 @@ void DialogChrome::closeTransferDialog(QDialog *dialog, bool running) {
         if (asking->isVisible())
             return;
     }
-    auto *ask = new RequestMessageDialog(QStringLiteral("退出将中断文件传输，是否退出？"), dialog);
+    auto *ask = new RequestMessageDialog(
+        QCoreApplication::translate("DialogChrome", "退出将中断文件传输，是否退出？"), dialog);
     ask->setAttribute(Qt::WA_DeleteOnClose);
-    ask->setOkText(QStringLiteral("退出"));
+    ask->setOkText(QCoreApplication::translate("DialogChrome", "退出"));
     ask->adjustSize();
     uistyle::centreOver(ask, dialog);
     QObject::connect(ask, &QDialog::accepted, dialog, &QDialog::accept);

@@ -12,7 +12,7 @@
 
 FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName, const QString &text)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     setFixedSize(360, 196);
     DialogChrome c = DialogChrome::build(this, closeName);
     closeButton_ = c.closeButton;
@@ -40,10 +40,10 @@ FileProgressDialog::FileProgressDialog(QWidget *parent, const QString &closeName
     barRow->addWidget(label_progress);
     c.bodyLayout->addLayout(barRow);
 
-    label_done = new QLabel(QStringLiteral("已完成"), c.body);
+    label_done = new QLabel(tr("已完成"), c.body);
     label_done->setObjectName(QStringLiteral("label_done"));
     label_done->setStyleSheet(uistyle::text(uistyle::kDone, 13));
-    btn_ok = new QPushButton(QStringLiteral("确定"), c.body);
+    btn_ok = new QPushButton(tr("确定"), c.body);
     btn_ok->setObjectName(QStringLiteral("btn_ok"));
     btn_ok->setFixedSize(80, 30);
     btn_ok->setStyleSheet(uistyle::primaryButton());

@@ -16,15 +16,15 @@
 InputIpDialog::InputIpDialog(QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("InputIpDialog"));
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     setFixedSize(300, 200);
-    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
-                                         QStringLiteral("手动输入"));
+    DialogChrome c =
+        DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"), tr("手动输入"));
     btn_close = c.closeButton;
 
     auto *row = new QHBoxLayout;
     row->setSpacing(8);
-    label = new QLabel(QStringLiteral("连接IP:"), c.body);
+    label = new QLabel(tr("连接IP:"), c.body);
     label->setObjectName(QStringLiteral("label"));
     label->setStyleSheet(uistyle::text(uistyle::kInk, 14));
     edit_ip = new QLineEdit(c.body);
@@ -47,7 +47,7 @@ InputIpDialog::InputIpDialog(QWidget *parent)
     c.bodyLayout->addLayout(row);
     c.bodyLayout->addStretch(1);
 
-    btn_join = c.addButton(QStringLiteral("btn_join"), QStringLiteral("加入分享"), true);
+    btn_join = c.addButton(QStringLiteral("btn_join"), tr("加入分享"), true);
     btn_join->setFixedWidth(96);
     btn_join->setEnabled(false);
     btn_join->setDefault(true);

@@ -29,7 +29,7 @@ LoadingDialog::LoadingDialog(QWidget *parent)
     label->setObjectName(QStringLiteral("label"));
     label->setAlignment(Qt::AlignCenter);
     label->setMinimumSize(1, 1);
-    label_2 = new QLabel(QStringLiteral("努力加载中..."), widget);
+    label_2 = new QLabel(tr("努力加载中..."), widget);
     label_2->setObjectName(QStringLiteral("label_2"));
     label_2->setAlignment(Qt::AlignCenter);
     label_2->setStyleSheet(uistyle::text(uistyle::kBlue, 14));

@@ -69,7 +69,7 @@ QWidget *MainWidget::buildSharesPanel() {
 QLayout *MainWidget::buildNicknameRow(QWidget *panel) {
     auto *row = new QHBoxLayout;
     row->setSpacing(8);
-    label_nickname = new QLabel(QStringLiteral("昵称:"), panel);
+    label_nickname = new QLabel(tr("昵称:"), panel);
     label_nickname->setObjectName(QStringLiteral("label_nickname"));
     label_nickname->setStyleSheet(uistyle::text(uistyle::kInk, 14));
     lineEdit_nickname = new QLineEdit(panel);
@@ -86,17 +86,17 @@ QLayout *MainWidget::buildNicknameRow(QWidget *panel) {
 QLayout *MainWidget::buildListHeader(QWidget *panel) {
     auto *row = new QHBoxLayout;
     row->setSpacing(6);
-    label_ip = new QLabel(QStringLiteral("设备列表"), panel);
+    label_ip = new QLabel(tr("设备列表"), panel);
     label_ip->setObjectName(QStringLiteral("label_ip"));
     label_ip->setStyleSheet(uistyle::text(uistyle::kInk, 14, uistyle::Bold));
     btn_inputip_1 = new QPushButton(panel);
     btn_inputip_1->setObjectName(QStringLiteral("btn_inputip_1"));
-    btn_inputip_1->setToolTip(QStringLiteral("手动输入"));
+    btn_inputip_1->setToolTip(tr("手动输入"));
     btn_inputip_1->setStyleSheet(
         uistyle::imageButton(":/img/input_ip.png", ":/img/input_ip_hover.png", ":/img/input_ip_press.png"));
     btn_refresh_host_list = new QPushButton(panel);
     btn_refresh_host_list->setObjectName(QStringLiteral("btn_refresh_host_list"));
-    btn_refresh_host_list->setToolTip(QStringLiteral("刷新"));
+    btn_refresh_host_list->setToolTip(tr("刷新"));
     btn_refresh_host_list->setStyleSheet(
         uistyle::imageButton(":/img/refresh.png", ":/img/refresh_hover.png", ":/img/refresh_press.png"));
     for (QPushButton *b : {btn_inputip_1, btn_refresh_host_list}) {
@@ -117,11 +117,11 @@ QWidget *MainWidget::buildNoShares(QWidget *panel) {
     auto *layout = new QVBoxLayout(widget_none_host);
     layout->setContentsMargins(0, 24, 0, 0);
     layout->setSpacing(12);
-    label_3 = new QLabel(QStringLiteral("当前局域网内没有找到共享"), widget_none_host);
+    label_3 = new QLabel(tr("当前局域网内没有找到共享"), widget_none_host);
     label_3->setObjectName(QStringLiteral("label_3"));
     label_3->setAlignment(Qt::AlignCenter);
     label_3->setStyleSheet(uistyle::text(uistyle::kHint, 13));
-    btn_inputip_2 = new QPushButton(QStringLiteral("手动输入"), widget_none_host);
+    btn_inputip_2 = new QPushButton(tr("手动输入"), widget_none_host);
     btn_inputip_2->setObjectName(QStringLiteral("btn_inputip_2"));
     btn_inputip_2->setFixedSize(96, 30);
     btn_inputip_2->setCursor(Qt::PointingHandCursor);
@@ -243,7 +243,7 @@ void MainWidget::askForAddress() {
 void MainWidget::joinWithNickname(const QString &ip) {
     const QString nickName = lineEdit_nickname->text();
     if (nickName.isEmpty()) {
-        MessageDialog::openOver(this, QStringLiteral("昵称能为空!"));
+        MessageDialog::openOver(this, tr("昵称能为空!"));
         return;
     }
     emit sigJoinShare(ip, nickName);

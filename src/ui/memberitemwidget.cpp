@@ -15,7 +15,7 @@ MemberItemWidget::MemberItemWidget(QWidget *parent) : QWidget(parent) {
     label_nackname = new QLabel(this);
     label_nackname->setObjectName(QStringLiteral("label_nackname"));
     label_nackname->setStyleSheet(uistyle::text(uistyle::kInk, 13, uistyle::Clear));
-    label_state = new QLabel(QStringLiteral("等待中"), this);
+    label_state = new QLabel(tr("等待中"), this);
     label_state->setObjectName(QStringLiteral("label_state"));
     label_state->setStyleSheet(uistyle::text(uistyle::kWaiting, 12, uistyle::Clear));
     label_state->hide();

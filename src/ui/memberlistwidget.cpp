@@ -40,14 +40,14 @@ MemberListWidget::MemberListWidget(QWidget *parent) : QWidget(parent) {
 QLayout *MemberListWidget::buildHeader() {
     auto *header = new QHBoxLayout;
     header->setContentsMargins(12, 0, 8, 0);
-    label_mem_num = new QLabel(QStringLiteral("当前成员(1)"), this);
+    label_mem_num = new QLabel(tr("当前成员(1)"), this);
     label_mem_num->setObjectName(QStringLiteral("label_mem_num"));
     label_mem_num->setStyleSheet(uistyle::text(uistyle::kGreyInk, 13));
     refreshButton = new QPushButton(this);
     refreshButton->setObjectName(QStringLiteral("refreshButton"));
     refreshButton->setFixedSize(20, 20);
     refreshButton->setCursor(Qt::PointingHandCursor);
-    refreshButton->setToolTip(QStringLiteral("刷新"));
+    refreshButton->setToolTip(tr("刷新"));
     refreshButton->setStyleSheet(
         uistyle::imageButton(":/img/refresh.png", ":/img/refresh_hover.png", ":/img/refresh_press.png"));
     header->addWidget(label_mem_num, 1);
@@ -72,7 +72,7 @@ QWidget *MemberListWidget::buildEmptyState() {
     imgLayout->addStretch(1);
     imgLayout->addWidget(label_2);
     imgLayout->addStretch(1);
-    label_msg = new QLabel(QStringLiteral("快去分享给其他人吧~"), widget_empty);
+    label_msg = new QLabel(tr("快去分享给其他人吧~"), widget_empty);
     label_msg->setObjectName(QStringLiteral("label_msg"));
     label_msg->setAlignment(Qt::AlignCenter);
     label_msg->setStyleSheet(uistyle::text(uistyle::kHint, 12));
@@ -118,7 +118,7 @@ QString MemberListWidget::nickName(const QString &id) const {
 void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
     users_ = lst;
     SignalingUser host;
-    host.nickname = hostMode_ ? QStringLiteral("主持人 (我)") : QStringLiteral("主持人");
+    host.nickname = hostMode_ ? tr("主持人 (我)") : tr("主持人");
     host.devicetype = 0;
     lst.prepend(host);
 
@@ -135,11 +135,11 @@ void MemberListWidget::onAlluserRefreshed(QList<SignalingUser> lst) {
         item->setSizeHint(QSize(0, 36));
         auto *row = new MemberItemWidget;
         row->setDeviceType(u.devicetype);
-        row->setName(!selfId.isEmpty() && u.id == selfId ? u.nickname + QStringLiteral(" (我)") : u.nickname);
+        row->setName(!selfId.isEmpty() && u.id == selfId ? tr("%1 (我)").arg(u.nickname) : u.nickname);
         row->setWaiting(!u.id.isEmpty() && waiting_.contains(u.id));
         userlistWidget->setItemWidget(item, row);
     }
-    label_mem_num->setText(QStringLiteral("当前成员 (%1)").arg(lst.size()));
+    label_mem_num->setText(tr("当前成员 (%1)").arg(lst.size()));
     const bool empty = lst.size() < 2;
     widget_img->setVisible(empty);
     widget_empty->setVisible(empty);
@@ -167,13 +167,13 @@ void MemberListWidget::showMemberMenu(QPoint pos) {
     menu.setStyleSheet(pagestyle::memberMenu());
     // A waiting member gets no file; it can be let in instead.
     if (waiting_.contains(menuMember())) {
-        QAction *admit = menu.addAction(QStringLiteral("允许观看"));
+        QAction *admit = menu.addAction(tr("允许观看"));
         connect(admit, &QAction::triggered, this, &MemberListWidget::onAdmitClicked);
     } else {
-        QAction *transfer = menu.addAction(QStringLiteral("传输文件"));
+        QAction *transfer = menu.addAction(tr("传输文件"));
         connect(transfer, &QAction::triggered, this, &MemberListWidget::onTransferFileClicked);
     }
-    QAction *cancel = menu.addAction(QStringLiteral("取消共享"));
+    QAction *cancel = menu.addAction(tr("取消共享"));
     connect(cancel, &QAction::triggered, this, &MemberListWidget::onCancelShareClicked);
     menu.exec(QCursor::pos());
 }

@@ -12,14 +12,14 @@
 MessageDialog::MessageDialog(const QString &text, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("MessageDialog"));
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     setMinimumSize(320, 180);
-    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label"),
-                                         QStringLiteral("警告"));
+    DialogChrome c =
+        DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label"), tr("警告"));
     label = c.titleLabel;
     btn_close = c.closeButton;
     label_msg = c.addMessage(QStringLiteral("label_msg"), text);
-    btn_ok = c.addButton(QStringLiteral("btn_ok"), QStringLiteral("确认"), true);
+    btn_ok = c.addButton(QStringLiteral("btn_ok"), tr("确认"), true);
     btn_ok->setDefault(true);
     helper_.reset(DialogChrome::makeHelper(this, btn_close));
     connect(btn_ok, &QPushButton::clicked, this, &QDialog::accept);

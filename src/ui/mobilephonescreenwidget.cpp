@@ -100,7 +100,7 @@ MobilePhoneScreenWidget::~MobilePhoneScreenWidget() {
 }
 
 void MobilePhoneScreenWidget::setName(const QString &name) {
-    const QString text = name + QStringLiteral(" 投屏中");
+    const QString text = tr("%1 投屏中").arg(name);
     label_text->setText(text);
     setWindowTitle(text);
 }

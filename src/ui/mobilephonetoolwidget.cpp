@@ -17,15 +17,15 @@ MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) 
 
     btn_zoom = new QPushButton(widget);
     btn_zoom->setObjectName(QStringLiteral("btn_zoom"));
-    btn_zoom->setToolTip(QStringLiteral("全屏"));
+    btn_zoom->setToolTip(tr("全屏"));
     btn_enlarge = new QPushButton(widget);
     btn_enlarge->setObjectName(QStringLiteral("btn_enlarge"));
     btn_enlarge->setIcon(QIcon(QStringLiteral(":/img/mobile_enlarge.png")));
-    btn_enlarge->setToolTip(QStringLiteral("放大"));
+    btn_enlarge->setToolTip(tr("放大"));
     btn_narrow = new QPushButton(widget);
     btn_narrow->setObjectName(QStringLiteral("btn_narrow"));
     btn_narrow->setIcon(QIcon(QStringLiteral(":/img/mobile_narrow.png")));
-    btn_narrow->setToolTip(QStringLiteral("缩小"));
+    btn_narrow->setToolTip(tr("缩小"));
 
     auto *layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -49,11 +49,11 @@ MobilePhoneToolWidget::MobilePhoneToolWidget(QWidget *parent) : QWidget(parent) 
 void MobilePhoneToolWidget::showNarrowIcon() {
     narrowIcon_ = true;
     btn_zoom->setIcon(QIcon(QStringLiteral(":/img/mobile_narrow_screen.png")));
-    btn_zoom->setToolTip(QStringLiteral("退出全屏"));
+    btn_zoom->setToolTip(tr("退出全屏"));
 }
 
 void MobilePhoneToolWidget::showFullIcon() {
     narrowIcon_ = false;
     btn_zoom->setIcon(QIcon(QStringLiteral(":/img/mobile_full_screen.png")));
-    btn_zoom->setToolTip(QStringLiteral("全屏"));
+    btn_zoom->setToolTip(tr("全屏"));
 }

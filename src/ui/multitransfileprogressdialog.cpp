@@ -14,11 +14,11 @@
 MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("MultiTransFileProgressDialog"));
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     setMinimumSize(320, 220);
     resize(380, 300);
-    DialogChrome c = DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"),
-                                         QStringLiteral("批量传输"));
+    DialogChrome c =
+        DialogChrome::build(this, QStringLiteral("btn_close"), QStringLiteral("label_title"), tr("批量传输"));
     btn_close = c.closeButton;
     c.bodyLayout->setContentsMargins(0, 0, 0, 8);
     c.bodyLayout->setSpacing(0);
@@ -28,9 +28,9 @@ MultiTransFileProgressDialog::MultiTransFileProgressDialog(QWidget *parent)
     widget_3->setAttribute(Qt::WA_StyledBackground, true);
     widget_3->setStyleSheet(uistyle::areaFill(widget_3->objectName(), uistyle::kBand));
     widget_3->setFixedHeight(32);
-    label_nickname = new QLabel(QStringLiteral("昵称"), widget_3);
+    label_nickname = new QLabel(tr("昵称"), widget_3);
     label_nickname->setObjectName(QStringLiteral("label_nickname"));
-    label_progress = new QLabel(QStringLiteral("传输进度"), widget_3);
+    label_progress = new QLabel(tr("传输进度"), widget_3);
     label_progress->setObjectName(QStringLiteral("label_progress"));
     label_progress->setFixedWidth(110);
     label_progress->setAlignment(Qt::AlignCenter);

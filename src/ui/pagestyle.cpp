@@ -59,6 +59,17 @@ QString checkBox() {
     return QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}");
 }
 
+QString createShareButton(bool large) {
+    // The picture's sign takes its left third; the text is centred in the rest.
+    const int height = large ? 48 : 36;
+    return uistyle::imageButton(large ? QStringLiteral(":/img/button_max.png")
+                                      : QStringLiteral(":/img/button_mix.png")) +
+           QStringLiteral("QPushButton{color:white;font-size:%1px;padding-left:%2px;padding-right:%3px;}")
+               .arg(height / 3)
+               .arg(height)
+               .arg(height / 6);
+}
+
 QString hostTile(const QString &name, bool selected) {
     return selected ? QStringLiteral("#%1{background-color: %2; border-radius: 4px;}")
                           .arg(name, QLatin1String(uistyle::kSelectedTile))

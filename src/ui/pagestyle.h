@@ -30,6 +30,9 @@ QString lightCheckBox();
 QString volumeSlider();
 // A check box on the start page's white.
 QString checkBox();
+// The start page's create-share button: its picture, with the button's own text in white beside the
+// picture's sign, for the small look and the large one shown under the pointer.
+QString createShareButton(bool large);
 // A share's tile on the start page, named name, as it looks selected and not.
 QString hostTile(const QString &name, bool selected);
 // The white panel with the attendee page's address and code on the dark host page.

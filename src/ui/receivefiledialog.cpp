@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 ReceiveFileDialog::ReceiveFileDialog(QWidget *parent)
-    : FileProgressDialog(parent, QStringLiteral("pushButton"), QStringLiteral("主持人向你传输文件")) {
+    : FileProgressDialog(parent, QStringLiteral("pushButton"), tr("主持人向你传输文件")) {
     setObjectName(QStringLiteral("ReceiveFileDialog"));
     btn_ok->setEnabled(false);
 }

@@ -3,8 +3,7 @@
 #include <QPushButton>
 
 RequestMessageDialog::RequestMessageDialog(const QString &text, QWidget *parent)
-    : ChoiceDialog(parent, QStringLiteral("btn_close"), QStringLiteral("label_msg"), text,
-                   QStringLiteral("确认")) {
+    : ChoiceDialog(parent, QStringLiteral("btn_close"), QStringLiteral("label_msg"), text, tr("确认")) {
     setObjectName(QStringLiteral("RequestMessageDialog"));
     setMinimumSize(290, 177);
 }

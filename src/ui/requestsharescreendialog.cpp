@@ -4,8 +4,7 @@
 #include <QShowEvent>
 
 RequestShareScreenDialog::RequestShareScreenDialog(QWidget *parent)
-    : ChoiceDialog(parent, QStringLiteral("btn_quit"), QStringLiteral("label_msg"), QString(),
-                   QStringLiteral("确定")) {
+    : ChoiceDialog(parent, QStringLiteral("btn_quit"), QStringLiteral("label_msg"), QString(), tr("确定")) {
     setObjectName(QStringLiteral("RequestShareScreenDialog"));
     setMinimumSize(290, 177);
     autoRefuse_.setSingleShot(true);
@@ -15,7 +14,7 @@ RequestShareScreenDialog::RequestShareScreenDialog(QWidget *parent)
 }
 
 void RequestShareScreenDialog::setName(const QString &name) {
-    message_->setText(name + QStringLiteral(" 请求投屏，是否同意？"));
+    message_->setText(tr("%1 请求投屏，是否同意？").arg(name));
 }
 
 void RequestShareScreenDialog::showEvent(QShowEvent *event) {

@@ -20,7 +20,7 @@
 SelectSourceDialog::SelectSourceDialog(QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("SelectSourceDialog"));
-    setWindowTitle(QStringLiteral("Zu屏幕共享"));
+    setWindowTitle(uistyle::appTitle());
     resize(920, 560);
     setMinimumSize(920, 400);
     QVBoxLayout *outer = uistyle::edgeToEdgeColumn(this);
@@ -45,7 +45,7 @@ QWidget *SelectSourceDialog::buildTitle() {
                                      uistyle::areaFill(QStringLiteral("title_area"), uistyle::kBlue), 44);
     auto *layout = new QHBoxLayout(title_area);
     layout->setContentsMargins(18, 0, 18, 0);
-    label = new QLabel(QStringLiteral("创建一个分享"), title_area);
+    label = new QLabel(tr("创建一个分享"), title_area);
     label->setObjectName(QStringLiteral("label"));
     label->setStyleSheet(uistyle::text("white", 15));
     layout->addWidget(label);
@@ -84,10 +84,10 @@ QWidget *SelectSourceDialog::buildButtonBar() {
     layout->setContentsMargins(18, 0, 18, 0);
     layout->setSpacing(14);
     layout->addStretch(1);
-    btn_cancel = new QPushButton(QStringLiteral("取消"), btnarea);
+    btn_cancel = new QPushButton(tr("取消"), btnarea);
     btn_cancel->setObjectName(QStringLiteral("btn_cancel"));
     btn_cancel->setStyleSheet(uistyle::outlineOnBlueButton());
-    btn_create = new QPushButton(QStringLiteral("共享"), btnarea);
+    btn_create = new QPushButton(tr("共享"), btnarea);
     btn_create->setObjectName(QStringLiteral("btn_create"));
     btn_create->setStyleSheet(uistyle::whiteOnBlueButton());
     for (QPushButton *b : {btn_cancel, btn_create}) {
@@ -103,7 +103,7 @@ QPushButton *SelectSourceDialog::buildRefreshButton() {
     // Over the list's lower right corner, outside any layout.
     auto *button = new QPushButton(this);
     button->setObjectName(QStringLiteral("refreshButton"));
-    button->setToolTip(QStringLiteral("刷新"));
+    button->setToolTip(tr("刷新"));
     button->setCursor(Qt::PointingHandCursor);
     button->setFocusPolicy(Qt::NoFocus);
     button->setStyleSheet(uistyle::imageButton(":/img/refresh_source.png", ":/img/refresh_source_hover.png",
@@ -188,13 +188,13 @@ void SelectSourceDialog::updateHint() {
     const bool none = sourceCount_ <= 0 && thumbnails_.isEmpty();
     if (none) {
         if (ScreenCastChoice::usesDesktopPicker())
-            label_none->setText(QStringLiteral(
-                "没有可共享的屏幕或窗口：桌面的屏幕共享未开始（已取消，或系统未提供屏幕共享门户），"
-                "请点击右下角按钮重新选择"));
+            label_none->setText(
+                tr("没有可共享的屏幕或窗口：桌面的屏幕共享未开始（已取消，或系统未提供屏幕共享门户），"
+                   "请点击右下角按钮重新选择"));
         else
             label_none->setText(qEnvironmentVariableIsEmpty("DISPLAY")
-                                    ? QStringLiteral("没有可共享的屏幕或窗口：未连接到图形显示（X11）")
-                                    : QStringLiteral("没有找到可共享的屏幕或窗口，请点击右下角按钮刷新"));
+                                    ? tr("没有可共享的屏幕或窗口：未连接到图形显示（X11）")
+                                    : tr("没有找到可共享的屏幕或窗口，请点击右下角按钮刷新"));
     }
     label_none->setVisible(none);
     listWidget->setVisible(!none);

@@ -14,18 +14,18 @@ SettingCheckBox::SettingCheckBox(const char *key, const QString &text, QWidget *
 }
 
 SettingCheckBox *SettingCheckBox::askBeforeWatching(QWidget *parent) {
-    auto *box = new SettingCheckBox(kAskBeforeWatching, QStringLiteral("观看前先询问我"), parent);
+    auto *box = new SettingCheckBox(kAskBeforeWatching, tr("观看前先询问我"), parent);
     box->setObjectName(QStringLiteral("check_admit"));
     box->setToolTip(
-        QStringLiteral("开启后，每位观众要经你允许才能看到屏幕和收到文件；\n"
-                       "关闭时，局域网内找到此共享的任何人都能观看。"));
+        tr("开启后，每位观众要经你允许才能看到屏幕和收到文件；\n"
+           "关闭时，局域网内找到此共享的任何人都能观看。"));
     return box;
 }
 
 SettingCheckBox *SettingCheckBox::shareSound(QWidget *parent) {
-    auto *box = new SettingCheckBox(kShareSound, QStringLiteral("共享声音"), parent);
+    auto *box = new SettingCheckBox(kShareSound, tr("共享声音"), parent);
     box->setObjectName(QStringLiteral("check_sound"));
-    box->setToolTip(QStringLiteral("把电脑正在播放的声音一起共享给观众；共享中可随时开关。"));
+    box->setToolTip(tr("把电脑正在播放的声音一起共享给观众；共享中可随时开关。"));
     return box;
 }
 

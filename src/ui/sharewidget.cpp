@@ -70,7 +70,7 @@ QWidget *ShareWidget::buildMainArea() {
     auto *layout = new QHBoxLayout(widget_main);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    label_msg = new QLabel(QStringLiteral("屏幕共享中"), widget_main);
+    label_msg = new QLabel(tr("屏幕共享中"), widget_main);
     label_msg->setObjectName(QStringLiteral("label_msg"));
     label_msg->setAlignment(Qt::AlignCenter);
     label_msg->setStyleSheet(uistyle::text(uistyle::kOnDark, 26, uistyle::Spaced));
@@ -105,14 +105,14 @@ QWidget *ShareWidget::buildWebPanel() {
     auto *text = new QVBoxLayout;
     text->setSpacing(8);
     text->addStretch(1);
-    auto *webTitle = new QLabel(QStringLiteral("手机或浏览器观看"), widget_web);
+    auto *webTitle = new QLabel(tr("手机或浏览器观看"), widget_web);
     webTitle->setObjectName(QStringLiteral("label_web_title"));
     webTitle->setStyleSheet(uistyle::text(uistyle::kHeading, 16, uistyle::Bold));
     label_web_url = new QLabel(widget_web);
     label_web_url->setObjectName(QStringLiteral("label_web_url"));
     label_web_url->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label_web_url->setStyleSheet(uistyle::text(uistyle::kLink, 15));
-    auto *webHint = new QLabel(QStringLiteral("扫描二维码，或在浏览器中打开此地址"), widget_web);
+    auto *webHint = new QLabel(tr("扫描二维码，或在浏览器中打开此地址"), widget_web);
     webHint->setObjectName(QStringLiteral("label_web_hint"));
     webHint->setStyleSheet(uistyle::text(uistyle::kQuiet, 13));
     text->addWidget(webTitle);
@@ -135,11 +135,11 @@ QWidget *ShareWidget::buildToolRow() {
     label_ip->setObjectName(QStringLiteral("label_ip"));
     label_ip->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label_ip->setStyleSheet(uistyle::text("white", 15));
-    btn_transfer = new QPushButton(QStringLiteral("批量传输"), widget_tools);
+    btn_transfer = new QPushButton(tr("批量传输"), widget_tools);
     btn_transfer->setObjectName(QStringLiteral("btn_transfer"));
-    btn_switch = new QPushButton(QStringLiteral("切换共享"), widget_tools);
+    btn_switch = new QPushButton(tr("切换共享"), widget_tools);
     btn_switch->setObjectName(QStringLiteral("btn_switch"));
-    btn_quit = new QPushButton(QStringLiteral("退出共享"), widget_tools);
+    btn_quit = new QPushButton(tr("退出共享"), widget_tools);
     btn_quit->setObjectName(QStringLiteral("btn_quit"));
     btn_transfer->setStyleSheet(pagestyle::lightButton());
     btn_switch->setStyleSheet(pagestyle::lightButton());
@@ -152,9 +152,9 @@ QWidget *ShareWidget::buildToolRow() {
     tools->addSpacing(12);
     tools->addWidget(check_admit);
     tools->addWidget(check_sound);
-    label_sound = new QLabel(QStringLiteral("没有可共享的声音"), widget_tools);
+    label_sound = new QLabel(tr("没有可共享的声音"), widget_tools);
     label_sound->setObjectName(QStringLiteral("label_sound"));
-    label_sound->setToolTip(QStringLiteral("这台电脑上没有声音服务在运行，观众只能看到画面。"));
+    label_sound->setToolTip(tr("这台电脑上没有声音服务在运行，观众只能看到画面。"));
     label_sound->setStyleSheet(uistyle::text(uistyle::kWarning, 13));
     label_sound->hide();
     tools->addWidget(label_sound);
@@ -181,7 +181,7 @@ ShareWidget::~ShareWidget() {
 
 void ShareWidget::setMemListButtonLook(bool shown) {
     btn_ctrl_memlist->setStyleSheet(shown ? pagestyle::foldButton() : pagestyle::openButton());
-    btn_ctrl_memlist->setToolTip(shown ? QStringLiteral("收起成员列表") : QStringLiteral("展开成员列表"));
+    btn_ctrl_memlist->setToolTip(shown ? tr("收起成员列表") : tr("展开成员列表"));
 }
 
 void ShareWidget::openOverMainArea(QDialog *dialog) {
@@ -333,7 +333,7 @@ void ShareWidget::chooseFileToSend(const std::function<void(const QString &path)
     if (!manager_)
         return;
     if (manager_->transferFileRunning()) {
-        MessageDialog::openOver(widget_main, QStringLiteral("请等待上一文件传输完成"));
+        MessageDialog::openOver(widget_main, tr("请等待上一文件传输完成"));
         return;
     }
     auto *dialog = new QFileDialog(window());
@@ -394,9 +394,9 @@ void ShareWidget::onUdpScanServerStarted() {
 void ShareWidget::onUdpScanServerStartFail() {
     g_logger->error("ShareWidget,udp scan server start fail");
     g_logger->flush();
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("错误"),
-                                QStringLiteral("启动扫描服务时出错！\n请检查网络环境;\n"
-                                               "否则您的共享将不能被局域网内其他设备所发现!"),
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("错误"),
+                                tr("启动扫描服务时出错！\n请检查网络环境;\n"
+                                   "否则您的共享将不能被局域网内其他设备所发现!"),
                                 QMessageBox::Ok, window());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -488,7 +488,7 @@ void ShareWidget::onSingleTransferFileFail(QString id, QString error) {
         MessageDialog::openAloneOver(widget_main, error);
     } else if (multiDialog_) {
         multiDialog_->setTransferRunning(manager_ && manager_->transferFileRunning());
-        multiDialog_->setMemberState(id, QStringLiteral("文件传输中断"));
+        multiDialog_->setMemberState(id, tr("文件传输中断"));
     }
 }
 

@@ -24,7 +24,7 @@ SoundControl::SoundControl(QWidget *parent) : QWidget(parent) {
     slider_volume->setRange(0, 100);
     slider_volume->setFixedWidth(96);
     slider_volume->setCursor(Qt::PointingHandCursor);
-    slider_volume->setToolTip(QStringLiteral("音量"));
+    slider_volume->setToolTip(tr("音量"));
     slider_volume->setStyleSheet(pagestyle::volumeSlider());
     row->addWidget(slider_volume);
 
@@ -54,9 +54,8 @@ void SoundControl::onChanged() {
 }
 
 void SoundControl::showMuted() {
-    btn_mute->setText(muted() ? QStringLiteral("取消静音") : QStringLiteral("静音"));
-    btn_mute->setToolTip(muted() ? QStringLiteral("听主持人共享的声音")
-                                 : QStringLiteral("不听主持人共享的声音"));
+    btn_mute->setText(muted() ? tr("取消静音") : tr("静音"));
+    btn_mute->setToolTip(muted() ? tr("听主持人共享的声音") : tr("不听主持人共享的声音"));
 }
 
 void SoundControl::store() {

@@ -1,5 +1,6 @@
 #include "ui/uistyle.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -8,6 +9,10 @@
 #include "core/platformflags.h"
 
 namespace uistyle {
+
+QString appTitle() {
+    return QCoreApplication::translate("uistyle", "Zu屏幕共享");
+}
 
 QString text(const char *colour, int pixels, int look) {
     QString sheet = QStringLiteral("color: %1; font-size: %2px;").arg(QLatin1String(colour)).arg(pixels);
@@ -134,7 +139,7 @@ QPushButton *titleCloseButton(QWidget *parent, const QString &name) {
     button->setObjectName(name);
     button->setFixedSize(36, 36);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setToolTip(QStringLiteral("关闭"));
+    button->setToolTip(QCoreApplication::translate("uistyle", "关闭"));
     button->setStyleSheet(imageButton(":/img/close.png", ":/img/close_hover.png", ":/img/close_press.png"));
     return button;
 }

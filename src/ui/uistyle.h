@@ -32,6 +32,9 @@ constexpr char kSelectedTile[] = "#CDE1F2";
 constexpr char kSelectedRow[] = "#DFEDF8";
 constexpr char kEdge[] = "#DDE3EA";  // a thin edge, and the empty part of a progress bar
 
+// The program's name as the window titles and the title bar show it, in the user's language.
+QString appTitle();
+
 // How a label's text looks besides its colour and size; the flags combine.
 enum TextLook { Regular = 0, Bold = 1, Spaced = 2, Clear = 4 /* no background of its own */ };
 // A label's text.

@@ -69,12 +69,12 @@ WatchToolWidget::WatchToolWidget(QWidget *parent) : QWidget(parent) {
 
 void WatchToolWidget::setMemListButtonState(int shown) {
     btn_ctrl_memlist->setStyleSheet(shown ? pagestyle::foldButton() : pagestyle::openButton());
-    btn_ctrl_memlist->setToolTip(shown ? QStringLiteral("收起成员列表") : QStringLiteral("展开成员列表"));
+    btn_ctrl_memlist->setToolTip(shown ? tr("收起成员列表") : tr("展开成员列表"));
 }
 
 void WatchToolWidget::showNarrowIcon() {
     btn_ctrl_memlist->hide();
-    btn_fullScrren->setToolTip(QStringLiteral("退出全屏"));
+    btn_fullScrren->setToolTip(tr("退出全屏"));
     btn_fullScrren->setStyleSheet(uistyle::imageButton(
         ":/img/narrow_screen_white.png", ":/img/narrow_screen_white.png", ":/img/narrow_screen_press.png"));
     idleTicks_ = 0;
@@ -83,7 +83,7 @@ void WatchToolWidget::showNarrowIcon() {
 
 void WatchToolWidget::showFullScreenIcon() {
     btn_ctrl_memlist->show();
-    btn_fullScrren->setToolTip(QStringLiteral("全屏"));
+    btn_fullScrren->setToolTip(tr("全屏"));
     btn_fullScrren->setStyleSheet(uistyle::imageButton(
         ":/img/full_screen_white.png", ":/img/full_screen_white.png", ":/img/full_screen_press.png"));
     idleTicks_ = 0;

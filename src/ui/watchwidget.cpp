@@ -90,7 +90,7 @@ QWidget *WatchWidget::buildToolRow() {
     auto *tools = new QHBoxLayout(toolsWidget);
     tools->setContentsMargins(16, 0, 16, 0);
     tools->setSpacing(12);
-    label_admission = new QLabel(QStringLiteral("正在等待主持人允许你观看…"), toolsWidget);
+    label_admission = new QLabel(tr("正在等待主持人允许你观看…"), toolsWidget);
     label_admission->setObjectName(QStringLiteral("label_admission"));
     label_admission->setStyleSheet(uistyle::text("white", 14));
     label_admission->hide();
@@ -99,11 +99,11 @@ QWidget *WatchWidget::buildToolRow() {
     sound_ = new SoundControl(toolsWidget);
     sound_->setObjectName(QStringLiteral("sound_control"));
     tools->addWidget(sound_);
-    pushButton = new QPushButton(QStringLiteral("文件路径"), toolsWidget);
+    pushButton = new QPushButton(tr("文件路径"), toolsWidget);
     pushButton->setObjectName(QStringLiteral("pushButton"));
     pushButton->setStyleSheet(pagestyle::blueButton());
-    pushButton->setToolTip(QStringLiteral("打开下载文件夹"));
-    btn_quit = new QPushButton(QStringLiteral("退出共享"), toolsWidget);
+    pushButton->setToolTip(tr("打开下载文件夹"));
+    btn_quit = new QPushButton(tr("退出共享"), toolsWidget);
     btn_quit->setObjectName(QStringLiteral("btn_quit"));
     btn_quit->setStyleSheet(pagestyle::redButton());
     pagestyle::addToolButtons(tools, {pushButton, btn_quit});

@@ -17,7 +17,7 @@ ZuTitleWidget::ZuTitleWidget(QWidget *parent) : QWidget(parent) {
     label_title->setFixedSize(32, 32);
     label_title->setStyleSheet(uistyle::picture(":/img/logo2.png"));
 
-    label_name = new QLabel(QStringLiteral("Zu屏幕共享"), this);
+    label_name = new QLabel(uistyle::appTitle(), this);
     label_name->setObjectName(QStringLiteral("label_name"));
     label_name->setStyleSheet(uistyle::text("white", 15));
 
@@ -32,8 +32,8 @@ ZuTitleWidget::ZuTitleWidget(QWidget *parent) : QWidget(parent) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setCursor(Qt::ArrowCursor);
     }
-    minButton->setToolTip(QStringLiteral("最小化"));
-    closeButton->setToolTip(QStringLiteral("关闭"));
+    minButton->setToolTip(tr("最小化"));
+    closeButton->setToolTip(tr("关闭"));
     minButton->setStyleSheet(
         uistyle::imageButton(":/img/min.png", ":/img/min_hover.png", ":/img/min_press.png"));
     closeButton->setStyleSheet(
@@ -60,13 +60,13 @@ QObjectList ZuTitleWidget::titleObjects() const {
 }
 
 void ZuTitleWidget::showRestoreIcon() {
-    maxButton->setToolTip(QStringLiteral("还原"));
+    maxButton->setToolTip(tr("还原"));
     maxButton->setStyleSheet(
         uistyle::imageButton(":/img/normal.png", ":/img/normal_hover.png", ":/img/normal_press.png"));
 }
 
 void ZuTitleWidget::showMaximizeIcon() {
-    maxButton->setToolTip(QStringLiteral("最大化"));
+    maxButton->setToolTip(tr("最大化"));
     maxButton->setStyleSheet(
         uistyle::imageButton(":/img/max.png", ":/img/max_hover.png", ":/img/max_press.png"));
 }

@@ -1,8 +1,11 @@
-// The dialogs and the start page's tiles on the real widgets.
+// The dialogs and the start page's tiles on the real widgets, and the language they speak.
+#include "mainwindow.h"
 #include "support/pinlibraries.h"
 #include "support/testsupport.h"
+#include "ui/admitmemberdialog.h"
 #include "ui/hostwidget.h"
 #include "ui/inputipdialog.h"
+#include "ui/loadingdialog.h"
 #include "ui/mainwidget.h"
 #include "ui/messagedialog.h"
 #include "ui/multitransfileprogressdialog.h"
@@ -13,6 +16,7 @@
 #include "ui/selecthost_line.h"
 #include "ui/singletransfileprogressdialog.h"
 #include "ui/transferprogressitem.h"
+#include "ui/uilanguage.h"
 #include "uiscript.h"
 
 using uitest::child;
@@ -33,7 +37,8 @@ class TestDialogs : public QObject {
 
     static std::unique_ptr<QDialog> makeDialog(const QString &kind) {
         if (kind == "message")
-            return std::make_unique<MessageDialog>(QStringLiteral("创建共享失败，请检查5678端口！"));
+            return std::make_unique<MessageDialog>(
+                QCoreApplication::translate("MainWindow", "创建共享失败，请检查5678端口！"));
         if (kind == "quit")
             return std::make_unique<QuitShareDialog>();
         if (kind == "request")
@@ -220,6 +225,75 @@ private slots:
         for (HostWidget *tile : page.tiles())
             shown << tile->labelText() + " " + tile->ip();
         QCOMPARE(shown, QStringList({"7 10.77.1.7", "7 10.77.2.7"}));
+    }
+
+    void choosesLanguage_data() {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QStringList>("preferred");
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese desktop") << "" << QStringList{"zh-CN", "zh"} << false;
+        QTest::newRow("Taiwanese desktop") << "" << QStringList{"zh-Hant-TW"} << false;
+        QTest::newRow("English desktop") << "" << QStringList{"en-GB"} << true;
+        QTest::newRow("neither") << "" << QStringList{"de-DE", "fr"} << true;
+        QTest::newRow("C locale") << "" << QStringList{"C"} << true;
+        QTest::newRow("nothing") << "" << QStringList{} << true;
+        QTest::newRow("Chinese second") << "" << QStringList{"fr-FR", "zh_CN.UTF-8"} << false;
+        QTest::newRow("setting en") << "en" << QStringList{"zh-CN"} << true;
+        QTest::newRow("setting zh") << "zh" << QStringList{"en-US"} << false;
+        QTest::newRow("unknown setting") << "klingon" << QStringList{"zh-CN"} << false;
+    }
+    void choosesLanguage() {
+        QFETCH(QString, setting);
+        QFETCH(QStringList, preferred);
+        QFETCH(bool, english);
+        QCOMPARE(UiLanguage::choose(setting, preferred) == UiLanguage::Language::English, english);
+    }
+
+    // Every text a person reads on the pages (the main window holds all three) and the dialogs.
+    void speaksTheLanguage_data() {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("English") << true;
+        QTest::newRow("Chinese") << false;
+    }
+    void speaksTheLanguage() {
+        QFETCH(bool, english);
+        UiLanguage::apply(english ? UiLanguage::Language::English : UiLanguage::Language::Chinese);
+        const auto restore = qScopeGuard([] { UiLanguage::apply(UiLanguage::Language::Chinese); });
+        std::vector<std::unique_ptr<QWidget>> windows;
+        windows.push_back(std::make_unique<MainWindow>());
+        for (const QString kind : {"message", "quit", "request", "single", "multi", "receive"})
+            windows.push_back(makeDialog(kind));
+        windows.push_back(std::make_unique<InputIpDialog>());
+        windows.push_back(std::make_unique<LoadingDialog>());
+        windows.push_back(std::make_unique<RequestShareScreenDialog>());
+        windows.push_back(
+            std::make_unique<AdmitMemberDialog>(AdmissionQueue::Member{"{a}", "ann", "10.77.0.2"}));
+        QStringList texts;
+        for (const auto &window : windows) {
+            QList<QWidget *> widgets = window->findChildren<QWidget *>();
+            widgets << window.get();
+            for (const QWidget *w : widgets) {
+                texts << w->toolTip() << w->windowTitle();
+                if (auto *label = qobject_cast<const QLabel *>(w))
+                    texts << label->text();
+                if (auto *button = qobject_cast<const QAbstractButton *>(w))
+                    texts << button->text();
+            }
+        }
+        texts.removeAll(QString());
+        texts.removeDuplicates();
+        QStringList chinese;
+        std::copy_if(texts.begin(), texts.end(), std::back_inserter(chinese),
+                     [](const QString &t) { return t.contains(QRegularExpression("\\p{Han}")); });
+        if (english) {
+            QVERIFY2(chinese.isEmpty(), qPrintable(chinese.join(" | ")));
+            QVERIFY2(texts.size() > 40, qPrintable(texts.join(" | ")));
+        } else {
+            for (const char *text :
+                 {"设备列表", "创建分享", "退出共享", "批量传输", "切换共享", "文件路径",
+                  "确认退出？退出将结束此次共享", "主持人向你传输文件", "有人想观看", "手动输入"})
+                QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
+        }
     }
 };
 

@@ -84,6 +84,7 @@ private slots:
         QVERIFY2(lan_->isUp(), qPrintable(lan_->errorString()));
         in_ = std::make_unique<TestLan::Enter>(*lan_, 1);
         QVERIFY(in_->ok());
+        uitest::applyScreenshotLanguage();
     }
     void cleanupTestCase() {
         in_.reset();
@@ -147,7 +148,7 @@ private slots:
         AdmitMemberDialog *asking = page.admitDialog();
         const QString question = child<QLabel>(asking, "label_msg")->text();
         QVERIFY2(question.contains(QStringLiteral("观众甲")) && question.contains(kHostIp) &&
-                     question.contains(QStringLiteral("电脑")),
+                     question.contains(QCoreApplication::translate("AdmitMemberDialog", "电脑")),
                  qPrintable(question));
         QTRY_VERIFY_WITH_TIMEOUT(first.waitsForAdmission() && waitingRows(&page) == 1, 10000);
         QVERIFY(child<QLabel>(&first, "label_admission")->isVisible());

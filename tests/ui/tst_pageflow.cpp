@@ -22,6 +22,7 @@
 #include "ui/selectsourcedialog.h"
 #include "ui/sharewidget.h"
 #include "ui/singletransfileprogressdialog.h"
+#include "ui/uistyle.h"
 #include "ui/watchtoolwidget.h"
 #include "ui/watchwidget.h"
 #include "uiscript.h"
@@ -99,8 +100,8 @@ class TestPageFlow : public QObject {
         if (modal<SelectSourceDialog>() != d || !app)
             return false;
         auto *create = child<QPushButton>(d, "btn_create");
-        if (thumbnailTitled(d, QStringLiteral("Zu屏幕共享")) ||
-            thumbnailTitled(d, QStringLiteral("ZuShare")) || create->isEnabled())
+        if (thumbnailTitled(d, uistyle::appTitle()) || thumbnailTitled(d, QStringLiteral("ZuShare")) ||
+            create->isEnabled())
             script.fail("offered the host's own window, or sharing before a choice");
         QTest::mouseClick(app, Qt::LeftButton);
         if (!app->isSelected() || !create->isEnabled())
@@ -117,6 +118,7 @@ private slots:
     void initTestCase() {
         ZU_REQUIRE_TEST_NAMESPACE();
         QVERIFY(shots_.isEmpty() || QDir().mkpath(shots_));
+        uitest::applyScreenshotLanguage();
         // The attendee's files land in a folder of the test's own.
         downloads_ = temp_.filePath("downloads");
         QVERIFY(temp_.isValid() && QDir().mkpath(downloads_) && QDir().mkpath(temp_.filePath("config")));
@@ -208,8 +210,9 @@ private slots:
                    !attendee_->loadingDialog()->isVisible();
         });
         UI_RUN(script, 60000);
-        QVERIFY2(refusal.contains(QStringLiteral("昵称能为空!")) &&
-                     failure.contains(QStringLiteral("加入共享失败")),
+        QVERIFY2(refusal.contains(QCoreApplication::translate("MainWidget", "昵称能为空!")) &&
+                     failure.contains(QCoreApplication::translate(
+                         "MainWindow", "加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！")),
                  qPrintable(refusal + failure));
         QCOMPARE(failedAfterMs.size(), 1);
         // Both are coarse timers, which may fire up to 5% early.
@@ -307,7 +310,9 @@ private slots:
         });
         script.add("member menu: 传输文件", [&] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            auto isSend = [](QAction *a) { return a->text() == QStringLiteral("传输文件"); };
+            auto isSend = [](QAction *a) {
+                return a->text() == QCoreApplication::translate("MemberListWidget", "传输文件");
+            };
             QAction *send = menu ? firstOf(menu->actions(), isSend) : nullptr;
             if (send)
                 uitest::later([menu, at = menu->actionGeometry(send).center()] {

@@ -3,7 +3,16 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "ui/uilanguage.h"
+
 namespace uitest {
+
+// The guide's pictures are taken in both languages: ZU_SCREENSHOT_LANGUAGE=en gives the English ones.
+inline void applyScreenshotLanguage() {
+    UiLanguage::Language language = UiLanguage::Language::Chinese;
+    UiLanguage::fromCode(qEnvironmentVariable("ZU_SCREENSHOT_LANGUAGE"), &language);
+    UiLanguage::apply(language);
+}
 
 // The visible top-level widget of the given type (only a modal one if asked).
 template <class T>

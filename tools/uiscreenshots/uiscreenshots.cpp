@@ -21,6 +21,7 @@
 #include "ui/requestmessagedialog.h"
 #include "ui/requestsharescreendialog.h"
 #include "ui/singletransfileprogressdialog.h"
+#include "ui/uilanguage.h"
 #include "ui/zutitlewidget.h"
 #include "video/argbframe.h"
 #include "video/videowidgetinterface.h"
@@ -60,6 +61,9 @@ private slots:
             path = QStringLiteral(ZU_SCREENSHOT_DEFAULT_DIR);
         QVERIFY(QDir().mkpath(path));
         dir_ = QDir(path);
+        UiLanguage::Language language = UiLanguage::Language::Chinese;
+        UiLanguage::fromCode(qEnvironmentVariable("ZU_SCREENSHOT_LANGUAGE"), &language);
+        UiLanguage::apply(language);
     }
 
     void titleBar() {
@@ -77,14 +81,15 @@ private slots:
     void smallDialogs() {
         LoadingDialog loading;
         shoot(&loading, "loading_dialog");
-        MessageDialog message(
-            QStringLiteral("加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
+        MessageDialog message(QCoreApplication::translate(
+            "MainWindow", "加入共享失败，请 输入/选择 正确的ip地址，或检查您的网络环境！"));
         message.adjustSize();
         shoot(&message, "message_dialog");
         QuitShareDialog quit;
         shoot(&quit, "quit_share_dialog");
-        RequestMessageDialog request(QStringLiteral("退出将中断文件传输，是否退出？"));
-        request.setOkText(QStringLiteral("退出"));
+        RequestMessageDialog request(
+            QCoreApplication::translate("DialogChrome", "退出将中断文件传输，是否退出？"));
+        request.setOkText(QCoreApplication::translate("DialogChrome", "退出"));
         request.adjustSize();
         shoot(&request, "request_message_dialog");
         InputIpDialog address;
@@ -110,7 +115,7 @@ private slots:
         multi.addMember("{3}", QStringLiteral("王老师的电脑"));
         multi.setMemberProgress("{1}", 100);
         multi.setMemberProgress("{2}", 38);
-        multi.setMemberState("{3}", QStringLiteral("文件传输中断"));
+        multi.setMemberState("{3}", QCoreApplication::translate("FileTransferor", "文件传输中断"));
         shoot(&multi, "multi_transfer_dialog");
     }
 

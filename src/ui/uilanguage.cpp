@@ -1,0 +1,75 @@
+#include "ui/uilanguage.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QTranslator>
+
+#include "core/usersettings.h"
+#include "ui/uilog.h"
+
+namespace {
+
+// Owned by the application object; held here only to take them out again.
+QPointer<QTranslator> g_own, g_qt;
+
+void replace(QPointer<QTranslator> &slot, const QString &file, const QString &folder) {
+    if (slot) {
+        QCoreApplication::removeTranslator(slot);
+        delete slot;
+    }
+    if (file.isEmpty())
+        return;
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(file, folder)) {
+        qCDebug(lcUi) << "no translation" << file << "in" << folder;
+        delete translator;
+        return;
+    }
+    QCoreApplication::installTranslator(translator);
+    slot = translator;
+}
+
+}  // namespace
+
+UiLanguage::Language UiLanguage::choose(const QString &setting, const QStringList &preferred) {
+    Language chosen = Language::English;
+    if (fromCode(setting, &chosen))
+        return chosen;
+    for (const QString &entry : preferred) {
+        // "zh_CN", "zh-Hans-CN", "en-GB", "en": the language is the part before the first separator.
+        const QString language = entry.section(QRegExp(QStringLiteral("[-_.@]")), 0, 0).toLower();
+        if (fromCode(language, &chosen))
+            return chosen;
+    }
+    return Language::English;
+}
+
+void UiLanguage::apply(Language language) {
+    const bool english = language == Language::English;
+    replace(g_own, english ? QStringLiteral("zushare_en") : QString(), QStringLiteral(":/i18n"));
+    replace(g_qt, english ? QString() : QStringLiteral("qtbase_zh_CN"),
+            QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+}
+
+UiLanguage::Language UiLanguage::applyForUser() {
+    const Language language =
+        choose(userSettings().value(QStringLiteral("language")).toString(), QLocale::system().uiLanguages());
+    apply(language);
+    return language;
+}
+
+QString UiLanguage::code(Language language) {
+    return language == Language::Chinese ? QStringLiteral("zh") : QStringLiteral("en");
+}
+
+bool UiLanguage::fromCode(const QString &code, Language *language) {
+    if (code == QLatin1String("zh"))
+        *language = Language::Chinese;
+    else if (code == QLatin1String("en"))
+        *language = Language::English;
+    else
+        return false;
+    return true;
+}
