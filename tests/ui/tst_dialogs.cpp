@@ -1,5 +1,4 @@
 // The dialogs and the start page's tiles on the real widgets, and the language they speak.
-#include "mainwindow.h"
 #include "support/pinlibraries.h"
 #include "support/testsupport.h"
 #include "ui/admitmemberdialog.h"
@@ -8,15 +7,20 @@
 #include "ui/loadingdialog.h"
 #include "ui/mainwidget.h"
 #include "ui/messagedialog.h"
+#include "ui/mobilephonescreenwidget.h"
 #include "ui/multitransfileprogressdialog.h"
 #include "ui/quitsharedialog.h"
 #include "ui/receivefiledialog.h"
 #include "ui/requestmessagedialog.h"
 #include "ui/requestsharescreendialog.h"
 #include "ui/selecthost_line.h"
+#include "ui/selectsourcedialog.h"
+#include "ui/sharewidget.h"
 #include "ui/singletransfileprogressdialog.h"
 #include "ui/transferprogressitem.h"
 #include "ui/uilanguage.h"
+#include "ui/watchwidget.h"
+#include "ui/zutitlewidget.h"
 #include "uiscript.h"
 
 using uitest::child;
@@ -249,7 +253,7 @@ private slots:
         QCOMPARE(UiLanguage::choose(setting, preferred) == UiLanguage::Language::English, english);
     }
 
-    // Every text a person reads on the pages (the main window holds all three) and the dialogs.
+    // Every text a person reads on the pages, the window's title bar and the dialogs.
     void speaksTheLanguage_data() {
         QTest::addColumn<bool>("english");
         QTest::newRow("English") << true;
@@ -260,7 +264,12 @@ private slots:
         UiLanguage::apply(english ? UiLanguage::Language::English : UiLanguage::Language::Chinese);
         const auto restore = qScopeGuard([] { UiLanguage::apply(UiLanguage::Language::Chinese); });
         std::vector<std::unique_ptr<QWidget>> windows;
-        windows.push_back(std::make_unique<MainWindow>());
+        windows.push_back(std::make_unique<MainWidget>());
+        windows.push_back(std::make_unique<ShareWidget>());
+        windows.push_back(std::make_unique<WatchWidget>());
+        windows.push_back(std::make_unique<ZuTitleWidget>());
+        windows.push_back(std::make_unique<SelectSourceDialog>());
+        windows.push_back(std::make_unique<MobilePhoneScreenWidget>());
         for (const QString kind : {"message", "quit", "request", "single", "multi", "receive"})
             windows.push_back(makeDialog(kind));
         windows.push_back(std::make_unique<InputIpDialog>());
