@@ -30,9 +30,9 @@ void onSignal(int) {
     (void)written;
 }
 
-int usage() {
+void printUsage(std::FILE *out) {
     std::fprintf(
-        stderr,
+        out,
         "usage: zushare-cli host [--synthetic [--size WxH] [--fps N]] [--send PATH] [--port P] "
         "[--no-discovery]\n"
         "                        [--admit ask|all] [--sound | --synthetic-sound | --beeping-sound]\n"
@@ -55,6 +55,10 @@ int usage() {
         "beeping host, the \"frames\" line adds how far the sound is behind the picture (av_offset_*,\n"
         "ms); watch --play plays it on the default output and reads \"mute\", \"unmute\" and\n"
         "\"volume N\" (0 to 100) lines on standard input.\n");
+}
+
+int usage() {
+    printUsage(stderr);
     return 64;
 }
 
@@ -103,6 +107,10 @@ int main(int argc, char *argv[]) {
         return usage();
     }
     const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        printUsage(stdout);
+        return 0;
+    }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
         std::perror("zushare-cli: socketpair");

@@ -44,6 +44,9 @@ if command -v rsvg-convert >/dev/null; then
         need "usr/share/icons/hicolor/${size}x${size}/apps/zushare.png"
     done
 fi
+need usr/share/man/man1/zushare.1.gz
+need usr/share/doc/zushare/copyright
+need usr/share/doc/zushare/changelog.Debian.gz
 ! grep -qE '\.(a|h|cmake)$' "$work/list" || fail "build-only files in the package"
 
 desktop="$root/usr/share/applications/zushare.desktop"
@@ -53,10 +56,67 @@ if command -v desktop-file-validate >/dev/null; then
 else
     echo "desktop-file-validate missing; entry not validated"
 fi
-grep -qx 'Name=Zu屏幕共享' "$desktop" || fail "desktop entry name"
+grep -qx 'Name=Zu Screen Share' "$desktop" || fail "desktop entry name"
+grep -qx 'Name\[zh_CN\]=Zu屏幕共享' "$desktop" || fail "desktop entry Chinese name"
 grep -qx 'Icon=zushare' "$desktop" || fail "desktop entry icon"
 grep -qE '^Categories=(.*;)?Network;' "$desktop" || fail "desktop entry category"
 grep -qx 'Exec=/usr/lib/zushare/zushare-menu' "$desktop" || fail "desktop entry Exec: $(grep ^Exec= "$desktop")"
+
+version=$(dpkg-deb -f "$deb" Version)
+metainfo="$root/usr/share/metainfo/org.zushare.zushare.metainfo.xml"
+[ -f "$metainfo" ] || fail "package lacks the AppStream metainfo"
+grep -qF '<launchable type="desktop-id">zushare.desktop</launchable>' "$metainfo" || fail "metainfo launchable"
+grep -qF "<release version=\"${version%-*}\"" "$metainfo" || fail "metainfo has no release ${version%-*}"
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$metainfo" || fail "metainfo does not validate"
+else
+    echo "appstreamcli missing; metainfo not validated"
+fi
+
+head -n 1 "$root/usr/share/doc/zushare/copyright" |
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright file is not in the machine-readable format"
+zcat "$root/usr/share/doc/zushare/changelog.Debian.gz" >"$work/changelog"
+if command -v dpkg-parsechangelog >/dev/null; then
+    logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
+else
+    logged=$(sed -n '1s/^zushare (\([^)]*\)).*/\1/p' "$work/changelog")
+fi
+[ "$logged" = "$version" ] || fail "changelog is at $logged, the package at $version"
+
+# Every manual page renders without a warning; zushare-cli's names every option its usage names.
+if command -v man >/dev/null; then
+    for page in "$root"/usr/share/man/man1/*.1.gz; do
+        warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || fail "$(basename "$page") renders with warnings: $warnings"
+    done
+else
+    echo "man missing; manual pages not rendered"
+fi
+if [ -e "$root/usr/bin/zushare-cli" ]; then
+    need usr/share/man/man1/zushare-cli.1.gz
+    "$root/usr/bin/zushare-cli" --help >"$work/usage" 2>"$work/usage.err" || fail "zushare-cli --help failed"
+    if ! grep -q '^usage: zushare-cli host' "$work/usage" || [ -s "$work/usage.err" ]; then
+        fail "zushare-cli --help does not print its usage on standard output"
+    fi
+    rc=0
+    "$root/usr/bin/zushare-cli" >/dev/null 2>"$work/usage.err" || rc=$?
+    if [ "$rc" != 64 ] || ! grep -q '^usage:' "$work/usage.err"; then
+        fail "zushare-cli without arguments exited $rc"
+    fi
+    zcat "$root/usr/share/man/man1/zushare-cli.1.gz" >"$work/zushare-cli.1"
+    for option in $(grep -oE -- '--[a-z][a-z-]*' "$work/usage" | sort -u) --help; do
+        grep -qF -- "${option//-/\\-}" "$work/zushare-cli.1" || fail "zushare-cli(1) lacks $option"
+    done
+fi
+
+if command -v lintian >/dev/null; then
+    lintian --fail-on error "$deb" >"$work/lintian" 2>&1 ||
+        { cat "$work/lintian"; fail "lintian finds errors"; }
+    cat "$work/lintian"
+else
+    echo "lintian missing; package not checked"
+fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
