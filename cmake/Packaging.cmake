@@ -122,6 +122,8 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts (the file dialog's, a message box's buttons) in Chinese on a Chinese desktop.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 include(CPack)
