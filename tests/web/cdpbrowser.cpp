@@ -17,7 +17,7 @@ QString CdpBrowser::chromiumPath() {
     return QFileInfo::exists("/usr/bin/chromium") ? "/usr/bin/chromium" : "";
 }
 
-bool CdpBrowser::launch(int width, int height, QString *error) {
+bool CdpBrowser::launch(int width, int height, QString *error, const QString &languages) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
     // The flags keep Chromium from reaching for any network but the test's.
     process_.start(chromiumPath(),
@@ -25,7 +25,7 @@ bool CdpBrowser::launch(int width, int height, QString *error) {
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     "--disable-default-apps", "--disable-extensions", "--metrics-recording-only",
                     "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0",
-                    QString("--window-size=%1,%2").arg(width).arg(height),
+                    QString("--window-size=%1,%2").arg(width).arg(height), "--accept-lang=" + languages,
                     "--user-data-dir=" + profile_.path(), "about:blank"});
     QString endpoint;
     const auto found = [&] {

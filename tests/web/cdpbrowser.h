@@ -13,8 +13,9 @@ public:
     ~CdpBrowser() { close(); }
 
     static QString chromiumPath();  // Debian's package, or empty
-    // Starts the browser with a fresh profile and a window of this size, and opens one page.
-    bool launch(int width, int height, QString *error);
+    // Starts the browser with a fresh profile and a window of this size, and opens one page; the
+    // browser prefers the given languages (Accept-Language's form), the page's own by default.
+    bool launch(int width, int height, QString *error, const QString &languages = QStringLiteral("zh-CN"));
     bool navigate(const QString &url);
     // The result of a command, or an object with "error" when it failed or timed out.
     QJsonObject call(const QString &method, const QJsonObject &params = {}, bool onPage = true,

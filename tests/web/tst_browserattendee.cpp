@@ -126,6 +126,39 @@ private slots:
         QVERIFY(server_.start() && browser_.navigate(server_.url(testsupport::addressA())));
     }
 
+    // The page in the browser's language: Chinese where it prefers Chinese, else English.
+    void speaksTheBrowsersLanguage_data() {
+        QTest::addColumn<QString>("languages");
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Chinese") << "zh-CN" << false;
+        QTest::newRow("English") << "en-US" << true;
+        QTest::newRow("neither") << "de-DE,fr" << true;
+        QTest::newRow("Chinese after French") << "fr-FR,zh-TW" << false;
+    }
+    void speaksTheBrowsersLanguage() {
+        QFETCH(QString, languages);
+        QFETCH(bool, english);
+        CdpBrowser browser;
+        QString error;
+        QVERIFY2(browser.launch(390, 844, &error, languages), qPrintable(error));
+        QVERIFY(browser.navigate(server_.url(testsupport::addressA())));
+        const QString shown = browser
+                                  .evaluate(
+                                      "document.title + '|' + document.body.innerText + '|' + "
+                                      "document.getElementById('nickname').placeholder")
+                                  .toString();
+        QCOMPARE(browser.evaluate("document.documentElement.lang").toString(), english ? "en" : "zh-CN");
+        QVERIFY2(shown.contains(QRegularExpression("\\p{Han}")) != english, qPrintable(shown));
+        QVERIFY2(shown.contains(english ? "Join" : "加入共享"), qPrintable(shown));
+        const QString shots = qEnvironmentVariable("ZU_SCREENSHOT_DIR");  // the guide's pictures
+        if (!shots.isEmpty() && !languages.contains(',')) {
+            const QByteArray png = QByteArray::fromBase64(
+                browser.call("Page.captureScreenshot").value("data").toString().toLatin1());
+            QFile file(QDir(shots).filePath("web-" + languages.left(2) + ".png"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png) == png.size());
+        }
+    }
+
     // The answers the receiver sends (their kinds) and the events it tells the page, '|' between them.
     void receives_data() {
         QTest::addColumn<QByteArrayList>("packages");

@@ -20,17 +20,54 @@
   const signalingUrl = 'ws://' + (location.hostname.includes(':') ? '[' + location.hostname + ']' : location.hostname) +
                        ':' + signalingPort + SIGNALING_PATH;
 
-  const texts = {
-    connecting: ['正在连接', '正在连接主持人的共享…'],
-    waiting: ['正在加入', '已连接，正在等待主持人的画面…'],
-    admission: ['等待主持人同意', '正在等待主持人允许你观看…'],
-    notadmitted: ['未获允许', '主持人没有允许你观看这个共享。'],
-    ended: ['共享已结束', '主持人已结束共享或将你移出了共享。'],
-    gone: ['共享已结束', '主持人已结束共享，重新开始共享时会自动加入。'],
-    lost: ['连接已断开', '与主持人的连接中断，正在自动重新连接…'],
-    unreachable: ['无法连接', '找不到这个地址上的共享，正在自动重试…'],
-    full: ['共享人数已满', '这个共享最多允许 5 位观看者，稍后自动重试…'],
+  // The page speaks the browser's language: the first Chinese or English one it prefers, else English.
+  const english = (() => {
+    const preferred = navigator.languages && navigator.languages.length ? navigator.languages : [navigator.language];
+    for (const tag of preferred) {
+      const language = String(tag || '').toLowerCase().split(/[-_]/)[0];
+      if (language === 'zh') return false;
+      if (language === 'en') return true;
+    }
+    return true;
+  })();
+  // Every text of the page, Chinese then English; {n} and {size} are filled in.
+  const words = {
+    title: ['观看共享', 'Watch share'],
+    sound: ['点击开启声音', 'Tap to turn on sound'],
+    fullscreen: ['全屏', 'Full screen'],
+    exitFullscreen: ['退出全屏', 'Exit full screen'],
+    joinTitle: ['加入共享', 'Join the share'],
+    joinText: ['输入昵称后即可观看主持人的屏幕。', 'Enter a nickname to watch the host\'s screen.'],
+    nickname: ['昵称', 'Nickname'],
+    join: ['加入', 'Join'],
+    rejoin: ['重新加入', 'Join again'],
+    received: ['收到的文件', 'Received files'],
+    watching: ['{n} 人正在观看', '{n} watching'],
+    save: ['保存 ({size})', 'Save ({size})'],
+    failed: ['传输失败', 'Transfer failed'],
+    interrupted: ['传输中断', 'Transfer interrupted'],
+    damaged: ['文件校验失败', 'File check failed'],
+    incomplete: ['文件不完整', 'File incomplete'],
+    'too long': ['文件长度不符', 'File size mismatch'],
+    cancelled: ['发送方取消了传输', 'The sender cancelled'],
   };
+  const say = (key, fill) => words[key][english ? 1 : 0].replace(/\{(\w+)\}/g, (m, name) => fill[name]);
+  // Each state's notice: its title and its text.
+  const texts = {
+    connecting: [['正在连接', '正在连接主持人的共享…'], ['Connecting', 'Connecting to the host\'s share…']],
+    waiting: [['正在加入', '已连接，正在等待主持人的画面…'], ['Joining', 'Connected, waiting for the host\'s picture…']],
+    admission: [['等待主持人同意', '正在等待主持人允许你观看…'], ['Waiting for the host', 'Waiting for the host to let you watch…']],
+    notadmitted: [['未获允许', '主持人没有允许你观看这个共享。'], ['Not allowed', 'The host did not let you watch this share.']],
+    ended: [['共享已结束', '主持人已结束共享或将你移出了共享。'], ['The share has ended', 'The host ended the share or removed you from it.']],
+    gone: [['共享已结束', '主持人已结束共享，重新开始共享时会自动加入。'], ['The share has ended', 'The host ended the share; you join again when it starts anew.']],
+    lost: [['连接已断开', '与主持人的连接中断，正在自动重新连接…'], ['Connection lost', 'The connection to the host broke, reconnecting…']],
+    unreachable: [['无法连接', '找不到这个地址上的共享，正在自动重试…'], ['Cannot connect', 'No share at this address, trying again…']],
+    full: [['共享人数已满', '这个共享最多允许 5 位观看者，稍后自动重试…'], ['The share is full', 'This share takes at most 5 watchers, trying again soon…']],
+  };
+  document.documentElement.lang = english ? 'en' : 'zh-CN';
+  document.title = say('title');
+  document.querySelectorAll('[data-text]').forEach((e) => { e.textContent = say(e.dataset.text); });
+  document.querySelectorAll('[data-placeholder]').forEach((e) => { e.placeholder = say(e.dataset.placeholder); });
 
   const storage = (() => {
     try { return window.localStorage; } catch (e) { return null; }
@@ -39,8 +76,9 @@
   function setState(state) {
     document.body.dataset.state = state;
     if (texts[state]) {
-      $('notice-title').textContent = texts[state][0];
-      $('notice-text').textContent = texts[state][1];
+      const [title, text] = texts[state][english ? 1 : 0];
+      $('notice-title').textContent = title;
+      $('notice-text').textContent = text;
     }
     $('rejoin').hidden = state !== 'ended' && state !== 'gone' && state !== 'notadmitted';
     // Both say the share ended; "gone" keeps looking for a new one.
@@ -293,14 +331,12 @@
   }
 
   function showMembers(count) {
-    $('members').textContent = count > 0 ? count + ' 人正在观看' : '';
+    $('members').textContent = count > 0 ? say('watching', { n: count }) : '';
   }
 
   // ---- received files ----
   const items = new Map();
   const sizeText = (n) => n < 1024 ? n + ' B' : n < 1048576 ? (n / 1024).toFixed(1) + ' KB' : (n / 1048576).toFixed(1) + ' MB';
-  const failTexts = { interrupted: '传输中断', damaged: '文件校验失败', incomplete: '文件不完整',
-                      'too long': '文件长度不符', cancelled: '发送方取消了传输' };
   const downloads = {
     begin(f) {
       $('downloads').hidden = false;
@@ -333,7 +369,7 @@
       const link = document.createElement('a');
       link.href = URL.createObjectURL(blob);
       link.download = f.saveAs;
-      link.textContent = '保存 (' + sizeText(f.length) + ')';
+      link.textContent = say('save', { size: sizeText(f.length) });
       it.status.replaceChildren(link);
       link.click();
     },
@@ -342,7 +378,7 @@
       if (!it) return;
       it.li.dataset.state = 'failed';
       it.status.className = 'status failed';
-      it.status.textContent = failTexts[reason] || '传输失败';
+      it.status.textContent = say(words[reason] ? reason : 'failed');
     },
   };
 
@@ -361,7 +397,7 @@
       video.webkitEnterFullscreen();  // phones that only let a video element go full screen
     }
   }
-  const updateFullscreenButton = () => { $('fullscreen').textContent = fullscreenElement() ? '退出全屏' : '全屏'; };
+  const updateFullscreenButton = () => { $('fullscreen').textContent = say(fullscreenElement() ? 'exitFullscreen' : 'fullscreen'); };
   document.addEventListener('fullscreenchange', updateFullscreenButton);
   document.addEventListener('webkitfullscreenchange', updateFullscreenButton);
   $('fullscreen').addEventListener('click', toggleFullscreen);
