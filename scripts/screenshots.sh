@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the pages, the whole share flow and the host's admission question under Xvfb on the
 # namespace LAN into docs/img/, and every dialog and window of the interface kit (with a sheet of all
-# pictures) into docs/img/ui/: in Chinese there, in English in the en/ folder beside each.
+# pictures) into docs/img/ui/, in Chinese; the same in English under docs/img/en/.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 build_dir=${ZU_BUILD_DIR:-$ZU_ROOT/build}
 ZU_BUILD_TARGETS="tst_pageflow tst_hostpage uiscreenshots" zu_build "$build_dir" -DZUSHARE_TESTS=ON

@@ -123,7 +123,8 @@ QWidget *MainWidget::buildNoShares(QWidget *panel) {
     label_3->setStyleSheet(uistyle::text(uistyle::kHint, 13));
     btn_inputip_2 = new QPushButton(tr("手动输入"), widget_none_host);
     btn_inputip_2->setObjectName(QStringLiteral("btn_inputip_2"));
-    btn_inputip_2->setFixedSize(96, 30);
+    btn_inputip_2->setMinimumWidth(96);  // wider where the text needs it
+    btn_inputip_2->setFixedHeight(30);
     btn_inputip_2->setCursor(Qt::PointingHandCursor);
     btn_inputip_2->setStyleSheet(uistyle::secondaryButton());
     layout->addWidget(label_3);

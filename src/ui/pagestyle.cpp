@@ -60,14 +60,13 @@ QString checkBox() {
 }
 
 QString createShareButton(bool large) {
-    // The picture's sign takes its left third; the text is centred in the rest.
+    // The picture's sign takes the left of the button; the text is centred in the rest.
     const int height = large ? 48 : 36;
     return uistyle::imageButton(large ? QStringLiteral(":/img/button_max.png")
                                       : QStringLiteral(":/img/button_mix.png")) +
-           QStringLiteral("QPushButton{color:white;font-size:%1px;padding-left:%2px;padding-right:%3px;}")
+           QStringLiteral("QPushButton{color:white;font-size:%1px;padding-left:%2px;padding-right:2px;}")
                .arg(height / 3)
-               .arg(height)
-               .arg(height / 6);
+               .arg(height - 2);
 }
 
 QString hostTile(const QString &name, bool selected) {

@@ -9,6 +9,8 @@ SettingCheckBox::SettingCheckBox(const char *key, const QString &text, QWidget *
     : QCheckBox(text, parent), key_(key) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
+    // A crowded tool row shrinks its stretch, never the switch's text.
+    setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     setChecked(stored(key));
     connect(this, &QCheckBox::clicked, this, [this](bool on) { store(key_, on); });
 }

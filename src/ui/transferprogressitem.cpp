@@ -14,7 +14,7 @@ TransferProgressItem::TransferProgressItem(QWidget *parent) : QWidget(parent) {
     label_nickname->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     label_progress = new QLabel(this);
     label_progress->setObjectName(QStringLiteral("label_progress"));
-    label_progress->setFixedWidth(110);
+    label_progress->setMinimumWidth(110);  // a failure's text may need more
     label_progress->setAlignment(Qt::AlignCenter);
     for (QLabel *l : {label_nickname, label_progress})
         l->setStyleSheet(uistyle::text(uistyle::kInk, 13));

@@ -385,7 +385,7 @@ wants to watch your share. Allow?</translation>
     <name>SettingCheckBox</name>
     <message>
         <source>观看前先询问我</source>
-        <translation>Ask me before anyone watches</translation>
+        <translation>Ask before anyone watches</translation>
     </message>
     <message>
         <source>开启后，每位观众要经你允许才能看到屏幕和收到文件；
