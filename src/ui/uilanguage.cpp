@@ -4,6 +4,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTranslator>
 
 #include "core/usersettings.h"
@@ -37,9 +38,10 @@ UiLanguage::Language UiLanguage::choose(const QString &setting, const QStringLis
     Language chosen = Language::English;
     if (fromCode(setting, &chosen))
         return chosen;
+    static const QRegularExpression separator(QStringLiteral("[-_.@]"));
     for (const QString &entry : preferred) {
         // "zh_CN", "zh-Hans-CN", "en-GB", "en": the language is the part before the first separator.
-        const QString language = entry.section(QRegExp(QStringLiteral("[-_.@]")), 0, 0).toLower();
+        const QString language = entry.section(separator, 0, 0).toLower();
         if (fromCode(language, &chosen))
             return chosen;
     }
