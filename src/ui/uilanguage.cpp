@@ -12,8 +12,14 @@
 
 namespace {
 
-// Owned by the application object; held here only to take them out again.
-QPointer<QTranslator> g_own, g_qt;
+// The installed translations: owned by the application object, held here only to take them out again.
+struct Installed {
+    QPointer<QTranslator> own, qt;
+};
+Installed &installed() {
+    static Installed translators;
+    return translators;
+}
 
 void replace(QPointer<QTranslator> &slot, const QString &file, const QString &folder) {
     if (slot) {
@@ -50,8 +56,8 @@ UiLanguage::Language UiLanguage::choose(const QString &setting, const QStringLis
 
 void UiLanguage::apply(Language language) {
     const bool english = language == Language::English;
-    replace(g_own, english ? QStringLiteral("zushare_en") : QString(), QStringLiteral(":/i18n"));
-    replace(g_qt, english ? QString() : QStringLiteral("qtbase_zh_CN"),
+    replace(installed().own, english ? QStringLiteral("zushare_en") : QString(), QStringLiteral(":/i18n"));
+    replace(installed().qt, english ? QString() : QStringLiteral("qtbase_zh_CN"),
             QLibraryInfo::location(QLibraryInfo::TranslationsPath));
 }
 
