@@ -146,8 +146,9 @@ QWidget *MainWidget::buildCreateArea() {
     main_img->setStyleSheet(uistyle::picture(":/img/chahua1.png"));
     widget_createshare = new QWidget(area);
     widget_createshare->setObjectName(QStringLiteral("widget_createshare"));
-    widget_createshare->setFixedSize(160, 56);
     createButton_ = new CreateShareButton(widget_createshare);
+    // Room for the button's large look, which a longer text widens.
+    widget_createshare->setFixedSize(qMax(160, createButton_->lookSize(true).width()), 56);
     auto *column = new QVBoxLayout;
     column->setSpacing(8);
     column->addWidget(main_img);

@@ -19,7 +19,7 @@ QString openButton() {
 QString lightButton() {
     return QStringLiteral(
         "QPushButton{background-color: transparent; color: white; border: 1px solid rgba(255,255,255,0.85);"
-        "border-radius: 4px; font-size: 13px;}"
+        "border-radius: 4px; font-size: 13px; padding: 0 8px;}"
         "QPushButton:hover{background-color: rgba(255,255,255,0.16);}"
         "QPushButton:pressed{background-color: rgba(0,0,0,0.12);}");
 }
@@ -27,7 +27,7 @@ QString lightButton() {
 QString blueButton() {
     return QStringLiteral(
         "QPushButton{background-color: #3F7BD9; color: white; border: none; border-radius: 4px; font-size: "
-        "13px;}"
+        "13px; padding: 0 8px;}"
         "QPushButton:hover{background-color: #5590E6;}"
         "QPushButton:pressed{background-color: #2F64B8;}");
 }
@@ -35,7 +35,7 @@ QString blueButton() {
 QString redButton() {
     return QStringLiteral(
         "QPushButton{background-color: #E0544C; color: white; border: none; border-radius: 4px; font-size: "
-        "13px;}"
+        "13px; padding: 0 8px;}"
         "QPushButton:hover{background-color: #EA6A62;}"
         "QPushButton:pressed{background-color: #B8413A;}");
 }
@@ -59,14 +59,19 @@ QString checkBox() {
     return QStringLiteral("QCheckBox{color: #4A4F57; font-size: 13px; spacing: 6px;}");
 }
 
-QString createShareButton(bool large) {
-    // The picture's sign takes the left of the button; the text is centred in the rest.
+CreateShareLook createShareLook(bool large) {
     const int height = large ? 48 : 36;
-    return uistyle::imageButton(large ? QStringLiteral(":/img/button_max.png")
-                                      : QStringLiteral(":/img/button_mix.png")) +
-           QStringLiteral("QPushButton{color:white;font-size:%1px;padding-left:%2px;padding-right:2px;}")
-               .arg(height / 3)
-               .arg(height - 2);
+    return {large ? QSize(144, 48) : QSize(105, 36),
+            large ? QStringLiteral(":/img/button_max.png") : QStringLiteral(":/img/button_mix.png"),
+            height / 3, height - 2};
+}
+
+QString createShareButton(const CreateShareLook &look) {
+    return QStringLiteral(
+               "QPushButton{border:none;background:transparent;color:white;font-size:%1px;padding-left:%2px;"
+               "padding-right:2px;}")
+        .arg(look.fontSize)
+        .arg(look.textLeft);
 }
 
 QString hostTile(const QString &name, bool selected) {
@@ -106,7 +111,10 @@ QWidget *memberPanel(QWidget *page, QWidget *list) {
 
 void addToolButtons(QBoxLayout *row, std::initializer_list<QPushButton *> buttons) {
     for (QPushButton *b : buttons) {
-        b->setFixedSize(85, 32);
+        // One width for the row, unless a longer text needs more (the sheets keep 8 pixels beside it).
+        b->setMinimumWidth(85);
+        b->setFixedHeight(32);
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         b->setCursor(Qt::PointingHandCursor);
         row->addWidget(b);
     }

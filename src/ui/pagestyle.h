@@ -30,9 +30,18 @@ QString lightCheckBox();
 QString volumeSlider();
 // A check box on the start page's white.
 QString checkBox();
-// The start page's create-share button: its picture, with the button's own text in white beside the
-// picture's sign, for the small look and the large one shown under the pointer.
-QString createShareButton(bool large);
+// The start page's create-share button, in its small look and the large one shown under the pointer:
+// the size its picture is drawn for, the picture, and its white text, which starts right of the
+// picture's sign.
+struct CreateShareLook {
+    QSize size;
+    QString picture;
+    int fontSize;
+    int textLeft;
+};
+CreateShareLook createShareLook(bool large);
+// The style of that text (the button draws the picture itself).
+QString createShareButton(const CreateShareLook &look);
 // A share's tile on the start page, named name, as it looks selected and not.
 QString hostTile(const QString &name, bool selected);
 // The white panel with the attendee page's address and code on the dark host page.
@@ -44,7 +53,7 @@ QString memberMenu();
 // The panel at the page's right side that holds the member list (reparented into it).
 QWidget *memberPanel(QWidget *page, QWidget *list);
 
-// The tool row's buttons, of one size, added to the row in order.
+// The tool row's buttons, of one height and at least one width, added to the row in order.
 void addToolButtons(QBoxLayout *row, std::initializer_list<QPushButton *> buttons);
 
 }  // namespace pagestyle

@@ -50,10 +50,6 @@ QString imageButton(const QString &normal, const QString &hover, const QString &
         .arg(normal, hover, pressed);
 }
 
-QString imageButton(const QString &image) {
-    return QStringLiteral("QPushButton{border:none;border-image:url(\"%1\");}").arg(image);
-}
-
 QString primaryButton() {
     return QStringLiteral(
         "QPushButton{background-color:#5983A5;color:white;border:none;border-radius:4px;padding:0 14px;}"

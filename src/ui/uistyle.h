@@ -51,8 +51,6 @@ QString roundedBox(const QString &name);
 // "QPushButton{border-image:url(:/img/<base>.png)} :hover … _hover … :pressed … _press" for the
 // given three image names.
 QString imageButton(const QString &normal, const QString &hover, const QString &pressed);
-// A button that is one picture, whatever its state.
-QString imageButton(const QString &image);
 // Blue push button and plain (outlined) push button of the dialogs.
 QString primaryButton();
 QString secondaryButton();

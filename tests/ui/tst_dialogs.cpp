@@ -54,6 +54,25 @@ class TestDialogs : public QObject {
         return std::make_unique<ReceiveFileDialog>();
     }
 
+    // The pages, the title bar and every dialog, in the language applied.
+    static std::vector<std::unique_ptr<QWidget>> everyWindow() {
+        std::vector<std::unique_ptr<QWidget>> windows;
+        windows.push_back(std::make_unique<MainWidget>());
+        windows.push_back(std::make_unique<ShareWidget>());
+        windows.push_back(std::make_unique<WatchWidget>());
+        windows.push_back(std::make_unique<ZuTitleWidget>());
+        windows.push_back(std::make_unique<SelectSourceDialog>());
+        windows.push_back(std::make_unique<MobilePhoneScreenWidget>());
+        for (const QString kind : {"message", "quit", "request", "single", "multi", "receive"})
+            windows.push_back(makeDialog(kind));
+        windows.push_back(std::make_unique<InputIpDialog>());
+        windows.push_back(std::make_unique<LoadingDialog>());
+        windows.push_back(std::make_unique<RequestShareScreenDialog>());
+        windows.push_back(
+            std::make_unique<AdmitMemberDialog>(AdmissionQueue::Member{"{a}", "ann", "10.77.0.2"}));
+        return windows;
+    }
+
 private slots:
     void initTestCase() { uitest::watchStyleSheets(); }
     void cleanupTestCase() {
@@ -263,20 +282,7 @@ private slots:
         QFETCH(bool, english);
         UiLanguage::apply(english ? UiLanguage::Language::English : UiLanguage::Language::Chinese);
         const auto restore = qScopeGuard([] { UiLanguage::apply(UiLanguage::Language::Chinese); });
-        std::vector<std::unique_ptr<QWidget>> windows;
-        windows.push_back(std::make_unique<MainWidget>());
-        windows.push_back(std::make_unique<ShareWidget>());
-        windows.push_back(std::make_unique<WatchWidget>());
-        windows.push_back(std::make_unique<ZuTitleWidget>());
-        windows.push_back(std::make_unique<SelectSourceDialog>());
-        windows.push_back(std::make_unique<MobilePhoneScreenWidget>());
-        for (const QString kind : {"message", "quit", "request", "single", "multi", "receive"})
-            windows.push_back(makeDialog(kind));
-        windows.push_back(std::make_unique<InputIpDialog>());
-        windows.push_back(std::make_unique<LoadingDialog>());
-        windows.push_back(std::make_unique<RequestShareScreenDialog>());
-        windows.push_back(
-            std::make_unique<AdmitMemberDialog>(AdmissionQueue::Member{"{a}", "ann", "10.77.0.2"}));
+        const std::vector<std::unique_ptr<QWidget>> windows = everyWindow();
         QStringList texts;
         for (const auto &window : windows) {
             QList<QWidget *> widgets = window->findChildren<QWidget *>();
@@ -303,6 +309,33 @@ private slots:
                   "确认退出？退出将结束此次共享", "主持人向你传输文件", "有人想观看", "手动输入"})
                 QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
         }
+    }
+
+    // Fault found earlier: English texts filled or overran buttons of a fixed width.
+    void textsFitTheirButtons_data() { speaksTheLanguage_data(); }
+    void textsFitTheirButtons() {
+        QFETCH(bool, english);
+        UiLanguage::apply(english ? UiLanguage::Language::English : UiLanguage::Language::Chinese);
+        const auto restore = qScopeGuard([] { UiLanguage::apply(UiLanguage::Language::Chinese); });
+        const std::vector<std::unique_ptr<QWidget>> windows = everyWindow();
+        int buttons = 0;
+        for (const auto &window : windows) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get(), 20000));
+            for (const QAbstractButton *b : window->findChildren<QAbstractButton *>()) {
+                if (b->text().isEmpty() || !b->isVisibleTo(window.get()))
+                    continue;
+                const int text = b->fontMetrics().horizontalAdvance(b->text());
+                const int room = qobject_cast<const QCheckBox *>(b) ? b->sizeHint().width() : text + 16;
+                QVERIFY2(b->width() >= room, qPrintable(QStringLiteral("%1 \"%2\": %3 wide, needs %4")
+                                                            .arg(b->objectName(), b->text())
+                                                            .arg(b->width())
+                                                            .arg(room)));
+                ++buttons;
+            }
+            window->hide();
+        }
+        QVERIFY(buttons > 15);
     }
 };
 

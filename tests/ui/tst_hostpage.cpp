@@ -63,6 +63,8 @@ private:
         const QString dir = qEnvironmentVariable("ZU_SCREENSHOT_DIR");
         if (dir.isEmpty())
             return;
+        // The host page grows to its minimum width, which in English reaches under the watch pages.
+        page->raise();
         QTest::qWait(300);  // the first paint of a dialog just shown
         const QRect r = page->frameGeometry();
         const QPixmap shot = page->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
@@ -131,7 +133,7 @@ private slots:
         SettingCheckBox::store(SettingCheckBox::kAskBeforeWatching, true);
         SettingCheckBox::store(SettingCheckBox::kShareSound, true);
         ShareWidget page;
-        page.setGeometry(5, 40, 900, 520);  // it grows to its minimum width, about 990
+        page.setGeometry(5, 40, 900, 520);  // it grows to its minimum width: about 990, in English more
         startShare(&page);
         auto *host = qobject_cast<OriginatorRtcManager *>(page.sessionManager());
         QVERIFY(host && host->asksBeforeWatching() && child<QCheckBox>(&page, "check_admit")->isChecked());

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "ui/createsharebutton.h"
 #include "ui/inputipdialog.h"
 #include "ui/loadingdialog.h"
 #include "ui/memberlistwidget.h"
@@ -100,6 +101,22 @@ private slots:
         shoot(&share, "request_share_screen_dialog");
     }
 
+    // The start page's create button, and its larger look under the pointer.
+    void createShareButton() {
+        QWidget frame;
+        frame.setFixedSize(200, 64);
+        frame.setStyleSheet(QStringLiteral("background: white;"));
+        auto *button = new CreateShareButton(&frame);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame, 20000));
+        // Whatever the pointer is over.
+        for (const QEvent::Type type : {QEvent::Leave, QEvent::Enter}) {
+            QEvent event(type);
+            QApplication::sendEvent(button, &event);
+            shoot(&frame, type == QEvent::Leave ? "create_share_button" : "create_share_button_large");
+        }
+    }
+
     void transferDialogs() {
         SingleTransFileProgressDialog single;
         single.setProgress(46);
@@ -176,6 +193,7 @@ private slots:
         QImage sheet(cols * cell, int((names.size() + cols - 1) / cols) * cell, QImage::Format_ARGB32);
         sheet.fill(QColor(0xFF, 0xFF, 0xFF));
         QPainter p(&sheet);
+        const QFont sheetFont = p.font();
         for (int i = 0; i < names.size(); ++i) {
             const QRect r((i % cols) * cell, (i / cols) * cell, cell, cell);
             // Light pictures are drawn for the blue title bar or the dark page: show them on that.
@@ -196,6 +214,11 @@ private slots:
                               r.top() + (cell - 20) / 2 - shown.height() / 2, shown.width(), shown.height()),
                         img);
             p.setPen(QColor(0x33, 0x38, 0x40));
+            // A long name is set smaller rather than run into its neighbours.
+            QFont font = sheetFont;
+            while (QFontMetrics(font).horizontalAdvance(n) > cell - 8)
+                font.setPointSizeF(font.pointSizeF() - 0.5);
+            p.setFont(font);
             p.drawText(QRect(r.left(), r.bottom() - 22, cell, 20), Qt::AlignCenter, n);
         }
         p.end();
