@@ -128,33 +128,47 @@ private slots:
 
     // The page in the browser's language: Chinese where it prefers Chinese, else English.
     void speaksTheBrowsersLanguage_data() {
-        QTest::addColumn<QString>("languages");
-        QTest::addColumn<bool>("english");
-        QTest::newRow("Chinese") << "zh-CN" << false;
-        QTest::newRow("English") << "en-US" << true;
-        QTest::newRow("neither") << "de-DE,fr" << true;
-        QTest::newRow("Chinese after French") << "fr-FR,zh-TW" << false;
+        QTest::addColumn<QString>("languages");  // as Accept-Language gives them
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QStringList>("texts");  // title, heading, join button, nickname's placeholder
+        const QStringList chinese{"观看共享", "加入共享", "加入", "昵称"};
+        const QStringList english{"Watch share", "Join the share", "Join", "Nickname"};
+        QTest::newRow("Chinese") << "zh-CN"
+                                 << "zh-CN" << chinese;
+        QTest::newRow("English") << "en-US"
+                                 << "en" << english;
+        QTest::newRow("neither") << "de-DE,fr"
+                                 << "en" << english;
+        QTest::newRow("Chinese after French") << "fr-FR,zh-TW"
+                                              << "zh-CN" << chinese;
+        QTest::newRow("English before Chinese") << "en-GB,zh-CN"
+                                                << "en" << english;
     }
     void speaksTheBrowsersLanguage() {
         QFETCH(QString, languages);
-        QFETCH(bool, english);
+        QFETCH(QString, lang);
+        QFETCH(QStringList, texts);
         CdpBrowser browser;
         QString error;
         QVERIFY2(browser.launch(390, 844, &error, languages), qPrintable(error));
+        const QJsonObject phone{{"width", 390}, {"height", 844}, {"deviceScaleFactor", 1}, {"mobile", true}};
+        QVERIFY(!browser.call("Emulation.setDeviceMetricsOverride", phone).contains("error"));
         QVERIFY(browser.navigate(server_.url(testsupport::addressA())));
-        const QString shown = browser
-                                  .evaluate(
-                                      "document.title + '|' + document.body.innerText + '|' + "
-                                      "document.getElementById('nickname').placeholder")
-                                  .toString();
-        QCOMPARE(browser.evaluate("document.documentElement.lang").toString(), english ? "en" : "zh-CN");
-        QVERIFY2(shown.contains(QRegularExpression("\\p{Han}")) != english, qPrintable(shown));
-        QVERIFY2(shown.contains(english ? "Join" : "加入共享"), qPrintable(shown));
+        QCOMPARE(browser.evaluate("document.documentElement.lang").toString(), lang);
+        QStringList shown;
+        for (const char *text : {"document.title", "document.getElementById('notice-title').textContent",
+                                 "document.getElementById('join-button').textContent",
+                                 "document.getElementById('nickname').placeholder"})
+            shown << browser.evaluate(text).toString();
+        QCOMPARE(shown, texts);
+        const QString visible = browser.evaluate("document.body.innerText").toString();
+        QVERIFY2(visible.contains(QRegularExpression("\\p{Han}")) == lang.startsWith("zh"),
+                 qPrintable(visible));
         const QString shots = qEnvironmentVariable("ZU_SCREENSHOT_DIR");  // the guide's pictures
         if (!shots.isEmpty() && !languages.contains(',')) {
             const QByteArray png = QByteArray::fromBase64(
                 browser.call("Page.captureScreenshot").value("data").toString().toLatin1());
-            QFile file(QDir(shots).filePath("web-" + languages.left(2) + ".png"));
+            QFile file(QDir(shots).filePath("web-" + lang.left(2) + ".png"));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png) == png.size());
         }
     }

@@ -30,7 +30,8 @@
     }
     return true;
   })();
-  // Every text of the page, Chinese then English; {n} and {size} are filled in.
+  // Every text of the page, Chinese then English; {n} and {size} are filled in. A state's notice
+  // is its "Title" and "Text".
   const words = {
     title: ['观看共享', 'Watch share'],
     sound: ['点击开启声音', 'Tap to turn on sound'],
@@ -41,8 +42,26 @@
     nickname: ['昵称', 'Nickname'],
     join: ['加入', 'Join'],
     rejoin: ['重新加入', 'Join again'],
-    received: ['收到的文件', 'Received files'],
+    connectingTitle: ['正在连接', 'Connecting'],
+    connectingText: ['正在连接主持人的共享…', 'Connecting to the host\'s share…'],
+    waitingTitle: ['正在加入', 'Joining'],
+    waitingText: ['已连接，正在等待主持人的画面…', 'Connected, waiting for the host\'s picture…'],
+    admissionTitle: ['等待主持人同意', 'Waiting for the host'],
+    admissionText: ['正在等待主持人允许你观看…', 'Waiting for the host to let you watch…'],
+    notadmittedTitle: ['未获允许', 'Not allowed'],
+    notadmittedText: ['主持人没有允许你观看这个共享。', 'The host did not let you watch this share.'],
+    endedTitle: ['共享已结束', 'The share has ended'],
+    endedText: ['主持人已结束共享或将你移出了共享。', 'The host ended the share or removed you from it.'],
+    goneTitle: ['共享已结束', 'The share has ended'],
+    goneText: ['主持人已结束共享，重新开始共享时会自动加入。', 'The host ended the share. You rejoin when it starts again.'],
+    lostTitle: ['连接已断开', 'Connection lost'],
+    lostText: ['与主持人的连接中断，正在自动重新连接…', 'Lost the connection to the host, reconnecting…'],
+    unreachableTitle: ['无法连接', 'Cannot connect'],
+    unreachableText: ['找不到这个地址上的共享，正在自动重试…', 'No share found at this address, trying again…'],
+    fullTitle: ['共享人数已满', 'The share is full'],
+    fullText: ['这个共享最多允许 5 位观看者，稍后自动重试…', 'This share takes at most 5 watchers, trying again soon…'],
     watching: ['{n} 人正在观看', '{n} watching'],
+    received: ['收到的文件', 'Received files'],
     save: ['保存 ({size})', 'Save ({size})'],
     failed: ['传输失败', 'Transfer failed'],
     interrupted: ['传输中断', 'Transfer interrupted'],
@@ -52,18 +71,6 @@
     cancelled: ['发送方取消了传输', 'The sender cancelled'],
   };
   const say = (key, fill) => words[key][english ? 1 : 0].replace(/\{(\w+)\}/g, (m, name) => fill[name]);
-  // Each state's notice: its title and its text.
-  const texts = {
-    connecting: [['正在连接', '正在连接主持人的共享…'], ['Connecting', 'Connecting to the host\'s share…']],
-    waiting: [['正在加入', '已连接，正在等待主持人的画面…'], ['Joining', 'Connected, waiting for the host\'s picture…']],
-    admission: [['等待主持人同意', '正在等待主持人允许你观看…'], ['Waiting for the host', 'Waiting for the host to let you watch…']],
-    notadmitted: [['未获允许', '主持人没有允许你观看这个共享。'], ['Not allowed', 'The host did not let you watch this share.']],
-    ended: [['共享已结束', '主持人已结束共享或将你移出了共享。'], ['The share has ended', 'The host ended the share or removed you from it.']],
-    gone: [['共享已结束', '主持人已结束共享，重新开始共享时会自动加入。'], ['The share has ended', 'The host ended the share; you join again when it starts anew.']],
-    lost: [['连接已断开', '与主持人的连接中断，正在自动重新连接…'], ['Connection lost', 'The connection to the host broke, reconnecting…']],
-    unreachable: [['无法连接', '找不到这个地址上的共享，正在自动重试…'], ['Cannot connect', 'No share at this address, trying again…']],
-    full: [['共享人数已满', '这个共享最多允许 5 位观看者，稍后自动重试…'], ['The share is full', 'This share takes at most 5 watchers, trying again soon…']],
-  };
   document.documentElement.lang = english ? 'en' : 'zh-CN';
   document.title = say('title');
   document.querySelectorAll('[data-text]').forEach((e) => { e.textContent = say(e.dataset.text); });
@@ -75,10 +82,9 @@
 
   function setState(state) {
     document.body.dataset.state = state;
-    if (texts[state]) {
-      const [title, text] = texts[state][english ? 1 : 0];
-      $('notice-title').textContent = title;
-      $('notice-text').textContent = text;
+    if (words[state + 'Title']) {
+      $('notice-title').textContent = say(state + 'Title');
+      $('notice-text').textContent = say(state + 'Text');
     }
     $('rejoin').hidden = state !== 'ended' && state !== 'gone' && state !== 'notadmitted';
     // Both say the share ended; "gone" keeps looking for a new one.
